@@ -1,0 +1,101 @@
+/*
+ * VexaCommFile.h - the file object that VexaComm_GetAsdu10 writes into.
+ *
+ * C++ only. A host derives its own class from CFile and overrides the
+ * operations it supports; the library calls only GetPosition() (once, when a
+ * transfer starts) and Write() (once per data packet) on a host's object.
+ *
+ * Everything here is defined inline so that a host can derive from CFile
+ * without linking against anything but the six C exports.
+ *
+ * Failure contract: Write() writes every byte or throws a CFileException
+ * (by pointer, `throw new CFileException(...)`, as the library catches it).
+ * The library deletes a caught exception with Delete().
+ */
+#ifndef VEXACOMM_FILE_H
+#define VEXACOMM_FILE_H
+
+#ifndef __cplusplus
+#error "VexaCommFile.h is C++ only; C hosts use VexaComm_GetAsdu10ToPath"
+#endif
+
+#include <cstdint>
+
+class CFileException {
+public:
+    /* Cause numbers; they reach the host unchanged as error codes. */
+    enum {
+        none = 0,
+        genericException = 1,
+        fileNotFound = 2,
+        badPath = 3,
+        tooManyOpenFiles = 4,
+        accessDenied = 5,
+        invalidFile = 6,
+        removeCurrentDir = 7,
+        directoryFull = 8,
+        badSeek = 9,
+        hardIO = 10,
+        sharingViolation = 11,
+        lockViolation = 12,
+        diskFull = 13,
+        endOfFile = 14
+    };
+
+    explicit CFileException(int cause = none, long osError = -1)
+        : m_cause(cause), m_lOsError(osError) {}
+    virtual ~CFileException() {}
+
+    /* Frees an exception thrown with `new`. */
+    void Delete() { delete this; }
+
+    int m_cause;
+    long m_lOsError;
+};
+
+class CFile {
+public:
+    /* Open flags; the numeric values are part of the interface. */
+    enum OpenFlags : unsigned {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareCompat = 0x0000,
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
+        modeNoInherit = 0x0080,
+        modeCreate = 0x1000,
+        modeNoTruncate = 0x2000
+    };
+    enum SeekPosition : unsigned { begin = 0, current = 1, end = 2 };
+
+    CFile() {}
+    virtual ~CFile() {}
+
+    /* The base object is a file that is never open: every operation on it
+     * fails the way an operation on a closed file does. */
+    virtual bool Open(const char* /*path*/, unsigned /*flags*/) { return false; }
+    virtual void Close() {}
+    virtual uint32_t Read(void* /*buffer*/, uint32_t /*count*/)
+    {
+        throw new CFileException(CFileException::invalidFile);
+    }
+    virtual void Write(const void* /*buffer*/, uint32_t /*count*/)
+    {
+        throw new CFileException(CFileException::invalidFile);
+    }
+    virtual uint64_t Seek(int64_t /*offset*/, unsigned /*from*/)
+    {
+        throw new CFileException(CFileException::invalidFile);
+    }
+    virtual uint32_t GetLength() const { return 0; }
+    virtual uint32_t GetPosition() const { return 0; }
+
+private:
+    CFile(const CFile&);
+    CFile& operator=(const CFile&);
+};
+
+#endif /* VEXACOMM_FILE_H */

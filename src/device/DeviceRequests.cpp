@@ -1,0 +1,91 @@
+#include <cstring>
+
+#include "device/DeviceSocket.h"
+
+BOOL CDeviceSocket::CheckReply(const std::uint8_t* packet, std::uint32_t expectedCommand)
+{
+    std::uint32_t command = ReadU32(packet);
+    std::uint32_t length = ReadU32(packet + 4);
+    if (command == CMD_REPLY) {
+        if (length == 0)
+            return TRUE;
+        std::int32_t code = static_cast<std::int32_t>(ReadU32(packet + PACKET_HEADER_SIZE));
+        if (code == 0)
+            return TRUE;
+        SetError(code);
+        return FALSE;
+    }
+    if (command == expectedCommand)
+        return TRUE;
+    SetError(COMM_ERR_UNEXPECTED_REPLY);
+    return FALSE;
+}
+
+// Common frame: the caller holds m_lock. Stale input is discarded, the
+// request sent and the reply received into m_packet and judged.
+BOOL CDeviceSocket::Exchange(std::uint32_t command, const void* payload, std::uint32_t length)
+{
+    DrainInput();
+    SetHeader(command, length);
+    if (length != 0)
+        std::memcpy(Payload(), payload, length);
+    if (!SendPacket(m_packet, TRUE))
+        return FALSE;
+    if (!ReceivePacket(m_packet, TRUE))
+        return FALSE;
+    return CheckReply(m_packet, command);
+}
+
+BOOL CDeviceSocket::QueryDeviceType()
+{
+    CSingleLock lock(&m_lock);
+    if (!Exchange(CMD_DEVICE_TYPE, nullptr, 0))
+        return FALSE;
+    m_wDeviceType = MapDeviceType(ReadU16(Payload()));
+    return TRUE;
+}
+
+BOOL CDeviceSocket::QueryIdent()
+{
+    CSingleLock lock(&m_lock);
+    if (!Exchange(CMD_IDENT, nullptr, 0)) {
+        m_strIdent.clear();
+        return FALSE;
+    }
+    std::uint32_t length = Header().length;
+    const char* text = reinterpret_cast<const char*>(Payload());
+    m_strIdent.assign(text, strnlen(text, length));
+    return TRUE;
+}
+
+BOOL CDeviceSocket::Connect(const char* host) { return ConnectPort(host, DEVICE_PORT); }
+
+BOOL CDeviceSocket::ConnectPort(const char* host, std::uint16_t port)
+{
+    IsLost();
+    if (m_hSocket != kInvalidSocket && m_bConnected)
+        return TRUE;
+    if (!ConnectHost(host, port) || !QueryDeviceType() || !QueryIdent()) {
+        Close();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
+{
+    CSingleLock lock(&m_lock);
+    const std::uint8_t* block = static_cast<const std::uint8_t*>(request);
+    std::int16_t entries = static_cast<std::int16_t>(ReadU16(block + 6));
+    if (entries < -1 || entries > ASDU10_MAX_ENTRIES)
+        return FALSE;
+    std::uint32_t length = static_cast<std::uint32_t>(8 + 8 * entries);
+    if (!Exchange(CMD_ASDU10, block, length))
+        return FALSE;
+
+    std::uint32_t total = ReadU32(Payload());
+    std::uint32_t packetSize = m_wPacketSizeMax != 0 ? m_wPacketSizeMax : PACKET_SIZE_DEFAULT;
+    std::uint32_t expected =
+        static_cast<std::uint32_t>((static_cast<std::uint64_t>(total) + packetSize - 1) / packetSize);
+    return ReceiveData(file, CMD_ASDU10, expected);
+}

@@ -1,0 +1,42 @@
+// CDeviceSocket: the connection object handed to the host. It adds the
+// device connect sequence, the device type and identification queries and
+// the ASDU 10 request to the generic connection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "socket/GLSocket.h"
+
+class CDeviceSocket : public CGLSocket {
+public:
+    CDeviceSocket();
+    ~CDeviceSocket() override;
+
+    BOOL IsLost() override;
+    void Close() override;
+    std::string GetErrorString() override;
+
+    BOOL Connect(const char* host);
+    // The same sequence on another port (port-forwarded set-ups).
+    BOOL ConnectPort(const char* host, std::uint16_t port);
+    BOOL GetAsdu10(CFile* file, const void* request);
+    BOOL QueryDeviceType();
+    BOOL QueryIdent();
+    BOOL CheckReply(const std::uint8_t* packet, std::uint32_t expectedCommand);
+
+    // The device's text for 75001, else the base text for `code`.
+    static std::string DeviceErrorTextFor(std::int32_t code);
+
+    std::string m_strIdent;
+    std::uint16_t m_wDeviceType;
+
+private:
+    BOOL Exchange(std::uint32_t command, const void* payload, std::uint32_t length);
+};
+
+// Device type codes stored unchanged; any other code is stored as 42.
+std::uint16_t MapDeviceType(std::uint16_t reported);
+
+// Largest request block count that fits one packet: 8 + 8 * 2046 = 16376.
+constexpr int ASDU10_MAX_ENTRIES = 2046;

@@ -1,0 +1,24 @@
+// Facts about the host process.
+#pragma once
+
+#include <string>
+
+namespace plat {
+
+// The host process's first command-line argument: the path by which the
+// host executable was started.
+std::string HostFirstArgument();
+
+// Tests point the library at another executable path; null restores the
+// real argument.
+void OverrideHostFirstArgument(const char* path);
+
+// The character that separates directories in paths of this platform.
+constexpr char kPathSeparator =
+#ifdef _WIN32
+    '\\';
+#else
+    '/';
+#endif
+
+} // namespace plat

@@ -1,0 +1,41 @@
+// Thin socket layer: blocking IPv4 TCP sockets with Windows Sockets error
+// numbers. Each call that fails leaves its number for SocketLastError().
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Types.h"
+
+namespace plat {
+
+// Number of the last failed socket call on this thread (WSAGetLastError).
+int SocketLastError();
+void SetSocketLastError(int code);
+
+SocketHandle SocketOpenTcp();
+// 0 on success, -1 on failure.
+int SocketConnect(SocketHandle s, const SocketAddress& addr);
+// Bytes accepted or received, or -1. A send never raises SIGPIPE.
+long SocketSend(SocketHandle s, const void* data, int length);
+long SocketRecv(SocketHandle s, void* buffer, int length);
+// 1 ready, 0 limit reached, -1 failure.
+int SocketWaitReadable(SocketHandle s, WaitLimit limit);
+int SocketWaitWritable(SocketHandle s, WaitLimit limit);
+// Bytes waiting to be read (FIONREAD); 0 on success, -1 on failure.
+int SocketPendingBytes(SocketHandle s, unsigned long* count);
+void SocketClose(SocketHandle s);
+
+// Dotted IPv4 text -> address in network byte order, 0xFFFFFFFF when the
+// text is no address (inet_addr semantics, so "255.255.255.255" too).
+std::uint32_t ParseIPv4(const char* text);
+// Address in network byte order -> dotted text (inet_ntoa).
+std::string FormatIPv4(std::uint32_t address);
+// Thread-safe name look-up, IPv4 only; true and the first address, or false
+// with SocketLastError() set (11001 host not found, ...).
+bool ResolveIPv4(const char* host, std::uint32_t* address);
+
+std::uint16_t HostToNet16(std::uint16_t value);
+std::uint16_t NetToHost16(std::uint16_t value);
+
+} // namespace plat

@@ -1,0 +1,37 @@
+// Windows system error numbers for file-system failures. The service side
+// records them as error codes, so the POSIX backend translates errno here.
+#pragma once
+
+enum SystemError : int {
+    kErrorSuccess = 0,
+    kErrorFileNotFound = 2,
+    kErrorPathNotFound = 3,
+    kErrorTooManyOpenFiles = 4,
+    kErrorAccessDenied = 5,
+    kErrorInvalidHandle = 6,
+    kErrorNotEnoughMemory = 8,
+    kErrorWriteProtect = 19,
+    kErrorSharingViolation = 32,
+    kErrorLockViolation = 33,
+    kErrorHandleDiskFull = 39,
+    kErrorFileExists = 80,
+    kErrorInvalidParameter = 87,
+    kErrorDiskFull = 112,
+    kErrorDirNotEmpty = 145,
+    kErrorAlreadyExists = 183,
+    kErrorFilenameTooLong = 206,
+    kErrorDirectory = 267,
+};
+
+namespace plat {
+
+int SystemErrorFromErrno(int err);
+
+// The calling thread's last file-system error (GetLastError).
+int LastSystemError();
+void SetLastSystemError(int code);
+
+// Records the Windows number for the current errno and returns it.
+int RecordErrno();
+
+} // namespace plat

@@ -1,0 +1,162 @@
+#include "support/File.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/SystemErrors.h"
+
+int FileExceptionCauseFromErrno(int err)
+{
+    switch (err) {
+    case ENOENT: return CFileException::fileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG: return CFileException::badPath;
+    case EMFILE:
+    case ENFILE: return CFileException::tooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS: return CFileException::accessDenied;
+    case EBADF: return CFileException::invalidFile;
+    case ESPIPE:
+    case EINVAL: return CFileException::badSeek;
+    case EIO: return CFileException::hardIO;
+    case EWOULDBLOCK: return CFileException::sharingViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return CFileException::diskFull;
+    default: return CFileException::genericException;
+    }
+}
+
+namespace {
+int Fd(intptr_t fd) { return static_cast<int>(fd); }
+} // namespace
+
+CDiskFile::~CDiskFile() { Close(); }
+
+// Sharing on POSIX is advisory: an opener that denies others writing takes a
+// shared flock, one that shares nothing an exclusive flock, and one that
+// shares everything takes none. Only openers of this library honour them.
+bool CDiskFile::Open(const char* path, unsigned flags)
+{
+    Close();
+    int oflags = O_CLOEXEC;
+    switch (flags & 3u) {
+    case modeWrite: oflags |= O_WRONLY; break;
+    case modeReadWrite: oflags |= O_RDWR; break;
+    default: oflags |= O_RDONLY; break;
+    }
+    if (flags & modeCreate) {
+        oflags |= O_CREAT;
+        if (!(flags & modeNoTruncate))
+            oflags |= O_TRUNC;
+    }
+    int fd = ::open(path, oflags, 0666);
+    if (fd < 0) {
+        plat::RecordErrno();
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        plat::SetLastSystemError(kErrorAccessDenied);
+        return false;
+    }
+    unsigned share = flags & 0x70u;
+    int lockOp = 0;
+    if (share == shareDenyWrite)
+        lockOp = LOCK_SH;
+    else if (share == shareCompat || share == shareExclusive || share == shareDenyRead)
+        lockOp = LOCK_EX;
+    if (lockOp != 0 && ::flock(fd, lockOp | LOCK_NB) != 0) {
+        ::close(fd);
+        plat::SetLastSystemError(kErrorSharingViolation);
+        return false;
+    }
+    m_fd = fd;
+    m_path = path;
+    return true;
+}
+
+void CDiskFile::Close()
+{
+    if (m_fd >= 0) {
+        ::close(Fd(m_fd));
+        m_fd = -1;
+    }
+}
+
+void CDiskFile::ThrowErrno(int fallbackCause) const
+{
+    int cause = errno != 0 ? FileExceptionCauseFromErrno(errno) : fallbackCause;
+    throw new CFileException(cause, errno);
+}
+
+uint32_t CDiskFile::Read(void* buffer, uint32_t count)
+{
+    if (m_fd < 0)
+        throw new CFileException(CFileException::invalidFile);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(Fd(m_fd), static_cast<char*>(buffer) + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowErrno(CFileException::hardIO);
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<uint32_t>(done);
+}
+
+void CDiskFile::Write(const void* buffer, uint32_t count)
+{
+    if (m_fd < 0)
+        throw new CFileException(CFileException::invalidFile);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(Fd(m_fd), static_cast<const char*>(buffer) + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowErrno(CFileException::genericException);
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            ThrowErrno(CFileException::diskFull);
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+uint64_t CDiskFile::Seek(int64_t offset, unsigned from)
+{
+    if (m_fd < 0)
+        throw new CFileException(CFileException::invalidFile);
+    int whence = from == current ? SEEK_CUR : from == end ? SEEK_END : SEEK_SET;
+    off_t pos = ::lseek(Fd(m_fd), static_cast<off_t>(offset), whence);
+    if (pos < 0)
+        ThrowErrno(CFileException::badSeek);
+    return static_cast<uint64_t>(pos);
+}
+
+uint32_t CDiskFile::GetLength() const
+{
+    struct stat st;
+    if (m_fd < 0 || ::fstat(Fd(m_fd), &st) != 0)
+        throw new CFileException(CFileException::invalidFile);
+    return static_cast<uint32_t>(st.st_size);
+}
+
+uint32_t CDiskFile::GetPosition() const
+{
+    off_t pos = m_fd < 0 ? -1 : ::lseek(Fd(m_fd), 0, SEEK_CUR);
+    if (pos < 0)
+        throw new CFileException(CFileException::invalidFile);
+    return static_cast<uint32_t>(pos);
+}

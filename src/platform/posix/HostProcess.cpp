@@ -1,0 +1,46 @@
+#include "platform/HostProcess.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace plat {
+namespace {
+
+std::mutex g_overrideMutex;
+bool g_overridden = false;
+std::string g_override;
+
+// /proc/self/cmdline holds the argument vector separated by zero bytes; the
+// first one is argv[0] exactly as the host was started.
+std::string ReadArgv0()
+{
+    std::string arg;
+    if (FILE* f = std::fopen("/proc/self/cmdline", "rb")) {
+        int c;
+        while ((c = std::fgetc(f)) != EOF && c != '\0')
+            arg.push_back(static_cast<char>(c));
+        std::fclose(f);
+    }
+    return arg;
+}
+
+} // namespace
+
+std::string HostFirstArgument()
+{
+    {
+        std::lock_guard<std::mutex> guard(g_overrideMutex);
+        if (g_overridden)
+            return g_override;
+    }
+    return ReadArgv0();
+}
+
+void OverrideHostFirstArgument(const char* path)
+{
+    std::lock_guard<std::mutex> guard(g_overrideMutex);
+    g_overridden = path != nullptr;
+    g_override = path != nullptr ? path : "";
+}
+
+} // namespace plat

@@ -1,0 +1,150 @@
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/SocketErrors.h"
+
+namespace plat {
+namespace {
+
+thread_local int t_lastError = 0;
+
+int Fd(SocketHandle s) { return static_cast<int>(s); }
+
+int Fail()
+{
+    t_lastError = WsaErrorFromErrno(errno);
+    return -1;
+}
+
+// poll() instead of select(): a host with many descriptors open would
+// overflow an fd_set, and the semantics (one wait, one socket) are the same.
+int WaitFor(SocketHandle s, short events, WaitLimit limit)
+{
+    long long ms = static_cast<long long>(limit.tv_sec) * 1000 + limit.tv_usec / 1000;
+    if (ms < 0)
+        ms = 0;
+    if (ms > 0x7FFFFFFF)
+        ms = 0x7FFFFFFF;
+    pollfd pfd{Fd(s), events, 0};
+    int rc;
+    do {
+        rc = ::poll(&pfd, 1, static_cast<int>(ms));
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0)
+        return Fail();
+    if (rc == 0)
+        return 0;
+    if (pfd.revents & POLLNVAL) {
+        t_lastError = kWsaNotSocket;
+        return -1;
+    }
+    // An error or hang-up condition counts as ready: the following call
+    // reports what happened, as select() would.
+    return 1;
+}
+
+} // namespace
+
+int SocketLastError() { return t_lastError; }
+void SetSocketLastError(int code) { t_lastError = code; }
+
+SocketHandle SocketOpenTcp()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        Fail();
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(fd);
+}
+
+int SocketConnect(SocketHandle s, const SocketAddress& addr)
+{
+    sockaddr_in sin;
+    static_assert(sizeof(sin) == sizeof(addr), "sockaddr_in layout");
+    std::memcpy(&sin, &addr, sizeof(sin));
+    sin.sin_family = AF_INET;
+    int rc;
+    do {
+        rc = ::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
+    } while (rc < 0 && errno == EINTR);
+    return rc < 0 ? Fail() : 0;
+}
+
+long SocketSend(SocketHandle s, const void* data, int length)
+{
+    ssize_t n;
+    do {
+        n = ::send(Fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? Fail() : static_cast<long>(n);
+}
+
+long SocketRecv(SocketHandle s, void* buffer, int length)
+{
+    ssize_t n;
+    do {
+        n = ::recv(Fd(s), buffer, static_cast<size_t>(length), 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? Fail() : static_cast<long>(n);
+}
+
+int SocketWaitReadable(SocketHandle s, WaitLimit limit) { return WaitFor(s, POLLIN, limit); }
+int SocketWaitWritable(SocketHandle s, WaitLimit limit) { return WaitFor(s, POLLOUT, limit); }
+
+int SocketPendingBytes(SocketHandle s, unsigned long* count)
+{
+    int n = 0;
+    if (::ioctl(Fd(s), FIONREAD, &n) < 0)
+        return Fail();
+    *count = static_cast<unsigned long>(n);
+    return 0;
+}
+
+void SocketClose(SocketHandle s)
+{
+    if (s != kInvalidSocket)
+        ::close(Fd(s));
+}
+
+std::uint32_t ParseIPv4(const char* text) { return ::inet_addr(text); }
+
+std::string FormatIPv4(std::uint32_t address)
+{
+    char buf[INET_ADDRSTRLEN] = {};
+    in_addr in;
+    in.s_addr = address;
+    ::inet_ntop(AF_INET, &in, buf, sizeof(buf));
+    return buf;
+}
+
+bool ResolveIPv4(const char* host, std::uint32_t* address)
+{
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    int rc = ::getaddrinfo(host, nullptr, &hints, &result);
+    if (rc != 0 || result == nullptr) {
+        t_lastError = WsaErrorFromResolver(rc == 0 ? EAI_NONAME : rc, errno);
+        return false;
+    }
+    *address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(result);
+    return true;
+}
+
+std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }
+std::uint16_t NetToHost16(std::uint16_t value) { return ntohs(value); }
+
+} // namespace plat

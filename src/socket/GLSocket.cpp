@@ -1,0 +1,93 @@
+#include "socket/GLSocket.h"
+
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "platform/Socket.h"
+#include "support/DebugLog.h"
+
+CGLSocket::CGLSocket()
+    : m_tvTimeout(kDefaultWaitLimit),
+      m_hNotifyWnd(nullptr),
+      // Progress goes out synchronously unless a host asks for queueing.
+      m_bPostNotify(FALSE),
+      m_nLastError(0),
+      m_evCancel(false),
+      m_evDone(false),
+      m_hSocket(kInvalidSocket),
+      m_tLastActivity(plat::Now()),
+      m_dwStatusFlags(0xFFFFFFFFu),
+      m_wPacketSizeMax(PACKET_SIZE_DEFAULT),
+      m_wAckMode(0),
+      m_nBytesReceived(0),
+      m_nBytesSent(0),
+      m_tLastReceive(0),
+      m_tLastSend(0),
+      m_bPeerEnvelope(FALSE),
+      m_bEnvelopeAllowed(TRUE),
+      m_bConnected(FALSE)
+{
+    std::memset(&m_addr, 0, sizeof(m_addr));
+    std::memset(m_packet, 0, sizeof(m_packet));
+    m_evCancel.SetEvent();
+    m_evDone.SetEvent();
+}
+
+CGLSocket::~CGLSocket()
+{
+    // Virtual dispatch has already fallen back to this class here.
+    CGLSocket::Close();
+}
+
+void CGLSocket::SetError(std::int32_t code)
+{
+    m_nLastError = code;
+    if (IsLost())
+        Close();
+    if (IsQuietCode(m_nLastError))
+        return;
+    std::string text = GetErrorString();
+    DebugLog("CGLSocket::SetError(%d,%s)\n", m_nLastError, text.c_str());
+}
+
+BOOL CGLSocket::IsLost()
+{
+    if (m_hSocket == kInvalidSocket)
+        return TRUE;
+    return IsLostConnectionCode(m_nLastError) ? TRUE : FALSE;
+}
+
+void CGLSocket::CloseSocketOnly()
+{
+    if (m_hSocket != kInvalidSocket) {
+        plat::SocketClose(m_hSocket);
+        m_hSocket = kInvalidSocket;
+    }
+}
+
+void CGLSocket::Close()
+{
+    CloseSocketOnly();
+    m_bConnected = FALSE;
+}
+
+PacketHeader CGLSocket::Header() const
+{
+    return PacketHeader{ReadU32(m_packet), ReadU32(m_packet + 4)};
+}
+
+void CGLSocket::SetHeader(std::uint32_t command, std::uint32_t length)
+{
+    WriteU32(m_packet, command);
+    WriteU32(m_packet + 4, length);
+}
+
+// Placeholders that keep their slots in the virtual table.
+int CGLSocket::ReservedFile1(int, int, int) { return 0; }
+int CGLSocket::ReservedFile2(int, int, int) { return 0; }
+int CGLSocket::ReservedFile3(int, int, int) { return 0; }
+int CGLSocket::ReservedFile4(int, int, int) { return 0; }
+int CGLSocket::ReservedFile5(int, int) { return 0; }
+int CGLSocket::ReservedFile6(int, int) { return 0; }
+int CGLSocket::ReservedFile7(int, int) { return 0; }
+std::string CGLSocket::ReservedText(int) { return std::string(); }

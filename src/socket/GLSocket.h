@@ -1,0 +1,139 @@
+// CGLSocket: one connection to one peer over the framed request/reply
+// protocol. It owns the socket, the single packet buffer, the negotiated
+// connection properties, the transfer events and the last error.
+//
+// Thread safety: every operation that exchanges packets holds m_lock (a
+// recursive lock) for its whole exchange. SetError, IsLost, Close and
+// GetErrorString run under their caller's lock. The service operations take
+// no lock of their own: a dispatcher that shares one connection between
+// threads holds m_lock across a received request and its answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Event.h"
+#include "platform/Lock.h"
+#include "platform/Types.h"
+#include "socket/ErrorCodes.h"
+#include "socket/Protocol.h"
+
+class CFile;
+struct FileInfoRecord;
+struct FileInfoVersionRecord;
+struct FileRequest;
+struct ProgramRequest;
+
+// Window message carrying transfer progress to m_hNotifyWnd.
+constexpr std::uint32_t WM_COMM_PROGRESS = 0x0A00;
+
+// Default wait limit: 30 seconds plus 30000 microseconds.
+constexpr WaitLimit kDefaultWaitLimit = {30, 30000};
+
+class CGLSocket {
+public:
+    CGLSocket();
+    CGLSocket(const CGLSocket&) = delete;
+    CGLSocket& operator=(const CGLSocket&) = delete;
+
+    // ---- Virtual operations, in their fixed table order (29 slots). ----
+    virtual ~CGLSocket();
+    virtual BOOL IsLost();
+    virtual void Close();
+    virtual std::string GetErrorString();
+
+    // Service side: file information and transfer files.
+    virtual BOOL GetFileInfo(FileInfoRecord* record, const char* path);
+    virtual int ReservedFile1(int, int, int);
+    virtual int ReservedFile2(int, int, int);
+    virtual int ReservedFile3(int, int, int);
+    virtual BOOL GetFileInfoVersion(FileInfoVersionRecord* record, const char* path);
+    virtual int ReservedFile4(int, int, int);
+    virtual void CloseFileOnStatus(CFile* file, const std::uint16_t* status, BOOL check);
+    virtual CFile* CreateReceiveFile(const FileInfoRecord* record);
+    virtual void CloseTransferFile(CFile* file, int, int);
+    virtual CFile* OpenSendFile(FileInfoRecord* record, const FileRequest* request);
+    virtual int ReservedFile5(int, int);
+    virtual int ReservedFile6(int, int);
+    virtual int ReservedFile7(int, int);
+
+    // Service side: listing, programs, status, directories.
+    virtual std::string ListDirectory(const FileRequest* request);
+    virtual std::string ReservedText(int);
+    virtual BOOL RunProgramRequest(const ProgramRequest* request);
+    virtual void StartProgram(const ProgramRequest* request);
+    virtual BOOL ReplyNotSupported(const void* request);
+    virtual BOOL SendStatusFlags();
+    virtual BOOL ClearStatusFlags(std::uint32_t mask);
+    virtual BOOL SetStatusFlags(std::uint32_t mask);
+    virtual BOOL AnswerPacketSize(std::uint16_t requested);
+    virtual BOOL AnswerAckMode(std::uint16_t requested);
+    virtual BOOL MakeDirectory(const char* path);
+    virtual BOOL DeletePath(const char* path);
+
+    // ---- Error state. ----
+    void SetError(std::int32_t code);
+    // The text that GetErrorString gives for `code` (base rules: companion
+    // library, then the fallback format).
+    static std::string ErrorTextFor(std::int32_t code);
+
+    // ---- Transport. ----
+    BOOL ConnectHost(const char* host, std::uint16_t port);
+    BOOL ConnectAddr(std::uint32_t address, std::uint16_t port);
+    BOOL ConnectSockAddr(const SocketAddress* address);
+    BOOL WaitReadable(WaitLimit limit);
+    BOOL WaitWritable(WaitLimit limit);
+    BOOL SendAll(const void* data, std::int32_t length, BOOL wait);
+    BOOL ReceiveAll(void* buffer, std::int32_t length, BOOL wait);
+    void DrainInput();
+
+    // ---- Framing. ----
+    BOOL SendPacket(std::uint8_t* packet, BOOL wait);
+    BOOL ReceivePacket(std::uint8_t* packet, BOOL wait);
+
+    // ---- Set-up and negotiation. ----
+    BOOL ReceiveGreeting();
+    BOOL OpenConnection();
+    BOOL ProbeEnvelope();
+    BOOL NegotiatePacketSize(std::uint16_t& value);
+    BOOL NegotiateAckMode(std::uint16_t& value);
+    BOOL SendReply(std::uint32_t code);
+
+    // ---- Bulk data reception. ----
+    BOOL ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets);
+    void NotifyProgress(std::uintptr_t wParam, std::intptr_t lParam);
+
+    // ---- Packet buffer access. ----
+    PacketHeader Header() const;
+    void SetHeader(std::uint32_t command, std::uint32_t length);
+    std::uint8_t* Payload() { return m_packet + PACKET_HEADER_SIZE; }
+    const std::uint8_t* Payload() const { return m_packet + PACKET_HEADER_SIZE; }
+
+    // ---- Members, in declaration order. ----
+    SocketAddress m_addr;
+    WaitLimit m_tvTimeout;
+    void* m_hNotifyWnd;
+    BOOL m_bPostNotify;
+    std::int32_t m_nLastError;
+    CEvent m_evCancel;
+    CEvent m_evDone;
+    CCriticalSection m_lock;
+    SocketHandle m_hSocket;
+    alignas(8) std::uint8_t m_packet[PACKET_BUFFER_SIZE];
+    std::int32_t m_tLastActivity;
+    std::uint32_t m_dwStatusFlags;
+    std::uint16_t m_wPacketSizeMax;
+    std::uint16_t m_wAckMode;
+    std::uint64_t m_nBytesReceived;
+    std::uint64_t m_nBytesSent;
+    std::int32_t m_tLastReceive;
+    std::int32_t m_tLastSend;
+    BOOL m_bPeerEnvelope;
+    BOOL m_bEnvelopeAllowed;
+    BOOL m_bConnected;
+
+private:
+    void CloseSocketOnly();
+    BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
+                        std::uint16_t maxAccepted, std::uint16_t fallback);
+};

@@ -1,0 +1,129 @@
+#include <cstring>
+
+#include "socket/GLSocket.h"
+
+BOOL CGLSocket::ReceiveGreeting()
+{
+    if (!WaitReadable(m_tvTimeout)) {
+        SetError(COMM_ERR_NO_GREETING);
+        Close();
+        return FALSE;
+    }
+    if (!ReceivePacket(m_packet, TRUE)) {
+        Close();
+        return FALSE;
+    }
+    PacketHeader header = Header();
+    if (header.command != CMD_REPLY) {
+        SetError(COMM_ERR_NO_GREETING);
+        Close();
+        return FALSE;
+    }
+    if (header.length != 0) {
+        std::int32_t code = static_cast<std::int32_t>(ReadU32(Payload()));
+        SetError(code);
+        if (code == COMM_ERR_CONNECT_REFUSED) {
+            Close();
+            return FALSE;
+        }
+    }
+    m_bConnected = OpenConnection();
+    return TRUE;
+}
+
+BOOL CGLSocket::OpenConnection()
+{
+    ProbeEnvelope();
+    m_wPacketSizeMax = NEGOTIATE_QUERY;
+    NegotiatePacketSize(m_wPacketSizeMax);
+    m_wAckMode = NEGOTIATE_QUERY;
+    NegotiateAckMode(m_wAckMode);
+    return TRUE;
+}
+
+BOOL CGLSocket::ProbeEnvelope()
+{
+    CSingleLock lock(&m_lock);
+    m_bPeerEnvelope = FALSE;
+    SetHeader(CMD_ENVELOPE_PROBE, 0);
+    if (!SendPacket(m_packet, TRUE))
+        return FALSE;
+    if (!ReceivePacket(m_packet, TRUE))
+        return FALSE;
+    PacketHeader header = Header();
+    if (header.command == CMD_REPLY && header.length != 0)
+        m_bPeerEnvelope = ReadU32(Payload()) == ENVELOPE_HEAD_MAGIC ? TRUE : FALSE;
+    return TRUE;
+}
+
+BOOL CGLSocket::NegotiateValue(std::uint16_t& value, std::uint32_t command,
+                               std::uint16_t minAccepted, std::uint16_t maxAccepted,
+                               std::uint16_t fallback)
+{
+    CSingleLock lock(&m_lock);
+    std::uint16_t requested = value;
+    if (!((requested >= minAccepted && requested <= maxAccepted) || requested == NEGOTIATE_QUERY))
+        return FALSE;
+    SetHeader(command, 2);
+    WriteU16(Payload(), requested);
+    value = fallback;
+    if (!SendPacket(m_packet, TRUE) || !ReceivePacket(m_packet, TRUE))
+        return FALSE;
+    if (Header().command != command)
+        return FALSE;
+    std::uint16_t answer = ReadU16(Payload());
+    // A size the requester could never ask for (0 in particular, which
+    // would divide packet counts by zero) is refused; the fallback stays.
+    if (command == CMD_PACKET_SIZE && (answer < PACKET_SIZE_MIN || answer > PACKET_PAYLOAD_MAX))
+        return FALSE;
+    value = answer;
+    return TRUE;
+}
+
+BOOL CGLSocket::NegotiatePacketSize(std::uint16_t& value)
+{
+    return NegotiateValue(value, CMD_PACKET_SIZE, PACKET_SIZE_MIN,
+                          static_cast<std::uint16_t>(PACKET_PAYLOAD_MAX), PACKET_SIZE_DEFAULT);
+}
+
+BOOL CGLSocket::NegotiateAckMode(std::uint16_t& value)
+{
+    return NegotiateValue(value, CMD_ACK_MODE, 0, ACK_MODE_MAX, 0);
+}
+
+BOOL CGLSocket::AnswerPacketSize(std::uint16_t requested)
+{
+    if (requested >= PACKET_SIZE_MIN && requested <= PACKET_PAYLOAD_MAX)
+        m_wPacketSizeMax = requested;
+    SetHeader(CMD_PACKET_SIZE, 2);
+    WriteU16(Payload(), m_wPacketSizeMax);
+    return SendPacket(m_packet, TRUE);
+}
+
+BOOL CGLSocket::AnswerAckMode(std::uint16_t requested)
+{
+    if (requested <= ACK_MODE_MAX)
+        m_wAckMode = requested;
+    SetHeader(CMD_ACK_MODE, 2);
+    WriteU16(Payload(), m_wAckMode);
+    return SendPacket(m_packet, TRUE);
+}
+
+BOOL CGLSocket::SendReply(std::uint32_t code)
+{
+    CSingleLock lock(&m_lock);
+    SetHeader(CMD_REPLY, 0);
+    if (code != 0) {
+        SetError(static_cast<std::int32_t>(code));
+        std::memset(Payload(), 0, REPLY_CLEARED_BYTES);
+        WriteU32(Payload(), code);
+        std::string text = GetErrorString();
+        // The text must fit the cleared area with its zero.
+        if (text.size() > REPLY_TEXT_AREA - 1)
+            text.resize(REPLY_TEXT_AREA - 1);
+        std::memcpy(Payload() + REPLY_TEXT_OFFSET, text.c_str(), text.size() + 1);
+        SetHeader(CMD_REPLY, static_cast<std::uint32_t>(text.size() + 9));
+    }
+    SendPacket(m_packet, TRUE);
+    return TRUE;
+}

@@ -1,0 +1,205 @@
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "platform/Socket.h"
+#include "platform/SocketErrors.h"
+#include "socket/GLSocket.h"
+
+namespace {
+constexpr unsigned kWouldBlockPauseMs = 10;
+constexpr unsigned kDrainPiece = 512;
+} // namespace
+
+BOOL CGLSocket::ConnectHost(const char* host, std::uint16_t port)
+{
+    std::uint32_t address = plat::ParseIPv4(host);
+    if (address == 0xFFFFFFFFu) {
+        std::uint32_t resolved = 0;
+        if (!plat::ResolveIPv4(host, &resolved)) {
+            SetError(plat::SocketLastError());
+            return FALSE;
+        }
+        // Round trip through dotted text, as the resolver answer is taken.
+        address = plat::ParseIPv4(plat::FormatIPv4(resolved).c_str());
+        if (address == 0xFFFFFFFFu) {
+            SetError(plat::SocketLastError());
+            return FALSE;
+        }
+    }
+    return ConnectAddr(address, port);
+}
+
+BOOL CGLSocket::ConnectAddr(std::uint32_t address, std::uint16_t port)
+{
+    m_addr.family = 2;
+    m_addr.port = plat::HostToNet16(port);
+    m_addr.address = address;
+    return ConnectSockAddr(&m_addr);
+}
+
+BOOL CGLSocket::ConnectSockAddr(const SocketAddress* address)
+{
+    m_nBytesReceived = 0;
+    m_nBytesSent = 0;
+    m_tLastReceive = 0;
+    m_tLastSend = 0;
+    Close();
+    if (address == nullptr)
+        return FALSE;
+    if (address != &m_addr)
+        std::memcpy(&m_addr, address, sizeof(m_addr));
+
+    SocketHandle s = plat::SocketOpenTcp();
+    if (s == kInvalidSocket) {
+        SetError(plat::SocketLastError());
+        return FALSE;
+    }
+    if (plat::SocketConnect(s, m_addr) != 0) {
+        int code = plat::SocketLastError();
+        // Record while the old state is closed, then drop the new socket.
+        SetError(code);
+        plat::SocketClose(s);
+        Close();
+        return FALSE;
+    }
+    m_hSocket = s;
+    return ReceiveGreeting();
+}
+
+BOOL CGLSocket::WaitReadable(WaitLimit limit)
+{
+    SetError(0);
+    // SetError(0) closes nothing on an open socket; guard for a closed one.
+    if (m_hSocket == kInvalidSocket)
+        return FALSE;
+    int rc = plat::SocketWaitReadable(m_hSocket, limit);
+    if (rc == 0) {
+        SetError(10060);
+        return FALSE;
+    }
+    if (rc < 0) {
+        SetError(plat::SocketLastError());
+        return FALSE;
+    }
+    unsigned long waiting = 0;
+    if (plat::SocketPendingBytes(m_hSocket, &waiting) != 0) {
+        SetError(plat::SocketLastError());
+        return FALSE;
+    }
+    if (waiting == 0) {
+        SetError(COMM_ERR_PEER_CLOSED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CGLSocket::WaitWritable(WaitLimit limit)
+{
+    if (m_hSocket == kInvalidSocket)
+        return FALSE;
+    int rc = plat::SocketWaitWritable(m_hSocket, limit);
+    if (rc == 0) {
+        SetError(10060);
+        return FALSE;
+    }
+    if (rc < 0) {
+        SetError(plat::SocketLastError());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
+{
+    if (m_hSocket == kInvalidSocket)
+        return FALSE;
+    if (length == 0)
+        return TRUE;
+    if (data == nullptr)
+        return FALSE;
+
+    CSingleLock lock(&m_lock);
+    const char* bytes = static_cast<const char*>(data);
+    std::int32_t sent = 0;
+    while (sent < length) {
+        if (wait && !WaitWritable(m_tvTimeout))
+            break;
+        // The socket may have been closed by an error recorded meanwhile.
+        if (m_hSocket == kInvalidSocket)
+            break;
+        long n = plat::SocketSend(m_hSocket, bytes + sent, length - sent);
+        if (n > 0) {
+            m_nBytesSent += static_cast<std::uint64_t>(n);
+            m_tLastSend = plat::Now();
+            sent += static_cast<std::int32_t>(n);
+            continue;
+        }
+        int code = n == 0 ? 0 : plat::SocketLastError();
+        if (code == kWsaWouldBlock) {
+            plat::SleepMs(kWouldBlockPauseMs);
+            continue;
+        }
+        SetError(code);
+        break;
+    }
+    m_tLastActivity = plat::Now();
+    return sent == length ? TRUE : FALSE;
+}
+
+BOOL CGLSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
+{
+    if (m_hSocket == kInvalidSocket || buffer == nullptr)
+        return FALSE;
+
+    CSingleLock lock(&m_lock);
+    char* bytes = static_cast<char*>(buffer);
+    if (length > 0)
+        std::memset(bytes, 0, static_cast<size_t>(length));
+    std::int32_t received = 0;
+    while (received < length) {
+        if (wait && !WaitReadable(m_tvTimeout))
+            break;
+        if (m_hSocket == kInvalidSocket)
+            break;
+        long n = plat::SocketRecv(m_hSocket, bytes + received, length - received);
+        if (n < 0) {
+            int code = plat::SocketLastError();
+            if (code == kWsaWouldBlock) {
+                plat::SleepMs(kWouldBlockPauseMs);
+                continue;
+            }
+            SetError(code);
+            break;
+        }
+        if (n == 0) {
+            SetError(COMM_ERR_PEER_CLOSED);
+            break;
+        }
+        m_nBytesReceived += static_cast<std::uint64_t>(n);
+        m_tLastReceive = plat::Now();
+        received += static_cast<std::int32_t>(n);
+    }
+    m_tLastActivity = plat::Now();
+    return received == length ? TRUE : FALSE;
+}
+
+void CGLSocket::DrainInput()
+{
+    CSingleLock lock(&m_lock);
+    if (m_hSocket == kInvalidSocket)
+        return;
+    unsigned long waiting = 0;
+    if (plat::SocketPendingBytes(m_hSocket, &waiting) != 0)
+        return;
+    char discard[kDrainPiece];
+    while (waiting != 0) {
+        unsigned long piece = waiting < kDrainPiece ? waiting : kDrainPiece;
+        ReceiveAll(discard, static_cast<std::int32_t>(piece), TRUE);
+        waiting -= piece;
+        if (waiting == 0) {
+            if (m_hSocket == kInvalidSocket ||
+                plat::SocketPendingBytes(m_hSocket, &waiting) != 0)
+                return;
+        }
+    }
+}

@@ -1,0 +1,98 @@
+#include "support/DebugLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/DebugOutput.h"
+
+std::string g_strLogPath;
+std::string g_strTempDir;
+std::int32_t g_nLogLines = 0;
+std::int32_t g_nLogResult = 0;
+
+const char* const kDefaultLogPath = "C:\\RizDump.TXT";
+
+namespace {
+// One lock for the log texts, the counter and the file: lines from
+// different objects on different threads get distinct, gap-free numbers.
+std::mutex& LogMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+} // namespace
+
+void SetLogPath(const char* path)
+{
+    std::lock_guard<std::mutex> guard(LogMutex());
+    g_strLogPath = path != nullptr ? path : "";
+}
+
+std::string GetLogPath()
+{
+    std::lock_guard<std::mutex> guard(LogMutex());
+    return g_strLogPath;
+}
+
+void SetTempDir(const char* dir)
+{
+    std::lock_guard<std::mutex> guard(LogMutex());
+    g_strTempDir = dir != nullptr ? dir : "";
+}
+
+std::string GetTempDir()
+{
+    std::lock_guard<std::mutex> guard(LogMutex());
+    return g_strTempDir;
+}
+
+std::int32_t AppendLogFile(const char* text, const char* path, BOOL header)
+{
+    std::lock_guard<std::mutex> guard(LogMutex());
+    if (path == nullptr)
+        path = kDefaultLogPath;
+    // Text mode as on the original platform; on POSIX that stores the line
+    // feed unchanged (no carriage return).
+    FILE* file = std::fopen(path, "a");
+    if (file == nullptr)
+        return g_nLogResult;
+    if (header) {
+        plat::LocalTime now = plat::LocalTimeNow();
+        ++g_nLogLines;
+        std::fprintf(file, "[%010d][%04d-%02d-%02d %02d:%02d:%02d] -- ", g_nLogLines, now.year,
+                     now.month, now.day, now.hour, now.minute, now.second);
+    }
+    std::fprintf(file, "%s", text);
+    std::fclose(file);
+    g_nLogResult = g_nLogLines;
+    return g_nLogResult;
+}
+
+void DebugLog(const char* format, ...)
+{
+    char small[512];
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(small, sizeof(small), format, args);
+    va_end(args);
+    std::vector<char> large;
+    const char* text = small;
+    if (needed >= static_cast<int>(sizeof(small))) {
+        large.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(large.data(), large.size(), format, copy);
+        text = large.data();
+    }
+    va_end(copy);
+    if (needed < 0)
+        return;
+
+    plat::DebugOutput(text);
+    std::string path = GetLogPath();
+    if (!path.empty())
+        AppendLogFile(text, path.c_str(), TRUE);
+}

@@ -1,0 +1,36 @@
+// Diagnostic lines: the debugger output always, and a numbered, time-stamped
+// text log while g_strLogPath is set.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Types.h"
+
+// Process-wide log state. Set the texts through SetLogPath/SetTempDir while
+// other threads may log; the library itself never sets them.
+extern std::string g_strLogPath;
+extern std::string g_strTempDir;
+extern std::int32_t g_nLogLines;
+extern std::int32_t g_nLogResult;
+
+// Formats printf-style and writes one diagnostic line.
+void DebugLog(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Appends `text` to the file `path` (a built-in default when null), behind
+// the "[%010d][date time] -- " header when `header` is set. Returns the line
+// count after a successful append, else g_nLogResult unchanged. Appends and
+// their numbering are serialised process-wide.
+std::int32_t AppendLogFile(const char* text, const char* path, BOOL header);
+
+void SetLogPath(const char* path);
+std::string GetLogPath();
+void SetTempDir(const char* dir);
+std::string GetTempDir();
+
+// File that AppendLogFile uses when it is given no path.
+extern const char* const kDefaultLogPath;

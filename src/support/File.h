@@ -1,0 +1,35 @@
+// The file-object layer: the public CFile interface and the library's own
+// disk file behind it.
+#pragma once
+
+#include "VexaCommFile.h"
+#include <string>
+
+// A file on disk. Open() throws nothing: on failure it returns false and
+// plat::LastSystemError() holds the reason. Read/Write/Seek failures throw
+// CFileException by pointer; the catcher calls Delete().
+class CDiskFile : public CFile {
+public:
+    CDiskFile() = default;
+    ~CDiskFile() override;
+
+    bool Open(const char* path, unsigned flags) override;
+    void Close() override;
+    uint32_t Read(void* buffer, uint32_t count) override;
+    void Write(const void* buffer, uint32_t count) override;
+    uint64_t Seek(int64_t offset, unsigned from) override;
+    uint32_t GetLength() const override;
+    uint32_t GetPosition() const override;
+
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& GetFilePath() const { return m_path; }
+
+private:
+    [[noreturn]] void ThrowErrno(int fallbackCause) const;
+
+    intptr_t m_fd = -1;
+    std::string m_path;
+};
+
+// File exception cause for an errno value of a failed read, write or seek.
+int FileExceptionCauseFromErrno(int err);
