@@ -1,0 +1,1 @@
+#include "DeviceSimulator.h"

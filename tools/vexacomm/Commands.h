@@ -1,0 +1,6 @@
+// Subcommands of the vexacomm program. Each returns the process exit code:
+// 0 success, 1 failure, 2 for argument errors (thrown as UsageError).
+#pragma once
+
+int CmdCompress(int argc, char** argv);
+int CmdDecompress(int argc, char** argv);

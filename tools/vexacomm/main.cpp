@@ -1,0 +1,52 @@
+// vexacomm: fetch data from a device, simulate one, compress files.
+#include <cstdio>
+#include <cstring>
+
+#include "vexacomm/Args.h"
+#include "vexacomm/Commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(int argc, char** argv);
+    const char* summary;
+};
+
+const Command kCommands[] = {
+    {"compress", CmdCompress, "compress SRC DST      LZHUF-compress a file"},
+    {"decompress", CmdDecompress, "decompress SRC DST    restore a compressed file"},
+};
+
+void PrintUsage(FILE* out)
+{
+    std::fprintf(out, "usage: vexacomm COMMAND [options]   (vexacomm COMMAND --help)\n\ncommands:\n");
+    for (const Command& c : kCommands)
+        std::fprintf(out, "  %s\n", c.summary);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    for (const Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) != 0)
+            continue;
+        try {
+            return c.run(argc, argv);
+        } catch (const UsageError& e) {
+            std::fprintf(stderr, "vexacomm %s: %s (see --help)\n", c.name, e.message.c_str());
+            return 2;
+        }
+    }
+    std::fprintf(stderr, "vexacomm: unknown command '%s' (see --help)\n", argv[1]);
+    return 2;
+}
