@@ -1,0 +1,32 @@
+/* The public header compiles as C and its exports are callable from C. */
+#include <stdio.h>
+
+#include "VexaCommLib.h"
+
+static int failures = 0;
+
+#define CHECK(cond)                                                                     \
+    do {                                                                                \
+        if (!(cond)) {                                                                  \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);   \
+            ++failures;                                                                 \
+        }                                                                               \
+    } while (0)
+
+int main(void)
+{
+    VexaCommObject* obj = VexaComm_CreateObject();
+    uint16_t size = 247;
+    CHECK(obj != NULL);
+    CHECK(VexaComm_GetPacketSizeMax(obj) == 16376);
+    CHECK(VexaComm_SetPacketSizeMax(obj, &size) == 0);
+    CHECK(size == 247);
+    size = 0xFFFF;
+    CHECK(VexaComm_SetPacketSizeMax(obj, &size) == 0);
+    CHECK(size == 16376);
+    CHECK(VexaComm_Connect(obj, "127.1.255.253") == 10061);
+    CHECK(VexaComm_DestroyObject(obj) == 0);
+    CHECK(VexaComm_DestroyObject(NULL) == 0);
+    printf("%d passed, %d failed\n", failures == 0 ? 1 : 0, failures == 0 ? 0 : 1);
+    return failures == 0 ? 0 : 1;
+}

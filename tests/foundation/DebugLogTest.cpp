@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "device/DeviceSocket.h"
+#include "support/DebugCapture.h"
+#include "support/DebugLog.h"
+#include "support/TempDir.h"
+
+namespace {
+
+class LogPathGuard {
+public:
+    explicit LogPathGuard(const std::string& path) { SetLogPath(path.c_str()); }
+    ~LogPathGuard() { SetLogPath(nullptr); }
+};
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(DebugLog, NoPathWritesNoFile)
+{
+    TempDir dir;
+    DebugCapture capture;
+    std::int32_t before = g_nLogLines;
+    DebugLog("value %d\n", 7);
+    EXPECT_EQ(g_nLogLines, before);
+    ASSERT_EQ(capture.Lines().size(), 1u);
+    EXPECT_EQ(capture.Lines()[0], "value 7\n");
+}
+
+TEST(DebugLog, HeaderedLinesAreNumberedAndTimeStamped)
+{
+    TempDir dir;
+    std::string path = dir.File("log.txt");
+    LogPathGuard guard(path);
+    DebugCapture capture;
+    std::int32_t first = g_nLogLines + 1;
+
+    CDeviceSocket a, b;
+    a.SetError(71002);
+    b.SetError(75001);
+    b.SetError(10060); // not logged
+
+    auto lines = SplitLines(ReadWholeFile(path));
+    ASSERT_EQ(lines.size(), 2u);
+    char expected[16];
+    std::snprintf(expected, sizeof(expected), "[%010d]", first);
+    EXPECT_EQ(lines[0].substr(0, 12), expected);
+    std::regex header(R"(\[\d{10}\]\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] -- CGLSocket::SetError\(.*)");
+    EXPECT_TRUE(std::regex_match(lines[0], header)) << lines[0];
+    EXPECT_NE(lines[0].find("SetError(71002,CONN-71002 : "), std::string::npos);
+    EXPECT_NE(lines[1].find("SetError(75001,\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0\xDC)"),
+              std::string::npos);
+    EXPECT_EQ(g_nLogLines, first + 1);
+    EXPECT_EQ(g_nLogResult, first + 1);
+}
+
+TEST(DebugLog, UnopenablePathKeepsCountAndNextLineTakesNextNumber)
+{
+    TempDir dir;
+    std::int32_t before = g_nLogLines;
+    std::int32_t result = g_nLogResult;
+    EXPECT_EQ(AppendLogFile("x\n", dir.File("missing/dir/log.txt").c_str(), TRUE), result);
+    EXPECT_EQ(g_nLogLines, before);
+
+    std::string path = dir.File("log.txt");
+    EXPECT_EQ(AppendLogFile("y\n", path.c_str(), TRUE), before + 1);
+    char expected[16];
+    std::snprintf(expected, sizeof(expected), "[%010d]", before + 1);
+    EXPECT_EQ(ReadWholeFile(path).substr(0, 12), expected);
+}
+
+TEST(DebugLog, WithoutHeaderOnlyTheText)
+{
+    TempDir dir;
+    std::string path = dir.File("plain.txt");
+    std::int32_t before = g_nLogLines;
+    EXPECT_EQ(AppendLogFile("abc", path.c_str(), FALSE), before);
+    EXPECT_EQ(AppendLogFile("def\n", path.c_str(), FALSE), before);
+    EXPECT_EQ(ReadWholeFile(path), "abcdef\n");
+    EXPECT_EQ(g_nLogLines, before);
+}
+
+TEST(DebugLog, ConcurrentObjectsGetDistinctGapFreeNumbers)
+{
+    TempDir dir;
+    std::string path = dir.File("log.txt");
+    LogPathGuard guard(path);
+    DebugCapture capture; // keeps stderr quiet
+    const int kThreads = 8, kLines = 1000;
+    std::int32_t first = g_nLogLines + 1;
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            CDeviceSocket s;
+            for (int i = 0; i < kLines; ++i)
+                s.SetError(80000 + t);
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+
+    auto lines = SplitLines(ReadWholeFile(path));
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+    std::set<int> numbers;
+    std::regex line(R"(\[(\d{10})\]\[[^\]]+\] -- CGLSocket::SetError\((\d+),CONN-(\d+) : .*\))");
+    for (const std::string& l : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(l, m, line)) << l;
+        EXPECT_EQ(m[2].str(), m[3].str()) << "line text mixed between threads: " << l;
+        numbers.insert(std::stoi(m[1].str()));
+    }
+    EXPECT_EQ(numbers.size(), static_cast<size_t>(kThreads * kLines));
+    EXPECT_EQ(*numbers.begin(), first);
+    EXPECT_EQ(*numbers.rbegin(), first + kThreads * kLines - 1);
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "device/DeviceSocket.h"
+#include "support/DebugCapture.h"
+#include "support/SocketPair.h"
+
+namespace {
+
+// GBK "unknown error type" and "user verification failed".
+const std::string kUnknownGbk = "\xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3\xC0\xE0\xD0\xCD";
+const std::string kUserVerifyGbk = "\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0\xDC";
+
+TEST(ConnectionObject, StartsClosedWithDefaults)
+{
+    CDeviceSocket s;
+    EXPECT_EQ(s.m_hSocket, kInvalidSocket);
+    EXPECT_EQ(s.m_nLastError, 0);
+    EXPECT_EQ(s.m_wPacketSizeMax, 16376);
+    EXPECT_EQ(s.m_wAckMode, 0);
+    EXPECT_EQ(s.m_dwStatusFlags, 0xFFFFFFFFu);
+    EXPECT_EQ(s.m_bEnvelopeAllowed, 1);
+    EXPECT_EQ(s.m_bPeerEnvelope, 0);
+    EXPECT_EQ(s.m_bConnected, 0);
+    EXPECT_EQ(s.m_bPostNotify, 0);
+    EXPECT_EQ(s.m_hNotifyWnd, nullptr);
+    EXPECT_EQ(s.m_tvTimeout.tv_sec, 30);
+    EXPECT_EQ(s.m_tvTimeout.tv_usec, 30000);
+    EXPECT_EQ(s.m_nBytesReceived, 0u);
+    EXPECT_EQ(s.m_nBytesSent, 0u);
+    EXPECT_NE(s.m_tLastActivity, 0);
+    EXPECT_EQ(s.m_wDeviceType, 0);
+    EXPECT_TRUE(s.m_strIdent.empty());
+    // Both events start signalled; a poll consumes the signal.
+    EXPECT_TRUE(s.m_evCancel.Lock(0));
+    EXPECT_FALSE(s.m_evCancel.Lock(0));
+    EXPECT_TRUE(s.m_evDone.Lock(0));
+}
+
+TEST(ErrorState, LostConnectionCodeClosesAndLogsOneLine)
+{
+    SocketPair pair;
+    CDeviceSocket s;
+    s.m_hSocket = pair.TakeLocal();
+    s.m_bConnected = TRUE;
+    s.m_strIdent = "dev";
+    s.m_wDeviceType = 769;
+    DebugCapture capture;
+
+    s.SetError(10054);
+
+    EXPECT_EQ(s.m_hSocket, kInvalidSocket);
+    EXPECT_EQ(s.m_bConnected, 0);
+    EXPECT_EQ(s.m_nLastError, 10054);
+    EXPECT_EQ(s.m_wDeviceType, 0);
+    EXPECT_TRUE(s.m_strIdent.empty());
+    auto lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "CGLSocket::SetError(10054,CONN-10054 : " + kUnknownGbk + ")\n");
+}
+
+TEST(ErrorState, QuietCodesKeepSocketAndLogNothing)
+{
+    SocketPair pair;
+    CDeviceSocket s;
+    s.m_hSocket = pair.TakeLocal();
+    s.m_bConnected = TRUE;
+    DebugCapture capture;
+
+    s.SetError(10060);
+    EXPECT_NE(s.m_hSocket, kInvalidSocket);
+    s.SetError(0x76337692);
+    s.SetError(0);
+    EXPECT_NE(s.m_hSocket, kInvalidSocket);
+    EXPECT_EQ(s.m_bConnected, 1);
+    EXPECT_TRUE(capture.Lines().empty());
+
+    // Any other code is logged but leaves the connection open.
+    s.SetError(71003);
+    EXPECT_NE(s.m_hSocket, kInvalidSocket);
+    EXPECT_EQ(capture.Lines().size(), 1u);
+}
+
+TEST(ErrorState, SetErrorOnClosedObjectStillCloses)
+{
+    CDeviceSocket s;
+    s.m_bConnected = TRUE; // inconsistent on purpose: no socket
+    s.m_wDeviceType = 2;
+    DebugCapture capture;
+    s.SetError(0);
+    EXPECT_EQ(s.m_bConnected, 0);
+    EXPECT_EQ(s.m_wDeviceType, 0);
+    EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(ErrorState, CloseTwiceIsHarmless)
+{
+    SocketPair pair;
+    CDeviceSocket s;
+    s.m_hSocket = pair.TakeLocal();
+    s.m_nLastError = 71003;
+    s.m_wPacketSizeMax = 8192;
+    s.Close();
+    s.Close();
+    EXPECT_EQ(s.m_hSocket, kInvalidSocket);
+    // Close keeps the last error and the negotiated values.
+    EXPECT_EQ(s.m_nLastError, 71003);
+    EXPECT_EQ(s.m_wPacketSizeMax, 8192);
+}
+
+TEST(ErrorText, FallbackIsGbkWithUnsignedCode)
+{
+    CGLSocket s;
+    EXPECT_EQ(s.GetErrorString(), "");
+    s.m_nLastError = 71002;
+    EXPECT_EQ(s.GetErrorString(), "CONN-71002 : " + kUnknownGbk);
+    s.m_nLastError = 71305;
+    std::string text = s.GetErrorString();
+    EXPECT_EQ(text.size(), 25u);
+    EXPECT_EQ(text, "CONN-71305 : " + kUnknownGbk);
+    s.m_nLastError = -1;
+    EXPECT_EQ(s.GetErrorString(), "CONN-4294967295 : " + kUnknownGbk);
+}
+
+TEST(ErrorText, DeviceTextForUserVerification)
+{
+    CDeviceSocket s;
+    s.m_nLastError = 75001;
+    EXPECT_EQ(s.GetErrorString(), kUserVerifyGbk);
+    s.m_nLastError = 75002;
+    EXPECT_EQ(s.GetErrorString(), "CONN-75002 : " + kUnknownGbk);
+    // The base class knows nothing of the device's text.
+    CGLSocket base;
+    base.m_nLastError = 75001;
+    EXPECT_EQ(base.GetErrorString(), "CONN-75001 : " + kUnknownGbk);
+}
+
+} // namespace
