@@ -112,6 +112,79 @@ VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* ob
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,
                                                      const void* request);
 
+/* ---- Host extensions (ordinals 7 and up) ------------------------------ */
+
+/* Ordinal 7. Copies the connected device's identification text into
+ * buffer (size bytes, always zero-terminated when size > 0, cut if needed)
+ * and returns the text's full length; "" and 0 when not connected. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetIdent(VexaCommObject* obj, char* buffer, int32_t size);
+
+/* Ordinal 8. The connected device's type code; 0 when not connected. */
+VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetDeviceType(VexaCommObject* obj);
+
+/* Ordinal 9. The text for an error code, as the diagnostic log writes it
+ * (from CONNERROR.DLL beside the host when it has one, else
+ * "CONN-<code> : " and a GBK text), copied like VexaComm_GetIdent. 71006 and
+ * 71010 get plain English texts when the companion has none. Returns the
+ * full length; 0 for code 0. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject* obj, int32_t code,
+                                                        char* buffer, int32_t size);
+
+/* Ordinal 10. 1 while a connection is established, else 0. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj);
+
+/* Ordinal 11. Process-wide: every diagnostic line is also appended to this
+ * text file, numbered and time-stamped. NULL or "" stops file logging. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path);
+
+/* Ordinal 12. Limit of every wait for the device, in milliseconds
+ * (default 30030). 0 restores the default. Takes effect at the next wait. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds);
+
+/* Ordinal 13. The wait limit in milliseconds. */
+VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj);
+
+/* Ordinal 14. VexaComm_Connect on another TCP port (port-forwarded
+ * set-ups); port 0 means 30282. Same results. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ConnectPort(VexaCommObject* obj, const char* host,
+                                                       uint16_t port);
+
+/* Progress of a transfer: (1, range) when it starts, (0, position) as it
+ * goes (same units as range, may exceed it by less than a factor 2), and
+ * (1, 0) when it has ended, successfully or not. */
+typedef void(VEXACOMM_CALL* VexaCommProgressFn)(void* user, uint32_t wParam, int32_t lParam);
+
+/* Ordinal 15. Sets (or with fn NULL removes) the object's progress
+ * observer. queued 0: fn runs on the transferring thread before the
+ * transfer goes on. queued 1: messages wait until the host calls
+ * VexaComm_DispatchProgress, which runs fn on the host's thread. Waits for a
+ * running transfer on the object to end. Removing drops queued messages. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* obj,
+                                                               VexaCommProgressFn fn, void* user,
+                                                               int32_t queued);
+
+/* Ordinal 16. Delivers queued progress messages on the calling thread;
+ * returns how many. Safe while a transfer runs on another thread. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj);
+
+/* Ordinal 17. Asks a running transfer to cancel: after its current data
+ * packet the device is asked to stop; VexaComm_GetAsdu10 then returns 71005
+ * (or 0 if the device had already sent everything). Callable from any
+ * thread; does not wait. A request made while no transfer runs is dropped
+ * when the next transfer starts. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CancelTransfer(VexaCommObject* obj);
+
+/* Ordinal 18. Waits up to timeoutMs (0xFFFFFFFF: no limit) until no
+ * transfer runs on the object. 1 when none runs, 0 on time-out. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj, uint32_t timeoutMs);
+
+/* Ordinal 19. VexaComm_GetAsdu10 into a file by path, for hosts without a
+ * file class: the file is created (or emptied), written and closed.
+ * 71200 when it cannot be created; otherwise the results of
+ * VexaComm_GetAsdu10. What arrived before a failure stays in the file. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj, const char* path,
+                                                           const void* request);
+
 #ifdef __cplusplus
 }
 #endif

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "api/ObjectHandle.h"
+#include "api/ProgressBinding.h"
 
 extern "C" {
 
@@ -15,7 +16,10 @@ VEXACOMM_API VexaCommObject* VEXACOMM_CALL VexaComm_CreateObject(void)
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj)
 {
-    delete FromHandle(obj);
+    if (obj != nullptr) {
+        UnbindProgress(FromHandle(obj));
+        delete FromHandle(obj);
+    }
     return 0;
 }
 

@@ -35,6 +35,15 @@ std::string FormatIPv4(std::uint32_t address);
 // with SocketLastError() set (11001 host not found, ...).
 bool ResolveIPv4(const char* host, std::uint32_t* address);
 
+// Listening side, for the device simulator and test peers.
+// Binds address:port (network byte order address, host byte order port; 0
+// picks a free port), listens, and reports the bound port.
+SocketHandle SocketListenTcp(std::uint32_t address, std::uint16_t port, std::uint16_t* boundPort);
+// Waits up to timeoutMs for a connection; kInvalidSocket on time-out/failure.
+SocketHandle SocketAccept(SocketHandle listener, int timeoutMs);
+// Ends both directions so that a thread blocked on the socket wakes up.
+void SocketShutdown(SocketHandle s);
+
 std::uint16_t HostToNet16(std::uint16_t value);
 std::uint16_t NetToHost16(std::uint16_t value);
 

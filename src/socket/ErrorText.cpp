@@ -50,12 +50,15 @@ std::string CGLSocket::ErrorTextFor(std::int32_t code)
         return std::string();
     std::uint32_t unsignedCode = static_cast<std::uint32_t>(code);
     std::string text = CompanionText(unsignedCode);
-    if (text.empty()) {
-        char buf[64];
-        std::snprintf(buf, sizeof(buf), kFallbackFormat, static_cast<unsigned long>(unsignedCode));
-        text = buf;
-    }
-    return text;
+    return text.empty() ? FallbackErrorText(code) : text;
+}
+
+std::string CGLSocket::FallbackErrorText(std::int32_t code)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof(buf), kFallbackFormat,
+                  static_cast<unsigned long>(static_cast<std::uint32_t>(code)));
+    return buf;
 }
 
 std::string CGLSocket::GetErrorString() { return ErrorTextFor(m_nLastError); }

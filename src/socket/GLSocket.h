@@ -76,6 +76,8 @@ public:
     // The text that GetErrorString gives for `code` (base rules: companion
     // library, then the fallback format).
     static std::string ErrorTextFor(std::int32_t code);
+    // "CONN-<code> : " and the GBK text for an unknown error.
+    static std::string FallbackErrorText(std::int32_t code);
 
     // ---- Transport. ----
     BOOL ConnectHost(const char* host, std::uint16_t port);

@@ -144,6 +144,57 @@ bool ResolveIPv4(const char* host, std::uint32_t* address)
     return true;
 }
 
+SocketHandle SocketListenTcp(std::uint32_t address, std::uint16_t port, std::uint16_t* boundPort)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        Fail();
+        return kInvalidSocket;
+    }
+    // Tests rebind the same address at once; TIME_WAIT must not stop them.
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in sin;
+    std::memset(&sin, 0, sizeof(sin));
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(port);
+    sin.sin_addr.s_addr = address;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) != 0 ||
+        ::listen(fd, 64) != 0) {
+        Fail();
+        ::close(fd);
+        return kInvalidSocket;
+    }
+    socklen_t len = sizeof(sin);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
+    if (boundPort != nullptr)
+        *boundPort = ntohs(sin.sin_port);
+    return static_cast<SocketHandle>(fd);
+}
+
+SocketHandle SocketAccept(SocketHandle listener, int timeoutMs)
+{
+    pollfd pfd{Fd(listener), POLLIN, 0};
+    int rc = ::poll(&pfd, 1, timeoutMs);
+    if (rc <= 0) {
+        if (rc < 0)
+            Fail();
+        return kInvalidSocket;
+    }
+    int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+        Fail();
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(fd);
+}
+
+void SocketShutdown(SocketHandle s)
+{
+    if (s != kInvalidSocket)
+        ::shutdown(Fd(s), SHUT_RDWR);
+}
+
 std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }
 std::uint16_t NetToHost16(std::uint16_t value) { return ntohs(value); }
 

@@ -1,0 +1,151 @@
+// Host extensions: the connected device's data, error texts, wait limit,
+// another port, progress observers, cancel, and fetching into a path.
+#include <cstring>
+
+#include "api/ObjectHandle.h"
+#include "api/ProgressBinding.h"
+#include "support/DebugLog.h"
+#include "support/File.h"
+
+namespace {
+
+int32_t CopyText(const std::string& text, char* buffer, int32_t size)
+{
+    if (buffer != nullptr && size > 0) {
+        std::size_t n = text.size() < static_cast<std::size_t>(size) ? text.size()
+                                                                      : static_cast<std::size_t>(size) - 1;
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return static_cast<int32_t>(text.size());
+}
+
+constexpr uint32_t kDefaultWaitMs = 30030;
+
+} // namespace
+
+extern "C" {
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetIdent(VexaCommObject* obj, char* buffer, int32_t size)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    return CopyText(socket->m_strIdent, buffer, size);
+}
+
+VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetDeviceType(VexaCommObject* obj)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    return socket->m_wDeviceType;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject*, int32_t code, char* buffer,
+                                                        int32_t size)
+{
+    std::string text = CDeviceSocket::DeviceErrorTextFor(code);
+    // Our own export-level codes say what they mean unless a companion
+    // library supplied a text of its own.
+    if (text == CGLSocket::FallbackErrorText(code)) {
+        if (code == COMM_ERR_NOT_CONNECTED)
+            text = "CONN-71006 : no connection is open";
+        else if (code == COMM_ERR_PROTOCOL)
+            text = "CONN-71010 : protocol failure (a packet failed its checks or a request did not fit)";
+    }
+    return CopyText(text, buffer, size);
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    return socket->m_hSocket != kInvalidSocket && socket->m_bConnected ? 1 : 0;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path)
+{
+    SetLogPath(path);
+    return 0;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    if (milliseconds == 0) {
+        socket->m_tvTimeout = kDefaultWaitLimit;
+    } else {
+        uint32_t ms = milliseconds > 0x7FFFFFFFu ? 0x7FFFFFFFu : milliseconds;
+        socket->m_tvTimeout = WaitLimit{static_cast<int32_t>(ms / 1000),
+                                        static_cast<int32_t>(ms % 1000) * 1000};
+    }
+    return 0;
+}
+
+VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    const WaitLimit& t = socket->m_tvTimeout;
+    if (t.tv_sec == kDefaultWaitLimit.tv_sec && t.tv_usec == kDefaultWaitLimit.tv_usec)
+        return kDefaultWaitMs;
+    return static_cast<uint32_t>(t.tv_sec) * 1000u + static_cast<uint32_t>(t.tv_usec) / 1000u;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ConnectPort(VexaCommObject* obj, const char* host,
+                                                       uint16_t port)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    socket->m_nLastError = 0;
+    BOOL ok = socket->ConnectPort(host, port != 0 ? port : DEVICE_PORT);
+    return FailureCode(socket, ok);
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* obj,
+                                                               VexaCommProgressFn fn, void* user,
+                                                               int32_t queued)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    BindProgress(socket, fn, user, queued != 0);
+    return 0;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj)
+{
+    return DispatchProgress(FromHandle(obj));
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CancelTransfer(VexaCommObject* obj)
+{
+    FromHandle(obj)->m_evCancel.SetEvent();
+    return 0;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj, uint32_t timeoutMs)
+{
+    CEvent& done = FromHandle(obj)->m_evDone;
+    long wait = timeoutMs == 0xFFFFFFFFu ? -1 : static_cast<long>(timeoutMs);
+    if (!done.Lock(wait))
+        return 0;
+    // The event stands for "no transfer runs": leave it signalled.
+    done.SetEvent();
+    return 1;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj, const char* path,
+                                                           const void* request)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    socket->m_nLastError = 0;
+    CDiskFile file;
+    if (path == nullptr || !file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite))
+        return COMM_ERR_FILE_CREATE;
+    BOOL ok = socket->GetAsdu10(&file, request);
+    file.Close();
+    return FailureCode(socket, ok);
+}
+
+} // extern "C"
