@@ -33,5 +33,8 @@ void SetLastSystemError(int code);
 
 // Records the Windows number for the current errno and returns it.
 int RecordErrno();
+// As RecordErrno for a failed call on `path`: a missing file whose
+// directory is missing too gives kErrorPathNotFound, as on Windows.
+int RecordPathErrno(const char* path);
 
 } // namespace plat

@@ -1,4 +1,3 @@
-#include "VexaCommFile.h"
 #include "service/ServiceRecords.h"
 #include "socket/GLSocket.h"
 
@@ -34,25 +33,4 @@ BOOL CGLSocket::SetStatusFlags(std::uint32_t mask)
 {
     m_dwStatusFlags |= mask;
     return SendReply(0);
-}
-
-void CGLSocket::CloseFileOnStatus(CFile* file, const std::uint16_t* status, BOOL check)
-{
-    if (file == nullptr)
-        return;
-    if (check) {
-        std::uint16_t value = *status;
-        if (value != 0 && value != 1 && value != 3)
-            return;
-    }
-    file->Close();
-    delete file;
-}
-
-void CGLSocket::CloseTransferFile(CFile* file, int, int)
-{
-    if (file == nullptr)
-        return;
-    file->Close();
-    delete file;
 }

@@ -42,7 +42,15 @@ public:
     virtual void Close();
     virtual std::string GetErrorString();
 
-    // Service side: file information and transfer files.
+    // Service side: the answering half of the file and program service.
+    // Nothing in the library calls these on a peer's behalf: they are
+    // reachable only by a host that receives requests and dispatches them
+    // here itself, and that host decides which peers may read, write and
+    // delete files or start programs on this computer. Paths and commands
+    // are used as given (no sandbox); records and replies are filled with
+    // bounded copies, and command lines never pass through a shell.
+    //
+    // File information and transfer files.
     virtual BOOL GetFileInfo(FileInfoRecord* record, const char* path);
     virtual int ReservedFile1(int, int, int);
     virtual int ReservedFile2(int, int, int);
@@ -100,6 +108,11 @@ public:
     BOOL NegotiatePacketSize(std::uint16_t& value);
     BOOL NegotiateAckMode(std::uint16_t& value);
     BOOL SendReply(std::uint32_t code);
+
+    // ---- Service helpers. ----
+    // Writes one record per entry matching `pattern` to `listing`; a write
+    // failure closes `listing`, records the cause and ends the listing.
+    void WriteListingRecords(CFile* listing, const char* pattern);
 
     // ---- Bulk data reception. ----
     BOOL ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets);

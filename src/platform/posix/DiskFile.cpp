@@ -37,9 +37,12 @@ int Fd(intptr_t fd) { return static_cast<int>(fd); }
 
 CDiskFile::~CDiskFile() { Close(); }
 
-// Sharing on POSIX is advisory: an opener that denies others writing takes a
-// shared flock, one that shares nothing an exclusive flock, and one that
-// shares everything takes none. Only openers of this library honour them.
+// Sharing on POSIX is advisory (flock), and only openers that lock honour
+// it: this library's own. An opener that shares nothing (exclusive or
+// compat) takes an exclusive lock; one that denies others writing, or shares
+// everything, takes a shared lock, so that it keeps exclusive openers out
+// and is kept out by them. Two shared lockers never exclude each other,
+// even where one writes and the other denies writing.
 bool CDiskFile::Open(const char* path, unsigned flags)
 {
     Close();
@@ -49,31 +52,32 @@ bool CDiskFile::Open(const char* path, unsigned flags)
     case modeReadWrite: oflags |= O_RDWR; break;
     default: oflags |= O_RDONLY; break;
     }
-    if (flags & modeCreate) {
+    if (flags & modeCreate)
         oflags |= O_CREAT;
-        if (!(flags & modeNoTruncate))
-            oflags |= O_TRUNC;
-    }
     int fd = ::open(path, oflags, 0666);
     if (fd < 0) {
-        plat::RecordErrno();
+        plat::RecordPathErrno(path);
         return false;
     }
-    struct stat st;
+    struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         plat::SetLastSystemError(kErrorAccessDenied);
         return false;
     }
     unsigned share = flags & 0x70u;
-    int lockOp = 0;
-    if (share == shareDenyWrite)
-        lockOp = LOCK_SH;
-    else if (share == shareCompat || share == shareExclusive || share == shareDenyRead)
-        lockOp = LOCK_EX;
-    if (lockOp != 0 && ::flock(fd, lockOp | LOCK_NB) != 0) {
+    int lockOp = share == shareDenyWrite || share == shareDenyNone ? LOCK_SH : LOCK_EX;
+    if (::flock(fd, lockOp | LOCK_NB) != 0) {
         ::close(fd);
         plat::SetLastSystemError(kErrorSharingViolation);
+        return false;
+    }
+    // Emptied only once the lock is held: a refused opener leaves another
+    // opener's content alone.
+    if ((flags & modeCreate) && !(flags & modeNoTruncate) && S_ISREG(st.st_mode) &&
+        ::ftruncate(fd, 0) != 0) {
+        plat::RecordErrno();
+        ::close(fd);
         return false;
     }
     m_fd = fd;

@@ -1,6 +1,8 @@
 #include "platform/SystemErrors.h"
 
 #include <cerrno>
+#include <string>
+#include <sys/stat.h>
 
 namespace plat {
 namespace {
@@ -40,6 +42,27 @@ void SetLastSystemError(int code) { t_lastSystemError = code; }
 int RecordErrno()
 {
     t_lastSystemError = SystemErrorFromErrno(errno);
+    return t_lastSystemError;
+}
+
+int RecordPathErrno(const char* path)
+{
+    int err = errno;
+    if (err == ENOENT && path != nullptr) {
+        std::string parent(path);
+        while (parent.size() > 1 && parent.back() == '/')
+            parent.pop_back();
+        std::string::size_type cut = parent.rfind('/');
+        if (cut != std::string::npos) {
+            parent.resize(cut == 0 ? 1 : cut);
+            struct stat st;
+            if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                t_lastSystemError = kErrorPathNotFound;
+                return t_lastSystemError;
+            }
+        }
+    }
+    t_lastSystemError = SystemErrorFromErrno(err);
     return t_lastSystemError;
 }
 

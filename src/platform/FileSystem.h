@@ -1,0 +1,107 @@
+// File-system calls of the service side: attributes, status, deletion,
+// directory creation and directory searches. Failures return false (or
+// kInvalidAttributes) and leave a Windows system error number for
+// plat::LastSystemError().
+//
+// Paths are 8-bit texts handed to the platform as they come. On POSIX the
+// separator '/' plays the backslash's role and "/" is the only root; there
+// are no drive names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/HostProcess.h"
+
+// Attribute bits with their Windows values; they travel in records.
+enum FileAttribute : std::uint32_t {
+    FILE_ATTR_READONLY = 0x01,
+    FILE_ATTR_HIDDEN = 0x02,
+    FILE_ATTR_SYSTEM = 0x04,
+    FILE_ATTR_DIRECTORY = 0x10,
+    FILE_ATTR_ARCHIVE = 0x20,
+    FILE_ATTR_NORMAL = 0x80,
+};
+constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+namespace plat {
+
+// What CFile::GetStatus reports of a path.
+struct FileStatus {
+    std::int64_t mtime;      // last modification, seconds since 1970
+    std::int64_t size;       // 0 for a directory
+    std::uint8_t attribute;  // low attribute byte without FILE_ATTR_NORMAL
+};
+
+// GetFileAttributes: the attribute value, FILE_ATTR_NORMAL alone when no
+// other bit applies, kInvalidAttributes on failure.
+std::uint32_t GetPathAttributes(const char* path);
+// SetFileAttributes: read-only is the one bit a POSIX file system keeps.
+bool SetPathAttributes(const char* path, std::uint32_t attributes);
+bool GetPathStatus(const char* path, FileStatus* status);
+
+// DeleteFile: files only; a directory fails with access denied.
+bool DeleteFilePath(const char* path);
+// RemoveDirectory: an empty directory only.
+bool RemoveDirectoryPath(const char* path);
+// CreateDirectory: one level; an existing name (directory or file) fails
+// with kErrorAlreadyExists.
+bool CreateDirectoryLevel(const char* path);
+
+// Whether `text` names a drive ("C:"), or is a root on its own ("C:\" on
+// Win32, "/" on POSIX); CreateDirectoryPath creates nothing for either.
+bool IsDriveName(const std::string& text);
+bool IsBareRoot(const std::string& text);
+
+// The FileVersion text of the file's version resource (language 0x0804,
+// code page 1200) as stored; empty when there is none. POSIX files carry no
+// version resource.
+std::string FileVersionText(const char* path);
+
+// Windows wildcard match of one file name: '*' and '?' only, every other
+// character literal; a pattern ending in ".*" also matches names without
+// a dot ("*.*" matches everything, as on Windows).
+bool MatchesWildcard(const char* pattern, const char* name);
+
+} // namespace plat
+
+// A directory search over "directory/pattern". The entries are gathered
+// when the search begins, so deleting them while walking is safe. Symbolic
+// links are never reported as directories: a tree walk removes the link,
+// never what it points to.
+class CFileFind {
+public:
+    CFileFind() = default;
+    ~CFileFind() = default;
+    CFileFind(const CFileFind&) = delete;
+    CFileFind& operator=(const CFileFind&) = delete;
+
+    // Begins a search; true when anything matches. No entry is current yet.
+    bool FindFile(const char* pattern);
+    // Makes the next entry current; true when more entries follow it.
+    bool FindNextFile();
+    void Close();
+
+    bool IsDots() const;
+    bool IsDirectory() const;
+    // The search's full directory, a separator and the entry's name.
+    std::string GetFilePath() const;
+    std::string GetFileName() const;
+    // Low 32 bits of the size; 0 for a directory.
+    std::uint32_t GetLength() const;
+    std::int64_t GetLastWriteTime() const;
+
+private:
+    struct Entry {
+        std::string name;
+        bool directory;
+        std::int64_t size;
+        std::int64_t mtime;
+    };
+    const Entry* Current() const;
+
+    std::string m_root;
+    std::vector<Entry> m_entries;
+    std::size_t m_next = 0;
+};

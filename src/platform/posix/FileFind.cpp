@@ -1,0 +1,185 @@
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/FileSystem.h"
+#include "platform/SystemErrors.h"
+
+namespace plat {
+
+// Brackets and backslashes are ordinary characters in Windows names, so
+// fnmatch's syntax does not fit; only '*' and '?' are special.
+bool MatchesWildcard(const char* pattern, const char* name)
+{
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    const char* p = pattern;
+    const char* n = name;
+    while (*n != '\0') {
+        if (*p == '*') {
+            star = p++;
+            resume = n;
+        } else if (*p == '?' || *p == *n) {
+            ++p;
+            ++n;
+        } else if (star != nullptr) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*p == '*')
+        ++p;
+    if (*p == '\0')
+        return true;
+    // A trailing ".*" may match nothing at all: "*.*" and "a*.*" take names
+    // without a dot too.
+    return p[0] == '.' && p[1] == '*' && p[2] == '\0';
+}
+
+} // namespace plat
+
+namespace {
+
+std::string CurrentDirectory()
+{
+    std::string buffer(256, '\0');
+    for (;;) {
+        if (::getcwd(&buffer[0], buffer.size()) != nullptr)
+            return std::string(buffer.c_str());
+        if (errno != ERANGE)
+            return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The directory as GetFullPathName gives it: absolute, doubled separators,
+// "." and ".." resolved by the text alone.
+std::string FullDirectory(const std::string& directory)
+{
+    std::string text = directory;
+    if (text.empty() || text[0] != '/')
+        text = CurrentDirectory() + "/" + text;
+    std::vector<std::string> parts;
+    std::string::size_type begin = 0;
+    while (begin <= text.size()) {
+        std::string::size_type end = text.find('/', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string part = text.substr(begin, end - begin);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        begin = end + 1;
+    }
+    std::string full;
+    for (const std::string& part : parts)
+        full += "/" + part;
+    return full.empty() ? std::string("/") : full;
+}
+
+} // namespace
+
+bool CFileFind::FindFile(const char* pattern)
+{
+    Close();
+    std::string text(pattern);
+    std::string::size_type cut = text.rfind('/');
+    std::string directory = cut == std::string::npos ? std::string(".") : text.substr(0, cut + 1);
+    std::string wildcard = cut == std::string::npos ? text : text.substr(cut + 1);
+    if (wildcard.empty()) {
+        plat::SetLastSystemError(kErrorFileNotFound);
+        return false;
+    }
+    m_root = FullDirectory(directory);
+
+    DIR* dir = ::opendir(m_root.c_str());
+    if (dir == nullptr) {
+        plat::RecordPathErrno(m_root.c_str());
+        return false;
+    }
+    std::string prefix = m_root == "/" ? m_root : m_root + "/";
+    while (dirent* entry = ::readdir(dir)) {
+        if (!plat::MatchesWildcard(wildcard.c_str(), entry->d_name))
+            continue;
+        std::string path = prefix + entry->d_name;
+        struct stat own;
+        if (::lstat(path.c_str(), &own) != 0)
+            continue; // gone since readdir
+        struct stat target = own;
+        if (S_ISLNK(own.st_mode) && ::stat(path.c_str(), &target) != 0)
+            target = own;
+        bool directoryEntry = S_ISDIR(own.st_mode);
+        m_entries.push_back(Entry{entry->d_name, directoryEntry,
+                                  directoryEntry || S_ISDIR(target.st_mode) ? 0 : static_cast<std::int64_t>(target.st_size),
+                                  static_cast<std::int64_t>(target.st_mtime)});
+    }
+    ::closedir(dir);
+    if (m_entries.empty()) {
+        plat::SetLastSystemError(kErrorFileNotFound);
+        return false;
+    }
+    return true;
+}
+
+bool CFileFind::FindNextFile()
+{
+    if (m_next < m_entries.size())
+        ++m_next;
+    return m_next < m_entries.size();
+}
+
+void CFileFind::Close()
+{
+    m_entries.clear();
+    m_next = 0;
+    m_root.clear();
+}
+
+const CFileFind::Entry* CFileFind::Current() const
+{
+    return m_next == 0 || m_next > m_entries.size() ? nullptr : &m_entries[m_next - 1];
+}
+
+bool CFileFind::IsDots() const
+{
+    const Entry* entry = Current();
+    return entry != nullptr && (entry->name == "." || entry->name == "..");
+}
+
+bool CFileFind::IsDirectory() const
+{
+    const Entry* entry = Current();
+    return entry != nullptr && entry->directory;
+}
+
+std::string CFileFind::GetFileName() const
+{
+    const Entry* entry = Current();
+    return entry != nullptr ? entry->name : std::string();
+}
+
+std::string CFileFind::GetFilePath() const
+{
+    const Entry* entry = Current();
+    if (entry == nullptr)
+        return std::string();
+    return (m_root == "/" ? m_root : m_root + "/") + entry->name;
+}
+
+std::uint32_t CFileFind::GetLength() const
+{
+    const Entry* entry = Current();
+    return entry != nullptr ? static_cast<std::uint32_t>(entry->size) : 0;
+}
+
+std::int64_t CFileFind::GetLastWriteTime() const
+{
+    const Entry* entry = Current();
+    return entry != nullptr ? entry->mtime : 0;
+}

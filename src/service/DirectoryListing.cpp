@@ -1,0 +1,66 @@
+// The directory listing: one FileInfoRecord per entry, back to back, in a
+// temporary file named after the connection's socket.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/FileSystem.h"
+#include "service/RecordFields.h"
+#include "socket/GLSocket.h"
+#include "support/DebugLog.h"
+#include "support/File.h"
+#include "support/FileSystemHelpers.h"
+
+namespace {
+constexpr unsigned kListingOpenFlags = CFile::modeCreate | CFile::modeWrite | CFile::shareCompat;
+static_assert(kListingOpenFlags == 0x1001, "create, write, no sharing");
+} // namespace
+
+std::string CGLSocket::ListDirectory(const FileRequest* request)
+{
+    std::string tempDir = GetTempDir();
+    // The handle as an unsigned 32-bit number: no socket gives 4294967295.
+    char number[16];
+    std::snprintf(number, sizeof(number), "%lu",
+                  static_cast<unsigned long>(static_cast<std::uint32_t>(m_hSocket)));
+    std::string name = tempDir + number + ".dir.tmp";
+
+    CreateDirectoryPath(tempDir.c_str());
+    CDiskFile listing;
+    if (!listing.Open(name.c_str(), kListingOpenFlags)) {
+        SetError(COMM_ERR_FILE_CREATE);
+        return std::string();
+    }
+    WriteListingRecords(&listing, request->Path());
+    listing.Close();
+    return name;
+}
+
+void CGLSocket::WriteListingRecords(CFile* listing, const char* pattern)
+{
+    CFileFind finder;
+    bool more = finder.FindFile(pattern);
+    while (more) {
+        more = finder.FindNextFile();
+        if (finder.IsDots())
+            continue;
+        std::int64_t written = finder.GetLastWriteTime();
+        FileInfoRecord record;
+        std::memset(&record, 0, sizeof(record));
+        std::string path = finder.GetFilePath();
+        CopyTextField(record.path, sizeof(record.path), path.c_str());
+        // Taken from the path as stored: a cut path may name nothing.
+        record.attributes = plat::GetPathAttributes(record.path);
+        record.size = finder.GetLength();
+        record.count = record.size;
+        SetRecordTime(&record, written);
+        try {
+            listing->Write(&record, sizeof(record));
+        } catch (CFileException* e) {
+            listing->Close();
+            SetError(e->m_cause);
+            e->Delete();
+            break;
+        }
+    }
+    finder.Close();
+}

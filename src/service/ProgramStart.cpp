@@ -1,0 +1,73 @@
+// Starting a program on a peer's request. Command lines never pass through
+// a shell: the program gets its arguments as a vector.
+#include "service/ProgramStart.h"
+
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "platform/Process.h"
+#include "service/RecordFields.h"
+#include "socket/GLSocket.h"
+#include "support/FileSystemHelpers.h"
+
+bool SplitProgramCommand(const char* command, std::string* program, std::string* commandLine)
+{
+    if (command[0] == '"') {
+        const char* closing = std::strchr(command + 1, '"');
+        if (closing == nullptr)
+            return false;
+        program->assign(command + 1, closing);
+        commandLine->assign(closing + 1);
+        return true;
+    }
+    const char* blank = std::strchr(command, ' ');
+    if (blank == nullptr) {
+        program->assign(command);
+        commandLine->clear();
+    } else {
+        program->assign(command, blank);
+        commandLine->assign(blank);
+    }
+    return true;
+}
+
+namespace {
+
+std::uint32_t RunProgram(const ProgramRequest* request)
+{
+    const char* command = request->Command();
+    std::string program;
+    std::string commandLine;
+    if (!SplitProgramCommand(command, &program, &commandLine))
+        return COMM_ERR_EXEC_BAD_COMMAND;
+    // Also before a start through the shell.
+    if (!FileExists(program.c_str()))
+        return COMM_ERR_EXEC_BAD_COMMAND;
+
+    if (request->flags & PROG_DELAY)
+        plat::SleepMs(request->delayMs);
+
+    if (request->flags & PROG_SHELL) {
+        std::string verb(request->verb, BoundedLength(request->verb, sizeof(request->verb)));
+        int shell = plat::OpenDocument(verb.c_str(), command, request->show);
+        return shell > 32 ? 0 : static_cast<std::uint32_t>(shell);
+    }
+
+    if (request->flags & PROG_NO_WAIT)
+        return plat::StartDetachedProcess(program.c_str(), commandLine.c_str(), request->show)
+                   ? 0
+                   : COMM_ERR_EXEC_FAILED;
+
+    plat::ProcessHandle process = plat::StartProcess(program.c_str(), commandLine.c_str(), request->show);
+    if (process == plat::kNoProcess)
+        return COMM_ERR_EXEC_FAILED;
+    if (plat::WaitForProcess(process, request->waitMs) == plat::WaitResult::kEnded)
+        return 0;
+    plat::TerminateProcessGroup(process);
+    return COMM_ERR_EXEC_TIMEOUT;
+}
+
+} // namespace
+
+// Blocks for the delay and the wait; the connection's lock is not held.
+void CGLSocket::StartProgram(const ProgramRequest* request) { SendReply(RunProgram(request)); }

@@ -1,0 +1,149 @@
+// Files that are about to be received or sent, and their closing. The
+// caller owns each file object until it hands it back to be closed.
+#include <memory>
+#include <new>
+
+#include "lzh/LzhufEncoder.h"
+#include "platform/FileSystem.h"
+#include "platform/SystemErrors.h"
+#include "service/RecordFields.h"
+#include "socket/GLSocket.h"
+#include "support/File.h"
+#include "support/FileSystemHelpers.h"
+
+namespace {
+
+constexpr unsigned kReceiveOpenFlags = CFile::modeCreate | CFile::modeWrite | CFile::shareCompat;
+constexpr unsigned kSendOpenFlags = CFile::modeRead | CFile::shareDenyWrite;
+static_assert(kReceiveOpenFlags == 0x1001, "create, write, no sharing");
+static_assert(kSendOpenFlags == 0x20, "read, others may only read");
+
+// Whether the ".lrz" copy beside `source` has to be made again. A copy of
+// a large source is kept while it is younger than the source by at least a
+// second; a source that cannot be examined gets no copy of the past.
+bool CopyIsStale(const std::string& source, const std::string& copy)
+{
+    if (!FileExists(copy.c_str()))
+        return true;
+    plat::FileStatus sourceStatus;
+    plat::FileStatus copyStatus;
+    if (!plat::GetPathStatus(source.c_str(), &sourceStatus) || !plat::GetPathStatus(copy.c_str(), &copyStatus))
+        return true;
+    if (sourceStatus.size < static_cast<std::int64_t>(COMPRESS_MIN_SIZE))
+        return true;
+    return !(copyStatus.mtime > sourceStatus.mtime);
+}
+
+// Failures here are left to the following examination and open of the copy.
+void RebuildCopy(const std::string& source, const std::string& copy)
+{
+    ForceDeleteFile(copy.c_str());
+#if VEXACOMM_HAVE_LZHUF
+    auto encoder = std::make_unique<CLzhufEncoder>();
+    encoder->CompressFile(source.c_str(), copy.c_str());
+#else
+    (void)source;
+#endif
+}
+
+} // namespace
+
+CFile* CGLSocket::CreateReceiveFile(const FileInfoRecord* record)
+{
+    CDiskFile* file = new (std::nothrow) CDiskFile;
+    if (file == nullptr) {
+        SetError(COMM_ERR_FILE_CREATE);
+        return nullptr;
+    }
+    try {
+        // The path field must end within the record; nothing behind it is read.
+        std::size_t length = BoundedLength(record->path, sizeof(record->path));
+        if (length == sizeof(record->path)) {
+            SetError(kErrorFilenameTooLong);
+            delete file;
+            return nullptr;
+        }
+        std::string path(record->path, length);
+        std::string::size_type cut = path.rfind(plat::kPathSeparator);
+        std::string directory = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+        CreateDirectoryPath(directory.c_str());
+
+        if (!file->Open(path.c_str(), kReceiveOpenFlags)) {
+            SetError(plat::LastSystemError());
+            delete file;
+            return nullptr;
+        }
+    } catch (CFileException* e) {
+        SetError(e->m_cause);
+        file->Close();
+        delete file;
+        e->Delete();
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        delete file;
+        return nullptr;
+    }
+    return file;
+}
+
+CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* request)
+{
+    const std::string source = request->Path();
+    std::string sendPath = source;
+    if (request->flags & FILE_REQ_COMPRESSED) {
+        sendPath += ".lrz";
+        if (CopyIsStale(source, sendPath))
+            RebuildCopy(source, sendPath);
+    }
+
+    // Through the table, so that a derived class's version applies.
+    if (!GetFileInfo(record, sendPath.c_str()))
+        return nullptr;
+    record->startOffset = request->startOffset;
+    record->count = record->count - request->startOffset;
+
+    CDiskFile* file = new (std::nothrow) CDiskFile;
+    if (file == nullptr) {
+        SetError(COMM_ERR_FILE_CREATE);
+        return nullptr;
+    }
+    try {
+        if (!file->Open(sendPath.c_str(), kSendOpenFlags)) {
+            SetError(plat::LastSystemError());
+            delete file;
+            return nullptr;
+        }
+    } catch (CFileException* e) {
+        SetError(e->m_cause);
+        e->Delete();
+        file->Close();
+        delete file;
+        return nullptr;
+    }
+    return file;
+}
+
+// A status this side does not know (2, 4 and above), or none at all,
+// leaves the file open and with the caller.
+void CGLSocket::CloseFileOnStatus(CFile* file, const std::uint16_t* status, BOOL check)
+{
+    if (file == nullptr)
+        return;
+    if (check) {
+        if (status == nullptr)
+            return;
+        std::uint16_t value = *status;
+        if (value != 0 && value != 1 && value != 3)
+            return;
+    }
+    file->Close();
+    delete file;
+}
+
+void CGLSocket::CloseTransferFile(CFile* file, int, int)
+{
+    if (file == nullptr)
+        return;
+    file->Close();
+    delete file;
+}

@@ -1,0 +1,84 @@
+#include "support/FileSystemHelpers.h"
+
+#include "platform/FileSystem.h"
+#include "platform/SystemErrors.h"
+#include "support/File.h"
+
+using plat::kPathSeparator;
+
+BOOL ForceDeleteFile(const char* path)
+{
+    if (!plat::SetPathAttributes(path, FILE_ATTR_NORMAL))
+        return FALSE;
+    return plat::DeleteFilePath(path) ? TRUE : FALSE;
+}
+
+BOOL DeleteDirectoryTree(const char* path, BOOL removeSelf)
+{
+    plat::SetPathAttributes(path, FILE_ATTR_NORMAL);
+
+    // A trailing separator is doubled here; the platform takes "a//b".
+    std::string pattern = std::string(path) + kPathSeparator + "*.*";
+    BOOL result = TRUE;
+    CFileFind finder;
+    bool more = finder.FindFile(pattern.c_str());
+    while (more) {
+        more = finder.FindNextFile();
+        if (finder.IsDots())
+            continue;
+        std::string entry = finder.GetFilePath();
+        if (finder.IsDirectory())
+            result = DeleteDirectoryTree(entry.c_str(), TRUE);
+        else
+            result = ForceDeleteFile(entry.c_str());
+        if (!result)
+            break;
+    }
+    finder.Close();
+
+    if (result && removeSelf)
+        result = plat::RemoveDirectoryPath(path) ? TRUE : FALSE;
+    return result;
+}
+
+BOOL FileExists(const char* path)
+{
+    CDiskFile file;
+    return file.Open(path, CFile::modeRead | CFile::shareDenyNone) ? TRUE : FALSE;
+}
+
+BOOL CreateDirectoryPath(const char* path)
+{
+    std::string text(path != nullptr ? path : "");
+    if (text.find(kPathSeparator) == std::string::npos)
+        return plat::IsDriveName(text) ? TRUE : FALSE;
+    if (plat::IsBareRoot(text))
+        return TRUE;
+    if (text.back() != kPathSeparator)
+        text += kPathSeparator;
+
+    std::string::size_type first = text.find(kPathSeparator);
+    std::string head = text.substr(0, first + 1);
+    std::string rest = text.substr(first + 1);
+    for (;;) {
+        std::string::size_type cut = rest.find(kPathSeparator);
+        // A doubled separator ends the walk as well.
+        if (cut == std::string::npos || cut == 0)
+            return TRUE;
+        head += rest.substr(0, cut + 1);
+        rest.erase(0, cut + 1);
+        if (!plat::CreateDirectoryLevel(head.c_str()) && plat::LastSystemError() != kErrorAlreadyExists)
+            return FALSE;
+    }
+}
+
+std::string GetFileVersionString(const char* path)
+{
+    std::string text = plat::FileVersionText(path);
+    std::string::size_type at = 0;
+    while ((at = text.find(", ", at)) != std::string::npos) {
+        text.replace(at, 2, ".");
+        ++at;
+    }
+    return text;
+}
