@@ -1,0 +1,373 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <vector>
+
+#include "ServiceTestUtil.h"
+#include "VexaCommFile.h"
+#include "service/ServiceRecords.h"
+#include "support/FileSystemHelpers.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Calendar fields depend on the zone; these tests fix it at UTC+8.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone)
+    {
+        const char* old = std::getenv("TZ");
+        m_had = old != nullptr;
+        m_old = m_had ? old : "";
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ScopedTimeZone()
+    {
+        if (m_had)
+            ::setenv("TZ", m_old.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    bool m_had;
+    std::string m_old;
+};
+
+// 2023-11-14 22:13:20 UTC.
+constexpr std::time_t kStamp = 1700000000;
+
+void SetMtime(const std::string& path, std::time_t when)
+{
+    timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+std::string RecordBytes(std::uint32_t size, std::uint32_t attributes, std::uint32_t start, std::uint32_t count,
+                        const std::string& path)
+{
+    std::string bytes = U32(0) + U16(2023) + U16(11) + U16(15) + U16(6) + U16(13) + U16(20) + U32(0) +
+                        U32(size) + U32(attributes) + U32(start) + U32(count) + path;
+    bytes.resize(292, '\0');
+    return bytes;
+}
+
+// A record with room behind it, so that a write past its end shows.
+struct GuardedRecord {
+    GuardedRecord() { std::memset(bytes, 0xAB, sizeof(bytes)); }
+    FileInfoRecord* record() { return reinterpret_cast<FileInfoRecord*>(bytes); }
+    FileInfoVersionRecord* versionRecord() { return reinterpret_cast<FileInfoVersionRecord*>(bytes); }
+    std::string Head(std::size_t n) const { return std::string(reinterpret_cast<const char*>(bytes), n); }
+    bool GuardIntact(std::size_t from) const
+    {
+        for (std::size_t i = from; i < sizeof(bytes); ++i)
+            if (bytes[i] != 0xAB)
+                return false;
+        return true;
+    }
+    unsigned char bytes[400];
+};
+
+TEST(GetFileInfo, FillsTheRecordByteForByte)
+{
+    ScopedTimeZone zone("CST-8");
+    TempDir tmp;
+    std::string path = tmp.File("f.dat");
+    WriteWholeFile(path, std::string(5000, 'x'));
+    ::chmod(path.c_str(), 0444);
+    SetMtime(path, kStamp);
+
+    CGLSocket s;
+    GuardedRecord r;
+    ASSERT_EQ(s.GetFileInfo(r.record(), path.c_str()), 1);
+    EXPECT_EQ(r.Head(292), RecordBytes(5000, 0x01, 0, 5000, path));
+    EXPECT_TRUE(r.GuardIntact(292));
+}
+
+TEST(GetFileInfo, AttributesOfDirectoriesHiddenAndPlainFiles)
+{
+    TempDir tmp;
+    ::mkdir(tmp.File("d").c_str(), 0755);
+    WriteWholeFile(tmp.File(".h"), "abc");
+    WriteWholeFile(tmp.File("p"), "abc");
+    CGLSocket s;
+    FileInfoRecord r;
+    ASSERT_EQ(s.GetFileInfo(&r, tmp.File("d").c_str()), 1);
+    EXPECT_EQ(r.attributes, 0x10u);
+    EXPECT_EQ(r.size, 0u);
+    EXPECT_EQ(r.count, 0u);
+    ASSERT_EQ(s.GetFileInfo(&r, tmp.File(".h").c_str()), 1);
+    EXPECT_EQ(r.attributes, 0x02u);
+    ASSERT_EQ(s.GetFileInfo(&r, tmp.File("p").c_str()), 1);
+    EXPECT_EQ(r.attributes, 0u);
+    EXPECT_EQ(r.size, 3u);
+}
+
+TEST(GetFileInfo, MissingFileOrDirectoryLeavesTheRecordZero)
+{
+    TempDir tmp;
+    CGLSocket s;
+    GuardedRecord r;
+    EXPECT_EQ(s.GetFileInfo(r.record(), tmp.File("missing").c_str()), 0);
+    EXPECT_EQ(s.m_nLastError, 2);
+    EXPECT_EQ(r.Head(292), std::string(292, '\0'));
+    EXPECT_TRUE(r.GuardIntact(292));
+    EXPECT_EQ(s.GetFileInfo(r.record(), tmp.File("nodir/missing").c_str()), 0);
+    EXPECT_EQ(s.m_nLastError, 3);
+}
+
+TEST(GetFileInfo, KeepsARelativePathAsGiven)
+{
+    TempDir tmp;
+    WriteWholeFile(tmp.File("rel.txt"), "r");
+    ScopedChdir cd(tmp.path());
+    CGLSocket s;
+    FileInfoRecord r;
+    ASSERT_EQ(s.GetFileInfo(&r, "rel.txt"), 1);
+    EXPECT_STREQ(r.path, "rel.txt");
+}
+
+TEST(GetFileInfo, CutsAPathLongerThan255Characters)
+{
+    TempDir tmp;
+    std::string dir = tmp.File(std::string(200, 'd'));
+    ::mkdir(dir.c_str(), 0755);
+    std::string path = dir + "/" + std::string(100, 'f');
+    WriteWholeFile(path, "x");
+    ASSERT_GT(path.size(), 255u);
+
+    CGLSocket s;
+    GuardedRecord r;
+    ASSERT_EQ(s.GetFileInfo(r.record(), path.c_str()), 1);
+    EXPECT_EQ(std::string(r.record()->path), path.substr(0, 255));
+    EXPECT_TRUE(r.GuardIntact(292));
+
+    GuardedRecord v;
+    ASSERT_EQ(s.GetFileInfoVersion(v.versionRecord(), path.c_str()), 1);
+    EXPECT_TRUE(v.GuardIntact(324));
+}
+
+TEST(GetFileInfoVersion, NoVersionTextThenTheSameRecord)
+{
+    ScopedTimeZone zone("CST-8");
+    TempDir tmp;
+    std::string path = tmp.File("prog");
+    WriteWholeFile(path, "abcdef");
+    SetMtime(path, kStamp);
+    CGLSocket s;
+    GuardedRecord r;
+    ASSERT_EQ(s.GetFileInfoVersion(r.versionRecord(), path.c_str()), 1);
+    EXPECT_EQ(r.Head(324), std::string(32, '\0') + RecordBytes(6, 0, 0, 6, path));
+    EXPECT_TRUE(r.GuardIntact(324));
+
+    EXPECT_EQ(s.GetFileInfoVersion(r.versionRecord(), tmp.File("missing").c_str()), 0);
+    EXPECT_EQ(s.m_nLastError, 2);
+    EXPECT_EQ(r.Head(324), std::string(324, '\0'));
+}
+
+FileInfoRecord ReceiveRecord(const std::string& path)
+{
+    FileInfoRecord r;
+    std::memset(&r, 0, sizeof(r));
+    std::strncpy(r.path, path.c_str(), sizeof(r.path) - 1);
+    return r;
+}
+
+TEST(CreateReceiveFile, CreatesMissingDirectoriesAndAnEmptyFile)
+{
+    TempDir tmp;
+    std::string path = tmp.File("in/new/a.dat");
+    FileInfoRecord r = ReceiveRecord(path);
+    CGLSocket s;
+    CFile* file = s.CreateReceiveFile(&r);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->GetLength(), 0u);
+    file->Write("abc", 3);
+    s.CloseTransferFile(file, 0, 0);
+    EXPECT_EQ(ReadWholeFile(path), "abc");
+}
+
+TEST(CreateReceiveFile, EmptiesAnExistingFileUnlessItIsInUse)
+{
+    TempDir tmp;
+    std::string path = tmp.File("a.dat");
+    WriteWholeFile(path, "old content");
+    FileInfoRecord r = ReceiveRecord(path);
+    CGLSocket s;
+    CFile* first = s.CreateReceiveFile(&r);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(ReadWholeFile(path), "");
+    first->Write("new", 3);
+
+    EXPECT_EQ(s.CreateReceiveFile(&r), nullptr);
+    EXPECT_EQ(s.m_nLastError, 32);
+    EXPECT_EQ(ReadWholeFile(path), "new");
+    s.CloseTransferFile(first, 0, 0);
+}
+
+TEST(CreateReceiveFile, ReadOnlyFileIsRefusedWithAccessDenied)
+{
+    SKIP_IF_ROOT();
+    TempDir tmp;
+    std::string path = tmp.File("ro.dat");
+    WriteWholeFile(path, "keep");
+    ::chmod(path.c_str(), 0444);
+    FileInfoRecord r = ReceiveRecord(path);
+    CGLSocket s;
+    EXPECT_EQ(s.CreateReceiveFile(&r), nullptr);
+    EXPECT_EQ(s.m_nLastError, 5);
+    EXPECT_EQ(ReadWholeFile(path), "keep");
+}
+
+TEST(CreateReceiveFile, PathWithoutSeparatorIsRelative)
+{
+    TempDir tmp;
+    ScopedChdir cd(tmp.path());
+    FileInfoRecord r = ReceiveRecord("plain.dat");
+    CGLSocket s;
+    CFile* file = s.CreateReceiveFile(&r);
+    ASSERT_NE(file, nullptr);
+    s.CloseTransferFile(file, 0, 0);
+    EXPECT_TRUE(PathExists(tmp.File("plain.dat")));
+}
+
+// A path field without its zero would send the read beyond the record.
+TEST(CreateReceiveFile, RefusesAPathFieldWithoutItsZero)
+{
+    FileInfoRecord r;
+    std::memset(&r, 'a', sizeof(r));
+    CGLSocket s;
+    EXPECT_EQ(s.CreateReceiveFile(&r), nullptr);
+    EXPECT_EQ(s.m_nLastError, 206);
+}
+
+// Request block: the head and the path behind it.
+std::vector<std::uint8_t> SendRequest(const std::string& path, std::uint8_t flags, std::uint32_t start)
+{
+    std::string bytes = U16(0) + std::string(1, static_cast<char>(flags)) + std::string(1, '\0') + U32(start) +
+                        U32(0) + path + std::string(1, '\0');
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+const FileRequest* AsRequest(const std::vector<std::uint8_t>& bytes)
+{
+    return reinterpret_cast<const FileRequest*>(bytes.data());
+}
+
+TEST(OpenSendFile, StartOffsetAndCountWithTheFileAtItsStart)
+{
+    TempDir tmp;
+    std::string path = tmp.File("s.dat");
+    std::string content;
+    for (int i = 0; i < 5000; ++i)
+        content.push_back(static_cast<char>(i * 7));
+    WriteWholeFile(path, content);
+    auto request = SendRequest(path, 0, 1000);
+    CGLSocket s;
+    FileInfoRecord r;
+    CFile* file = s.OpenSendFile(&r, AsRequest(request));
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(r.size, 5000u);
+    EXPECT_EQ(r.startOffset, 1000u);
+    EXPECT_EQ(r.count, 4000u);
+    EXPECT_STREQ(r.path, path.c_str());
+    EXPECT_EQ(file->GetPosition(), 0u);
+    std::string read(5000, '\0');
+    EXPECT_EQ(file->Read(&read[0], 5000), 5000u);
+    EXPECT_EQ(read, content);
+
+    // Others may read the file being sent, but not write it.
+    EXPECT_EQ(FileExists(path.c_str()), 1);
+    FileInfoRecord receive = ReceiveRecord(path);
+    EXPECT_EQ(s.CreateReceiveFile(&receive), nullptr);
+    EXPECT_EQ(s.m_nLastError, 32);
+    s.CloseTransferFile(file, 0, 0);
+}
+
+TEST(OpenSendFile, OffsetBeyondTheSizeWrapsTheCount)
+{
+    TempDir tmp;
+    std::string path = tmp.File("s.dat");
+    WriteWholeFile(path, "12345");
+    auto request = SendRequest(path, 0, 10);
+    CGLSocket s;
+    FileInfoRecord r;
+    CFile* file = s.OpenSendFile(&r, AsRequest(request));
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(r.count, 0xFFFFFFFBu);
+    s.CloseTransferFile(file, 0, 0);
+}
+
+TEST(OpenSendFile, MissingSourceRecordsFileNotFound)
+{
+    TempDir tmp;
+    auto request = SendRequest(tmp.File("missing"), 0, 0);
+    CGLSocket s;
+    FileInfoRecord r;
+    EXPECT_EQ(s.OpenSendFile(&r, AsRequest(request)), nullptr);
+    EXPECT_EQ(s.m_nLastError, 2);
+}
+
+// A host's own file object that notes its closing and deletion.
+class TrackingFile : public CFile {
+public:
+    TrackingFile(int* closes, int* deletes) : m_closes(closes), m_deletes(deletes) {}
+    ~TrackingFile() override { ++*m_deletes; }
+    void Close() override { ++*m_closes; }
+
+private:
+    int* m_closes;
+    int* m_deletes;
+};
+
+TEST(CloseFileOnStatus, ClosesForStatusZeroOneThreeOrWithoutCheck)
+{
+    CGLSocket s;
+    struct Case {
+        std::uint16_t status;
+        BOOL check;
+        bool closes;
+    } cases[] = {{0, 1, true}, {1, 1, true}, {3, 1, true}, {2, 1, false}, {4, 1, false},
+                 {65535, 1, false}, {2, 0, true}};
+    for (const Case& c : cases) {
+        int closes = 0;
+        int deletes = 0;
+        auto* file = new TrackingFile(&closes, &deletes);
+        s.CloseFileOnStatus(file, &c.status, c.check);
+        EXPECT_EQ(closes, c.closes ? 1 : 0) << c.status << "/" << c.check;
+        EXPECT_EQ(deletes, c.closes ? 1 : 0) << c.status << "/" << c.check;
+        if (!c.closes)
+            delete file;
+    }
+    int closes = 0;
+    int deletes = 0;
+    auto* file = new TrackingFile(&closes, &deletes);
+    s.CloseFileOnStatus(file, nullptr, TRUE);
+    EXPECT_EQ(deletes, 0);
+    delete file;
+    s.CloseFileOnStatus(nullptr, nullptr, TRUE);
+    s.CloseFileOnStatus(nullptr, nullptr, FALSE);
+    s.CloseTransferFile(nullptr, 0, 0);
+}
+
+TEST(ReservedOperations, ReturnZeroAndChangeNothing)
+{
+    CGLSocket s;
+    s.m_nLastError = 77;
+    EXPECT_EQ(s.ReservedFile1(1, 2, 3), 0);
+    EXPECT_EQ(s.ReservedFile2(1, 2, 3), 0);
+    EXPECT_EQ(s.ReservedFile3(1, 2, 3), 0);
+    EXPECT_EQ(s.ReservedFile4(1, 2, 3), 0);
+    EXPECT_EQ(s.ReservedFile5(1, 2), 0);
+    EXPECT_EQ(s.ReservedFile6(1, 2), 0);
+    EXPECT_EQ(s.ReservedFile7(1, 2), 0);
+    EXPECT_EQ(s.ReservedText(1), "");
+    EXPECT_EQ(s.m_nLastError, 77);
+}
+
+} // namespace

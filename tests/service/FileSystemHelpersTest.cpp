@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ServiceTestUtil.h"
+#include "platform/FileSystem.h"
+#include "platform/SystemErrors.h"
+#include "support/File.h"
+#include "support/FileSystemHelpers.h"
+#include "support/TempDir.h"
+
+namespace {
+
+void MakeDir(const std::string& path, mode_t mode = 0755) { ASSERT_EQ(::mkdir(path.c_str(), mode), 0) << path; }
+
+TEST(ForceDeleteFile, DeletesReadOnlyAndHiddenFiles)
+{
+    TempDir tmp;
+    WriteWholeFile(tmp.File("ro.txt"), "x");
+    ::chmod(tmp.File("ro.txt").c_str(), 0444);
+    WriteWholeFile(tmp.File(".hidden"), "x");
+
+    EXPECT_NE(ForceDeleteFile(tmp.File("ro.txt").c_str()), 0);
+    EXPECT_NE(ForceDeleteFile(tmp.File(".hidden").c_str()), 0);
+    EXPECT_FALSE(PathExists(tmp.File("ro.txt")));
+    EXPECT_FALSE(PathExists(tmp.File(".hidden")));
+}
+
+TEST(ForceDeleteFile, FailsOnMissingFileAndOnDirectory)
+{
+    TempDir tmp;
+    EXPECT_EQ(ForceDeleteFile(tmp.File("missing").c_str()), 0);
+    EXPECT_EQ(plat::LastSystemError(), kErrorFileNotFound);
+    MakeDir(tmp.File("d"));
+    EXPECT_EQ(ForceDeleteFile(tmp.File("d").c_str()), 0);
+    EXPECT_TRUE(PathExists(tmp.File("d")));
+}
+
+// A tree of read-only files, hidden entries and a read-only directory.
+void BuildTree(const std::string& root)
+{
+    MakeDir(root);
+    WriteWholeFile(root + "/a.dat", "a");
+    WriteWholeFile(root + "/noext", "b");
+    WriteWholeFile(root + "/.hidden", "c");
+    MakeDir(root + "/sub");
+    WriteWholeFile(root + "/sub/ro.dat", "d");
+    ::chmod((root + "/sub/ro.dat").c_str(), 0444);
+    MakeDir(root + "/sub/.deep");
+    WriteWholeFile(root + "/sub/.deep/f", "e");
+    ::chmod((root + "/sub/.deep").c_str(), 0555);
+    ::chmod((root + "/sub").c_str(), 0555);
+}
+
+TEST(DeleteDirectoryTree, RemovesWholeTreeWithOrWithoutTrailingSeparator)
+{
+    TempDir tmp;
+    BuildTree(tmp.File("t1"));
+    BuildTree(tmp.File("t2"));
+    EXPECT_NE(DeleteDirectoryTree(tmp.File("t1").c_str(), TRUE), 0);
+    EXPECT_NE(DeleteDirectoryTree((tmp.File("t2") + "/").c_str(), TRUE), 0);
+    EXPECT_FALSE(PathExists(tmp.File("t1")));
+    EXPECT_FALSE(PathExists(tmp.File("t2")));
+}
+
+TEST(DeleteDirectoryTree, KeepsTheDirectoryUnlessAskedAndHandlesMissingOnes)
+{
+    TempDir tmp;
+    BuildTree(tmp.File("t"));
+    EXPECT_EQ(DeleteDirectoryTree(tmp.File("t").c_str(), FALSE), 1);
+    EXPECT_TRUE(PathExists(tmp.File("t")));
+    EXPECT_FALSE(PathExists(tmp.File("t/a.dat")));
+    EXPECT_FALSE(PathExists(tmp.File("t/sub")));
+
+    EXPECT_EQ(DeleteDirectoryTree(tmp.File("missing").c_str(), FALSE), 1);
+    EXPECT_EQ(DeleteDirectoryTree(tmp.File("missing").c_str(), TRUE), 0);
+}
+
+// A link inside the tree goes; the directory it points to and that
+// directory's permissions stay as they were.
+TEST(DeleteDirectoryTree, RemovesLinksButNeverWhatTheyPointTo)
+{
+    TempDir tmp;
+    MakeDir(tmp.File("outside"));
+    WriteWholeFile(tmp.File("outside/keep"), "k");
+    ::chmod(tmp.File("outside").c_str(), 0555);
+    MakeDir(tmp.File("t"));
+    ASSERT_EQ(::symlink(tmp.File("outside").c_str(), tmp.File("t/link").c_str()), 0);
+    ASSERT_EQ(::symlink(tmp.File("nowhere").c_str(), tmp.File("t/dangling").c_str()), 0);
+
+    EXPECT_NE(DeleteDirectoryTree(tmp.File("t").c_str(), TRUE), 0);
+    EXPECT_FALSE(PathExists(tmp.File("t")));
+    EXPECT_TRUE(PathExists(tmp.File("outside/keep")));
+    struct stat st;
+    ASSERT_EQ(::stat(tmp.File("outside").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0555u);
+}
+
+// A subdirectory that cannot be read cannot be emptied: the walk stops
+// there. Entries handled before it are gone, the rest and every directory
+// on its path remain.
+TEST(DeleteDirectoryTree, StopsAtTheFirstEntryThatCannotBeDeleted)
+{
+    SKIP_IF_ROOT();
+    TempDir tmp;
+    std::string root = tmp.File("t");
+    MakeDir(root);
+    for (const char* name : {"f1", "f2", "f3", "f4", "f5"})
+        WriteWholeFile(root + "/" + name, "x");
+    MakeDir(root + "/locked");
+    WriteWholeFile(root + "/locked/inner", "x");
+    ::chmod((root + "/locked").c_str(), 0);
+
+    std::vector<std::string> order;
+    CFileFind finder;
+    for (bool more = finder.FindFile((root + "/*.*").c_str()); more;) {
+        more = finder.FindNextFile();
+        if (!finder.IsDots())
+            order.push_back(finder.GetFileName());
+    }
+
+    EXPECT_EQ(DeleteDirectoryTree(root.c_str(), TRUE), 0);
+    bool after = false;
+    for (const std::string& name : order) {
+        if (name == "locked") {
+            after = true;
+            EXPECT_TRUE(PathExists(root + "/locked"));
+        } else {
+            EXPECT_EQ(PathExists(root + "/" + name), after) << name;
+        }
+    }
+    EXPECT_TRUE(PathExists(root));
+    ::chmod((root + "/locked").c_str(), 0700);
+}
+
+TEST(FileExists, TrueOnlyForAFileThatCanBeOpenedForReading)
+{
+    TempDir tmp;
+    WriteWholeFile(tmp.File("f"), "x");
+    MakeDir(tmp.File("d"));
+    EXPECT_EQ(FileExists(tmp.File("f").c_str()), 1);
+    EXPECT_EQ(FileExists(tmp.File("d").c_str()), 0);
+    EXPECT_EQ(FileExists(tmp.File("missing").c_str()), 0);
+}
+
+// The three open flags of the service: 0x1001 shares nothing, 0x20 lets
+// others read, 0x40 lets others read and write.
+TEST(FileSharing, ExclusiveWriterKeepsEveryOtherOpenerOut)
+{
+    TempDir tmp;
+    std::string path = tmp.File("f");
+    CDiskFile writer;
+    ASSERT_TRUE(writer.Open(path.c_str(), 0x1001));
+    writer.Write("data", 4);
+
+    CDiskFile other;
+    EXPECT_FALSE(other.Open(path.c_str(), 0x20));
+    EXPECT_EQ(plat::LastSystemError(), kErrorSharingViolation);
+    EXPECT_FALSE(other.Open(path.c_str(), 0x40));
+    EXPECT_FALSE(other.Open(path.c_str(), 0x1001));
+    EXPECT_EQ(FileExists(path.c_str()), 0);
+    writer.Close();
+    EXPECT_EQ(ReadWholeFile(path), "data");
+    EXPECT_EQ(FileExists(path.c_str()), 1);
+}
+
+TEST(FileSharing, ReadersShareButKeepWritersOutAndTheContentWhole)
+{
+    TempDir tmp;
+    std::string path = tmp.File("f");
+    WriteWholeFile(path, "content");
+    CDiskFile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), 0x20));
+
+    CDiskFile second;
+    CDiskFile third;
+    EXPECT_TRUE(second.Open(path.c_str(), 0x20));
+    EXPECT_TRUE(third.Open(path.c_str(), 0x40));
+    EXPECT_EQ(FileExists(path.c_str()), 1);
+    CDiskFile writer;
+    EXPECT_FALSE(writer.Open(path.c_str(), 0x1001));
+    EXPECT_EQ(plat::LastSystemError(), kErrorSharingViolation);
+    // The refused opener must not have emptied the file.
+    EXPECT_EQ(ReadWholeFile(path), "content");
+}
+
+TEST(CreateDirectoryPath, TextsThatNameNoLevel)
+{
+    EXPECT_EQ(CreateDirectoryPath(""), 0);
+    EXPECT_EQ(CreateDirectoryPath("ab"), 0);
+    EXPECT_EQ(CreateDirectoryPath("/"), 1);
+}
+
+TEST(CreateDirectoryPath, CreatesEveryLevelIncludingTheLast)
+{
+    TempDir tmp;
+    EXPECT_EQ(CreateDirectoryPath(tmp.File("a/b/c").c_str()), 1);
+    EXPECT_EQ(CreateDirectoryPath(tmp.File("x/y/").c_str()), 1);
+    EXPECT_EQ(CreateDirectoryPath(tmp.File("a/b/c").c_str()), 1);
+    struct stat st;
+    ASSERT_EQ(::stat(tmp.File("a/b/c").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    ASSERT_EQ(::stat(tmp.File("x/y").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST(CreateDirectoryPath, ALevelTakenByAFile)
+{
+    TempDir tmp;
+    WriteWholeFile(tmp.File("f"), "x");
+    EXPECT_EQ(CreateDirectoryPath(tmp.File("f").c_str()), 1);
+    EXPECT_EQ(CreateDirectoryPath(tmp.File("f/below").c_str()), 0);
+    EXPECT_FALSE(PathExists(tmp.File("f/below")));
+}
+
+TEST(CreateDirectoryPath, KeepsLevelsMadeBeforeAFailure)
+{
+    TempDir tmp;
+    std::string tooLong(300, 'n');
+    EXPECT_EQ(CreateDirectoryPath(tmp.File("made/" + tooLong + "/x").c_str()), 0);
+    EXPECT_TRUE(PathExists(tmp.File("made")));
+}
+
+TEST(CreateDirectoryPath, DoubledSeparatorEndsTheWalk)
+{
+    TempDir tmp;
+    EXPECT_EQ(CreateDirectoryPath(tmp.File("a//b").c_str()), 1);
+    EXPECT_TRUE(PathExists(tmp.File("a")));
+    EXPECT_FALSE(PathExists(tmp.File("a/b")));
+}
+
+TEST(CreateDirectoryPath, RelativePathNeverCreatesItsFirstLevel)
+{
+    TempDir tmp;
+    ScopedChdir cd(tmp.path());
+    EXPECT_EQ(CreateDirectoryPath("x/y/z"), 0);
+    EXPECT_FALSE(PathExists(tmp.File("x")));
+    MakeDir(tmp.File("x"));
+    EXPECT_EQ(CreateDirectoryPath("x/y/z"), 1);
+    EXPECT_TRUE(PathExists(tmp.File("x/y/z")));
+}
+
+TEST(GetFileVersionString, EmptyOnThisPlatform)
+{
+    TempDir tmp;
+    WriteWholeFile(tmp.File("f"), "MZ");
+    EXPECT_EQ(GetFileVersionString(tmp.File("f").c_str()), "");
+    EXPECT_EQ(GetFileVersionString(tmp.File("missing").c_str()), "");
+}
+
+TEST(Wildcard, WindowsRules)
+{
+    EXPECT_TRUE(plat::MatchesWildcard("*.*", "noext"));
+    EXPECT_TRUE(plat::MatchesWildcard("*.*", "a.b.c"));
+    EXPECT_TRUE(plat::MatchesWildcard("*", ".hidden"));
+    EXPECT_TRUE(plat::MatchesWildcard("a*.*", "abc"));
+    EXPECT_TRUE(plat::MatchesWildcard("*.dat", "x.dat"));
+    EXPECT_FALSE(plat::MatchesWildcard("*.dat", "x.dat.bak"));
+    EXPECT_FALSE(plat::MatchesWildcard("*.dat", "xdat"));
+    EXPECT_TRUE(plat::MatchesWildcard("f?.t*", "f1.txt"));
+    EXPECT_FALSE(plat::MatchesWildcard("f?.t*", "f12.txt"));
+    // Brackets are plain characters in Windows names.
+    EXPECT_TRUE(plat::MatchesWildcard("a[1].dat", "a[1].dat"));
+    EXPECT_FALSE(plat::MatchesWildcard("a[1].dat", "a1.dat"));
+}
+
+TEST(FileFind, FullPathsOfARelativeOrDoubledPattern)
+{
+    TempDir tmp;
+    MakeDir(tmp.File("d"));
+    WriteWholeFile(tmp.File("d/one.dat"), "12345");
+    ScopedChdir cd(tmp.path());
+
+    CFileFind finder;
+    ASSERT_TRUE(finder.FindFile("./d//*.dat"));
+    EXPECT_FALSE(finder.FindNextFile());
+    // The working directory as the kernel reports it may differ from the
+    // temporary path by symbolic links.
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof(cwd)), nullptr);
+    EXPECT_EQ(finder.GetFilePath(), std::string(cwd) + "/d/one.dat");
+    EXPECT_EQ(finder.GetLength(), 5u);
+    EXPECT_FALSE(finder.IsDirectory());
+    EXPECT_FALSE(finder.FindFile("d/*.none"));
+    EXPECT_FALSE(finder.FindFile("missing/*"));
+}
+
+} // namespace

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ServiceTestUtil.h"
+#include "VexaCommFile.h"
+#include "service/ServiceRecords.h"
+#include "support/DebugLog.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Points the listing at a directory for the duration of a test.
+class ScopedTempDir {
+public:
+    explicit ScopedTempDir(const std::string& dir) { SetTempDir(dir.c_str()); }
+    ~ScopedTempDir() { SetTempDir(""); }
+};
+
+std::vector<FileInfoRecord> Records(const std::string& bytes)
+{
+    std::vector<FileInfoRecord> records(bytes.size() / sizeof(FileInfoRecord));
+    if (!records.empty())
+        std::memcpy(records.data(), bytes.data(), records.size() * sizeof(FileInfoRecord));
+    return records;
+}
+
+std::vector<std::uint8_t> Pattern(const std::string& pattern)
+{
+    std::string bytes = std::string(12, '\0') + pattern + std::string(1, '\0');
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+const FileRequest* AsRequest(const std::vector<std::uint8_t>& bytes)
+{
+    return reinterpret_cast<const FileRequest*>(bytes.data());
+}
+
+TEST(ListDirectory, ThreeMatchingFilesGiveThreeRecords)
+{
+    TempDir tmp;
+    ScopedTempDir temp(tmp.path() + "/");
+    ::mkdir(tmp.File("rec").c_str(), 0755);
+    WriteWholeFile(tmp.File("rec/a.dat"), "1");
+    WriteWholeFile(tmp.File("rec/b.dat"), "22");
+    WriteWholeFile(tmp.File("rec/.c.dat"), "333");
+    ::chmod(tmp.File("rec/b.dat").c_str(), 0444);
+    WriteWholeFile(tmp.File("rec/other.txt"), "x");
+
+    ServiceConnection c;
+    auto request = Pattern(tmp.File("rec/*.dat"));
+    std::string name = c.socket.ListDirectory(AsRequest(request));
+    EXPECT_EQ(name, tmp.File(std::to_string(c.socket.m_hSocket) + ".dir.tmp"));
+    std::string bytes = ReadWholeFile(name);
+    ASSERT_EQ(bytes.size(), 876u);
+
+    // Full 32-bit attributes, FILE_ATTR_NORMAL included.
+    std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> expected = {
+        {tmp.File("rec/a.dat"), {1, 0x80}}, {tmp.File("rec/b.dat"), {2, 0x01}}, {tmp.File("rec/.c.dat"), {3, 0x02}}};
+    for (const FileInfoRecord& r : Records(bytes)) {
+        auto it = expected.find(r.path);
+        ASSERT_NE(it, expected.end()) << r.path;
+        EXPECT_EQ(r.size, it->second.first);
+        EXPECT_EQ(r.count, it->second.first);
+        EXPECT_EQ(r.attributes, it->second.second);
+        EXPECT_EQ(r.startOffset, 0u);
+        EXPECT_EQ(r.reserved0, 0u);
+        EXPECT_GE(r.year, 2024);
+        expected.erase(it);
+    }
+    EXPECT_TRUE(expected.empty());
+}
+
+TEST(ListDirectory, SubdirectoriesWithoutDots)
+{
+    TempDir tmp;
+    ScopedTempDir temp(tmp.path() + "/");
+    ::mkdir(tmp.File("rec").c_str(), 0755);
+    ::mkdir(tmp.File("rec/sub").c_str(), 0755);
+    WriteWholeFile(tmp.File("rec/f"), "abc");
+    CGLSocket s;
+    auto request = Pattern(tmp.File("rec/*"));
+    auto records = Records(ReadWholeFile(s.ListDirectory(AsRequest(request))));
+    ASSERT_EQ(records.size(), 2u);
+    for (const FileInfoRecord& r : records) {
+        if (std::string(r.path) == tmp.File("rec/sub")) {
+            EXPECT_EQ(r.attributes, 0x10u);
+            EXPECT_EQ(r.size, 0u);
+        } else {
+            EXPECT_EQ(std::string(r.path), tmp.File("rec/f"));
+        }
+    }
+}
+
+TEST(ListDirectory, NoMatchGivesAnEmptyFileAndNoError)
+{
+    TempDir tmp;
+    ScopedTempDir temp(tmp.path() + "/");
+    WriteWholeFile(tmp.File(std::to_string(kInvalidSocket & 0xFFFFFFFFu) + ".dir.tmp"), "earlier listing");
+    CGLSocket s;
+    auto request = Pattern(tmp.File("*.none"));
+    std::string name = s.ListDirectory(AsRequest(request));
+    // Without a socket the handle is the invalid one.
+    EXPECT_EQ(name, tmp.File("4294967295.dir.tmp"));
+    EXPECT_TRUE(PathExists(name));
+    EXPECT_EQ(ReadWholeFile(name), "");
+    EXPECT_EQ(s.m_nLastError, 0);
+}
+
+TEST(ListDirectory, CreatesTheTemporaryDirectoryOrFailsWith71200)
+{
+    TempDir tmp;
+    auto request = Pattern(tmp.File("*"));
+    {
+        ScopedTempDir temp(tmp.path() + "/t/new/");
+        CGLSocket s;
+        EXPECT_EQ(s.ListDirectory(AsRequest(request)), tmp.File("t/new/4294967295.dir.tmp"));
+    }
+    WriteWholeFile(tmp.File("file"), "x");
+    ScopedTempDir temp(tmp.path() + "/file/");
+    CGLSocket s;
+    EXPECT_EQ(s.ListDirectory(AsRequest(request)), "");
+    EXPECT_EQ(s.m_nLastError, 71200);
+}
+
+TEST(ListDirectory, CutsLongPathsAndTakesTheCutPathsAttributes)
+{
+    TempDir tmp;
+    ScopedTempDir temp(tmp.path() + "/");
+    std::string dir = tmp.File(std::string(200, 'd'));
+    ::mkdir(dir.c_str(), 0755);
+    std::string path = dir + "/" + std::string(100, 'f');
+    WriteWholeFile(path, "x");
+    CGLSocket s;
+    auto request = Pattern(dir + "/*");
+    auto records = Records(ReadWholeFile(s.ListDirectory(AsRequest(request))));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(std::string(records[0].path), path.substr(0, 255));
+    EXPECT_EQ(records[0].attributes, 0xFFFFFFFFu);
+}
+
+// Writes into memory and fails with a full disk on the write numbered
+// `failAt` (from 1).
+class FillingFile : public CFile {
+public:
+    explicit FillingFile(int failAt) : m_failAt(failAt) {}
+    void Write(const void* buffer, uint32_t count) override
+    {
+        if (++m_writes == m_failAt)
+            throw new CFileException(CFileException::diskFull);
+        m_bytes.append(static_cast<const char*>(buffer), count);
+    }
+    void Close() override { ++m_closes; }
+
+    std::string m_bytes;
+    int m_closes = 0;
+
+private:
+    int m_failAt;
+    int m_writes = 0;
+};
+
+TEST(ListDirectory, WriteFailureEndsWithItsCauseAndKeepsEarlierRecords)
+{
+    TempDir tmp;
+    for (const char* name : {"a", "b", "c", "d"})
+        WriteWholeFile(tmp.File(name), "x");
+    CGLSocket s;
+    FillingFile listing(3);
+    s.WriteListingRecords(&listing, tmp.File("*").c_str());
+    EXPECT_EQ(s.m_nLastError, 13);
+    EXPECT_EQ(listing.m_bytes.size(), 2 * sizeof(FileInfoRecord));
+    EXPECT_EQ(listing.m_closes, 1);
+}
+
+TEST(ListDirectory, FullDiskReturnsTheNameWithTheDiskFullCause)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    TempDir tmp;
+    ScopedTempDir temp(tmp.path() + "/");
+    ASSERT_EQ(::symlink("/dev/full", tmp.File("4294967295.dir.tmp").c_str()), 0);
+    WriteWholeFile(tmp.File("a"), "x");
+    CGLSocket s;
+    auto request = Pattern(tmp.File("*"));
+    EXPECT_EQ(s.ListDirectory(AsRequest(request)), tmp.File("4294967295.dir.tmp"));
+    EXPECT_EQ(s.m_nLastError, 13);
+}
+
+} // namespace

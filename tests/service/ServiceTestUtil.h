@@ -1,0 +1,93 @@
+// Shared pieces of the service tests: a connection whose socket is one end
+// of a socket pair, the exact bytes of the replies it sends, and files.
+#pragma once
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "socket/GLSocket.h"
+#include "support/SocketPair.h"
+
+// GBK "unknown error type": the fallback error text without a companion
+// library.
+const std::string kUnknownErrorGbk = "\xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3\xC0\xE0\xD0\xCD";
+
+inline std::string U32(std::uint32_t v)
+{
+    std::string b(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        b[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    return b;
+}
+
+inline std::string U16(std::uint16_t v)
+{
+    return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+// A bare CMD_REPLY as the connection sends it for `code`.
+inline std::string ReplyBytes(std::uint32_t code)
+{
+    if (code == 0)
+        return U32(1) + U32(0);
+    std::string text = "CONN-" + std::to_string(code) + " : " + kUnknownErrorGbk;
+    return U32(1) + U32(static_cast<std::uint32_t>(text.size() + 9)) + U32(code) + U32(0) + text +
+           std::string(1, '\0');
+}
+
+struct ServiceConnection {
+    ServiceConnection() { socket.m_hSocket = pair.TakeLocal(); }
+
+    // One whole bare packet from the peer end, or what arrived in time.
+    std::string ReadPacket(int timeoutMs = 10000)
+    {
+        std::string header = pair.ReadPeer(8, timeoutMs);
+        if (header.size() < 8)
+            return header;
+        std::uint32_t length = ReadU32(reinterpret_cast<const std::uint8_t*>(header.data()) + 4);
+        return header + pair.ReadPeer(length, timeoutMs);
+    }
+
+    SocketPair pair;
+    CGLSocket socket;
+};
+
+inline bool WaitForPath(const std::string& path, int timeoutMs = 20000)
+{
+    struct stat st;
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        if (::stat(path.c_str(), &st) == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// Restores the working directory at the end of a test that changes it.
+class ScopedChdir {
+public:
+    explicit ScopedChdir(const std::string& dir)
+    {
+        char buf[4096];
+        m_old = ::getcwd(buf, sizeof(buf)) != nullptr ? buf : "/";
+        m_ok = ::chdir(dir.c_str()) == 0;
+    }
+    ~ScopedChdir()
+    {
+        if (m_ok && ::chdir(m_old.c_str()) != 0)
+            std::abort();
+    }
+
+private:
+    std::string m_old;
+    bool m_ok;
+};
+
+// Tests of permissions mean nothing to root, who passes every check.
+#define SKIP_IF_ROOT()                                                                                    \
+    if (::geteuid() == 0)                                                                                  \
+    GTEST_SKIP() << "runs as root, which ignores permissions; run the suite as another user"
