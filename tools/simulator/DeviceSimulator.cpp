@@ -99,6 +99,12 @@ void CDeviceSimulator::Wait()
     m_cv.wait(guard, [this] { return m_stopped; });
 }
 
+bool CDeviceSimulator::Stopped()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_stopped;
+}
+
 void CDeviceSimulator::AcceptLoop()
 {
     while (!m_stopping) {

@@ -69,6 +69,7 @@ public:
     // Blocks until the simulator has stopped (maxConnections reached or Stop).
     void Wait();
 
+    bool Stopped();
     std::uint16_t Port() const { return m_port; }
     const SimulatorOptions& Options() const { return m_options; }
 
