@@ -19,6 +19,12 @@ int SocketConnect(SocketHandle s, const SocketAddress& addr);
 // Bytes accepted or received, or -1. A send never raises SIGPIPE.
 long SocketSend(SocketHandle s, const void* data, int length);
 long SocketRecv(SocketHandle s, void* buffer, int length);
+// Sends several buffers with one call (gather write); bytes accepted or -1.
+struct SocketBuffer {
+    const void* data;
+    int length;
+};
+long SocketSendParts(SocketHandle s, const SocketBuffer* parts, int count);
 // 1 ready, 0 limit reached, -1 failure.
 int SocketWaitReadable(SocketHandle s, WaitLimit limit);
 int SocketWaitWritable(SocketHandle s, WaitLimit limit);

@@ -21,11 +21,10 @@ BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
     WriteU32(trailer, ByteSum(packet, bareSize));
     WriteU32(trailer + 4, ENVELOPE_TAIL_MAGIC);
     WriteU32(trailer + 8, ENVELOPE_TAIL_MAGIC);
-    if (!SendAll(head, sizeof(head), wait))
-        return FALSE;
-    if (!SendAll(packet, static_cast<std::int32_t>(bareSize), wait))
-        return FALSE;
-    return SendAll(trailer, sizeof(trailer), wait);
+    const SendPiece pieces[] = {{head, static_cast<std::int32_t>(sizeof(head))},
+                                {packet, static_cast<std::int32_t>(bareSize)},
+                                {trailer, static_cast<std::int32_t>(sizeof(trailer))}};
+    return SendPieces(pieces, 3, wait);
 }
 
 BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)

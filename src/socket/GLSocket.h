@@ -94,6 +94,14 @@ public:
     BOOL WaitReadable(WaitLimit limit);
     BOOL WaitWritable(WaitLimit limit);
     BOOL SendAll(const void* data, std::int32_t length, BOOL wait);
+    // SendAll over consecutive pieces, sent by gather writes: an enveloped
+    // packet leaves in one segment instead of three small writes that
+    // Nagle's algorithm and delayed acknowledgements would hold back.
+    struct SendPiece {
+        const void* data;
+        std::int32_t length;
+    };
+    BOOL SendPieces(const SendPiece* pieces, int count, BOOL wait);
     BOOL ReceiveAll(void* buffer, std::int32_t length, BOOL wait);
     void DrainInput();
 

@@ -111,15 +111,25 @@ BOOL CGLSocket::WaitWritable(WaitLimit limit)
 
 BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
 {
+    SendPiece piece{data, length};
+    return SendPieces(&piece, 1, wait);
+}
+
+BOOL CGLSocket::SendPieces(const SendPiece* pieces, int count, BOOL wait)
+{
     if (m_hSocket == kInvalidSocket)
         return FALSE;
+    std::int32_t length = 0;
+    for (int i = 0; i < count; ++i)
+        length += pieces[i].length;
     if (length == 0)
         return TRUE;
-    if (data == nullptr)
-        return FALSE;
+    for (int i = 0; i < count; ++i) {
+        if (pieces[i].data == nullptr)
+            return FALSE;
+    }
 
     CSingleLock lock(&m_lock);
-    const char* bytes = static_cast<const char*>(data);
     std::int32_t sent = 0;
     while (sent < length) {
         if (wait && !WaitWritable(m_tvTimeout))
@@ -127,7 +137,21 @@ BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
         // The socket may have been closed by an error recorded meanwhile.
         if (m_hSocket == kInvalidSocket)
             break;
-        long n = plat::SocketSend(m_hSocket, bytes + sent, length - sent);
+        // What is left: the rest of the current piece and the ones after it.
+        plat::SocketBuffer rest[4];
+        int restCount = 0;
+        std::int32_t skip = sent;
+        for (int i = 0; i < count && restCount < 4; ++i) {
+            if (skip >= pieces[i].length) {
+                skip -= pieces[i].length;
+                continue;
+            }
+            rest[restCount++] = plat::SocketBuffer{
+                static_cast<const char*>(pieces[i].data) + skip, pieces[i].length - skip};
+            skip = 0;
+        }
+        long n = restCount == 1 ? plat::SocketSend(m_hSocket, rest[0].data, rest[0].length)
+                                : plat::SocketSendParts(m_hSocket, rest, restCount);
         if (n > 0) {
             m_nBytesSent += static_cast<std::uint64_t>(n);
             m_tLastSend = plat::Now();

@@ -99,6 +99,24 @@ void CDeviceSimulator::Wait()
     m_cv.wait(guard, [this] { return m_stopped; });
 }
 
+std::string CDeviceSimulator::LastRequest()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_lastRequest;
+}
+
+std::vector<std::uint32_t> CDeviceSimulator::Commands()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_commands;
+}
+
+bool CDeviceSimulator::Stopped()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_stopped;
+}
+
 void CDeviceSimulator::AcceptLoop()
 {
     while (!m_stopping) {
@@ -150,6 +168,17 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
             break;
         }
         PacketHeader header = c.Header();
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            m_commands.push_back(header.command);
+            if (header.command == CMD_ASDU10)
+                m_lastRequest.assign(reinterpret_cast<const char*>(c.Payload()), header.length);
+        }
+        if (m_options.statusCommand != 0 && header.command == m_options.statusCommand) {
+            std::uint8_t flags[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+            c.Send(CMD_STATUS, flags, sizeof(flags));
+            continue;
+        }
         if (m_options.replyCommand != 0 && header.command == m_options.replyCommand) {
             c.SendReply(static_cast<std::uint32_t>(m_options.replyCode));
             continue;
@@ -290,10 +319,10 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint
         if (acks && (!takeClientPacket(&cancelled) || cancelled))
             return cancelled;
     }
-    if (!c.Send(CMD_ASDU10, nullptr, 0))
-        return false;
+    // Counted before the end mark leaves, so a client that has seen the
+    // mark also sees the count.
     ++m_transfersCompleted;
-    return true;
+    return c.Send(CMD_ASDU10, nullptr, 0);
 }
 
 void CDeviceSimulator::StallUntilStopped(Connection& c)

@@ -42,6 +42,8 @@ struct SimulatorOptions {
     // Answer requests with this command by CMD_REPLY carrying replyCode.
     std::uint32_t replyCommand = 0;
     std::int32_t replyCode = 0;
+    // Answer requests with this command by a CMD_STATUS packet instead.
+    std::uint32_t statusCommand = 0;
     SimFault fault = SimFault::None;
     std::uint32_t faultAfterPackets = 0;
     std::int32_t faultCode = 0;
@@ -69,12 +71,17 @@ public:
     // Blocks until the simulator has stopped (maxConnections reached or Stop).
     void Wait();
 
+    bool Stopped();
     std::uint16_t Port() const { return m_port; }
     const SimulatorOptions& Options() const { return m_options; }
 
     unsigned ConnectionsServed() const { return m_connections.load(); }
     unsigned TransfersCompleted() const { return m_transfersCompleted.load(); }
     unsigned CancelsReceived() const { return m_cancelsReceived.load(); }
+    // The payload of the last ASDU 10 request, as it arrived.
+    std::string LastRequest();
+    // Commands of every request received, in order, all connections.
+    std::vector<std::uint32_t> Commands();
 
 private:
     struct Connection;
@@ -95,6 +102,8 @@ private:
     std::vector<std::thread> m_threads;
     bool m_stopped = false;
 
+    std::string m_lastRequest;
+    std::vector<std::uint32_t> m_commands;
     std::atomic<unsigned> m_connections{0};
     std::atomic<unsigned> m_transfersCompleted{0};
     std::atomic<unsigned> m_cancelsReceived{0};

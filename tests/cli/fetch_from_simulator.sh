@@ -1,0 +1,49 @@
+#!/bin/sh
+# vexacomm fetch against vexacomm simulate, as two processes: the file must
+# hold exactly the served data; argument errors exit 2; failures exit 1.
+set -u
+cli="$1"
+dir=$(mktemp -d)
+sim_pid=
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$dir"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+head -c 1000003 /dev/urandom > "$dir/data.bin"
+printf '\000\000\000\000\000\000\001\000abcdefgh' > "$dir/request.bin"
+
+addr=127.4.0.1
+for i in 1 2 3 4 5 6 7 8; do
+    addr="127.4.$i.1"
+    "$cli" simulate --bind "$addr" --data "$dir/data.bin" --once > "$dir/sim.out" 2>&1 &
+    sim_pid=$!
+    # Wait (bounded) until it listens or has given up on this address.
+    n=0
+    while [ $n -lt 100 ] && ! grep -q 'simulating' "$dir/sim.out" && kill -0 "$sim_pid" 2>/dev/null; do
+        sleep 0.05; n=$((n + 1))
+    done
+    grep -q 'simulating' "$dir/sim.out" && break
+    wait "$sim_pid" 2>/dev/null; sim_pid=
+done
+[ -n "$sim_pid" ] || fail "simulator did not start: $(cat "$dir/sim.out")"
+
+"$cli" fetch "$addr" --request "$dir/request.bin" --out "$dir/out.bin" --timeout 10 > "$dir/fetch.out" 2>&1 \
+    || fail "fetch failed: $(cat "$dir/fetch.out")"
+cmp "$dir/data.bin" "$dir/out.bin" || fail "fetched file differs"
+grep -q 'device type 769' "$dir/fetch.out" || fail "no device line: $(cat "$dir/fetch.out")"
+wait "$sim_pid" || fail "simulator exited non-zero"
+sim_pid=
+
+# Nothing listens any more: exit 1 with the socket error.
+"$cli" fetch "$addr" --request "$dir/request.bin" --out "$dir/out2.bin" > "$dir/err.out" 2>&1
+[ $? -eq 1 ] || fail "fetch without a device should exit 1"
+grep -q '^error 10061: ' "$dir/err.out" || fail "expected error 10061: $(cat "$dir/err.out")"
+
+# Argument errors exit 2.
+"$cli" fetch "$addr" --out x > /dev/null 2>&1
+[ $? -eq 2 ] || fail "missing --request should exit 2"
+"$cli" fetch "$addr" --request "$dir/request.bin" --out x --packet-size 100 > /dev/null 2>&1
+[ $? -eq 2 ] || fail "bad --packet-size should exit 2"
+"$cli" simulate --bind 10.0.0.1 > /dev/null 2>&1
+[ $? -eq 2 ] || fail "a non-loopback bind address should be refused"
+echo "1 passed, 0 failed"

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include "SimulatedDevice.h"
+#include "socket/Protocol.h"
+
+namespace {
+
+const std::string kUserVerifyGbk = "\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0\xDC";
+
+std::string Ident(VexaCommObject* obj)
+{
+    char buf[256];
+    VexaComm_GetIdent(obj, buf, sizeof(buf));
+    return buf;
+}
+
+TEST(DeviceConnect, FullSequenceInOrder)
+{
+    SimulatorOptions o;
+    o.ident = "Bay 7 protection";
+    o.deviceType = 0x0301;
+    o.packetSize = 8192;
+    o.ackMode = 3;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 1);
+    EXPECT_EQ(VexaComm_GetDeviceType(obj.get()), 769);
+    EXPECT_EQ(Ident(obj.get()), "Bay 7 protection");
+    EXPECT_EQ(VexaComm_GetPacketSizeMax(obj.get()), 8192);
+    std::vector<std::uint32_t> expected = {CMD_ENVELOPE_PROBE, CMD_PACKET_SIZE, CMD_ACK_MODE,
+                                           CMD_DEVICE_TYPE, CMD_IDENT};
+    EXPECT_EQ(dev->Commands(), expected);
+
+    // Connected already: nothing is sent, even for another host.
+    EXPECT_EQ(VexaComm_Connect(obj.get(), "127.255.255.254"), 0);
+    EXPECT_EQ(dev->Commands().size(), expected.size());
+    EXPECT_EQ(dev->ConnectionsServed(), 1u);
+}
+
+TEST(DeviceConnect, UnknownDeviceTypeIsStoredAs42)
+{
+    SimulatorOptions o;
+    o.deviceType = 0x1234;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    EXPECT_EQ(VexaComm_GetDeviceType(obj.get()), 42);
+}
+
+TEST(DeviceConnect, RefusedGreeting)
+{
+    SimulatorOptions o;
+    o.refuseGreeting = true;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    EXPECT_EQ(VexaComm_Connect(obj.get(), dev.address()), 71001);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0);
+}
+
+TEST(DeviceConnect, IdentRefusedWithUserVerification)
+{
+    SimulatorOptions o;
+    o.replyCommand = CMD_IDENT;
+    o.replyCode = 75001;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    EXPECT_EQ(VexaComm_Connect(obj.get(), dev.address()), 75001);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0);
+    EXPECT_EQ(VexaComm_GetDeviceType(obj.get()), 0);
+    EXPECT_EQ(Ident(obj.get()), "");
+    char text[64];
+    EXPECT_EQ(VexaComm_GetErrorText(obj.get(), 75001, text, sizeof(text)), 12);
+    EXPECT_EQ(std::string(text), kUserVerifyGbk);
+}
+
+TEST(DeviceConnect, IdentAnsweredWithStatusIsUnexpected)
+{
+    SimulatorOptions o;
+    o.statusCommand = CMD_IDENT;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    EXPECT_EQ(VexaComm_Connect(obj.get(), dev.address()), 71003);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0);
+}
+
+TEST(DeviceConnect, LocalhostResolves)
+{
+    SimulatorOptions o;
+    o.bindAddress = "127.0.0.1";
+    CDeviceSimulator sim(o);
+    std::string error;
+    if (!sim.Start(&error))
+        GTEST_SKIP() << "127.0.0.1:30282 is taken on this machine: " << error;
+    Object obj = NewObject();
+    EXPECT_EQ(VexaComm_Connect(obj.get(), "localhost"), 0);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 1);
+}
+
+TEST(DeviceConnect, ReconnectsAfterTheDeviceWentAway)
+{
+    SimulatorOptions o;
+    o.fault = SimFault::Close;
+    o.generatedBytes = 100000;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    CaptureFile file;
+    EXPECT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 71000);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0);
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    EXPECT_EQ(dev->ConnectionsServed(), 2u);
+}
+
+TEST(DeviceConnect, ConnectPortReachesAnotherPort)
+{
+    SimulatorOptions o;
+    o.port = 0;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    EXPECT_EQ(VexaComm_ConnectPort(obj.get(), dev.address(), dev->Port()), 0);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 1);
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "SimulatedDevice.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using Message = std::pair<std::uint32_t, std::int32_t>;
+
+struct ProgressLog {
+    std::vector<Message> messages;
+    std::thread::id thread;
+    static void Callback(void* user, std::uint32_t w, std::int32_t l)
+    {
+        auto* log = static_cast<ProgressLog*>(user);
+        log->messages.emplace_back(w, l);
+        log->thread = std::this_thread::get_id();
+    }
+};
+
+TEST(ExtensionProgress, SynchronousObserverSeesEveryPacket)
+{
+    SimulatorOptions o;
+    o.generatedBytes = 4 * 16376; // four data packets
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    ProgressLog log;
+    VexaComm_SetProgressCallback(obj.get(), &ProgressLog::Callback, &log, 0);
+    CaptureFile file;
+    file.data.assign(10, 'x'); // a file that already holds 10 bytes: one packet's worth
+    ASSERT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 0);
+    std::vector<Message> expected = {{1, 5}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {1, 0}};
+    EXPECT_EQ(log.messages, expected);
+    EXPECT_EQ(log.thread, std::this_thread::get_id());
+    EXPECT_EQ(VexaComm_DispatchProgress(obj.get()), 0);
+}
+
+TEST(ExtensionProgress, QueuedObserverRunsOnDispatch)
+{
+    SimulatorOptions o;
+    o.generatedBytes = 2 * 16376;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    ProgressLog log;
+    VexaComm_SetProgressCallback(obj.get(), &ProgressLog::Callback, &log, 1);
+    CaptureFile file;
+    ASSERT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 0);
+    EXPECT_TRUE(log.messages.empty());
+    EXPECT_EQ(VexaComm_DispatchProgress(obj.get()), 5);
+    std::vector<Message> expected = {{1, 2}, {0, 0}, {0, 1}, {0, 2}, {1, 0}};
+    EXPECT_EQ(log.messages, expected);
+
+    // Removed: nothing more is queued or delivered.
+    VexaComm_SetProgressCallback(obj.get(), nullptr, nullptr, 0);
+    ASSERT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 0);
+    EXPECT_EQ(VexaComm_DispatchProgress(obj.get()), 0);
+    EXPECT_EQ(log.messages.size(), expected.size());
+}
+
+TEST(ExtensionProgress, EndMessageAfterAFailure)
+{
+    SimulatorOptions o;
+    o.fault = SimFault::Close;
+    o.faultAfterPackets = 1;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    ProgressLog log;
+    VexaComm_SetProgressCallback(obj.get(), &ProgressLog::Callback, &log, 0);
+    CaptureFile file;
+    EXPECT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 71000);
+    ASSERT_FALSE(log.messages.empty());
+    EXPECT_EQ(log.messages.back(), Message(1, 0));
+}
+
+TEST(ExtensionApi, ErrorTexts)
+{
+    Object obj = NewObject();
+    char text[128];
+    EXPECT_EQ(VexaComm_GetErrorText(obj.get(), 0, text, sizeof(text)), 0);
+    EXPECT_STREQ(text, "");
+    VexaComm_GetErrorText(obj.get(), 71006, text, sizeof(text));
+    EXPECT_STREQ(text, "CONN-71006 : no connection is open");
+    VexaComm_GetErrorText(obj.get(), 71010, text, sizeof(text));
+    EXPECT_EQ(std::string(text).rfind("CONN-71010 : protocol failure", 0), 0u);
+    int32_t full = VexaComm_GetErrorText(obj.get(), 71002, text, sizeof(text));
+    EXPECT_EQ(std::string(text), "CONN-71002 : \xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3\xC0\xE0\xD0\xCD");
+    EXPECT_EQ(full, 25);
+    // A short buffer gets a cut, zero-terminated text and the full length.
+    char small[6];
+    EXPECT_EQ(VexaComm_GetErrorText(obj.get(), 71002, small, sizeof(small)), 25);
+    EXPECT_STREQ(small, "CONN-");
+}
+
+TEST(ExtensionApi, WaitLimit)
+{
+    Object obj(VexaComm_CreateObject());
+    EXPECT_EQ(VexaComm_GetWaitLimit(obj.get()), 30030u);
+    VexaComm_SetWaitLimit(obj.get(), 1500);
+    EXPECT_EQ(VexaComm_GetWaitLimit(obj.get()), 1500u);
+    VexaComm_SetWaitLimit(obj.get(), 0);
+    EXPECT_EQ(VexaComm_GetWaitLimit(obj.get()), 30030u);
+}
+
+TEST(ExtensionApi, LogPathReceivesErrors)
+{
+    TempDir dir;
+    std::string path = dir.File("vexacomm.log");
+    VexaComm_SetLogPath(path.c_str());
+    Object obj = NewObject();
+    EXPECT_EQ(VexaComm_Connect(obj.get(), "127.2.255.254"), 10061);
+    VexaComm_SetLogPath(nullptr);
+    std::string log = ReadWholeFile(path);
+    EXPECT_NE(log.find("CGLSocket::SetError(10061,CONN-10061 : "), std::string::npos) << log;
+    EXPECT_EQ(VexaComm_Connect(obj.get(), "127.2.255.254"), 10061);
+    EXPECT_EQ(ReadWholeFile(path), log);
+}
+
+TEST(ExtensionApi, FetchIntoAPath)
+{
+    TempDir dir;
+    SimulatedDevice dev(SimulatorOptions{});
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    std::string path = dir.File("out.bin");
+    WriteWholeFile(path, "stale content that must go");
+    EXPECT_EQ(VexaComm_GetAsdu10ToPath(obj.get(), path.c_str(), AllEntries().data()), 0);
+    EXPECT_TRUE(ReadWholeFile(path) == Generated(SimulatorOptions{}.generatedBytes));
+    EXPECT_EQ(VexaComm_GetAsdu10ToPath(obj.get(), dir.File("no/such/dir/x").c_str(),
+                                       AllEntries().data()),
+              71200);
+}
+
+TEST(ExtensionApi, WaitTransferDoneWhileIdle)
+{
+    Object obj(VexaComm_CreateObject());
+    EXPECT_EQ(VexaComm_WaitTransferDone(obj.get(), 0), 1);
+    EXPECT_EQ(VexaComm_WaitTransferDone(obj.get(), 0), 1);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0);
+    char ident[8] = "junk";
+    EXPECT_EQ(VexaComm_GetIdent(obj.get(), ident, sizeof(ident)), 0);
+    EXPECT_STREQ(ident, "");
+}
+
+} // namespace
