@@ -92,8 +92,18 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
     std::string sendPath = source;
     if (request->flags & FILE_REQ_COMPRESSED) {
         sendPath += ".lrz";
-        if (CopyIsStale(source, sendPath))
-            RebuildCopy(source, sendPath);
+        if (CopyIsStale(source, sendPath)) {
+            // A copy that could not be written in full is no copy; its cause
+            // is reported like every other file failure here instead of
+            // leaving through the virtual table.
+            try {
+                RebuildCopy(source, sendPath);
+            } catch (CFileException* e) {
+                SetError(e->m_cause);
+                e->Delete();
+                return nullptr;
+            }
+        }
     }
 
     // Through the table, so that a derived class's version applies.
