@@ -33,6 +33,9 @@ bool SplitProgramCommand(const char* command, std::string* program, std::string*
 
 namespace {
 
+// SE_ERR_OOM
+constexpr std::uint32_t kShellOutOfMemory = 8;
+
 std::uint32_t RunProgram(const ProgramRequest* request)
 {
     const char* command = request->Command();
@@ -50,7 +53,10 @@ std::uint32_t RunProgram(const ProgramRequest* request)
     if (request->flags & PROG_SHELL) {
         std::string verb(request->verb, BoundedLength(request->verb, sizeof(request->verb)));
         int shell = plat::OpenDocument(verb.c_str(), command, request->show);
-        return shell > 32 ? 0 : static_cast<std::uint32_t>(shell);
+        if (shell > 32)
+            return 0;
+        // The shell's 0 means out of memory; as a reply it would read as success.
+        return shell == 0 ? kShellOutOfMemory : static_cast<std::uint32_t>(shell);
     }
 
     if (request->flags & PROG_NO_WAIT)
