@@ -1,6 +1,18 @@
-// CLzhufEncoder: LZHUF compression of one file into another.
+// CLzhufEncoder: LZHUF compression of one file into another (format in
+// LzhufFormat.h). The output is byte for byte that of the 1988 LZHUF
+// encoder, except that Huffman codes longer than 16 bits are written in full
+// where that encoder would cut them.
+//
+// An encoder serves one compression at a time; separate encoders share
+// nothing but constant tables. It never opens or closes the files it is
+// bound to except in CompressFile. About 160 KiB: allocate it, or keep it off
+// small stacks.
 #pragma once
 
+#include <cstdint>
+
+#include "lzh/LzhufFormat.h"
+#include "lzh/LzhufModel.h"
 #include "platform/Types.h"
 
 class CFile;
@@ -10,9 +22,78 @@ public:
     CLzhufEncoder();
     virtual ~CLzhufEncoder();
 
-    // Compresses `source` into `target` through "<target>.z!!". 1 when both
-    // files opened and the compression ran to its end, else 0.
+    CLzhufEncoder(const CLzhufEncoder&) = delete;
+    CLzhufEncoder& operator=(const CLzhufEncoder&) = delete;
+
+    // Compresses `source` into `target` through "<target>.z!!", deleting
+    // `target` first. 1 when both files opened and the compression ran to its
+    // end (a failed final move still gives 1 and leaves the data under the
+    // temporary name). 0, with plat::LastSystemError() set, when the source or
+    // the temporary file cannot be opened, or kErrorFileTooLarge when the
+    // source has 4 GiB or more, which the 32-bit header cannot describe.
+    // Read and write failures throw CFileException* (see Encode) and leave the
+    // temporary file behind.
     BOOL CompressFile(const char* source, const char* target);
-    // Compresses one open file into another; returns 1, failures throw.
+
+    // Compresses the whole of `source` (from its start, GetLength() bytes)
+    // into `target` (from its start). Returns 1; file failures arrive as
+    // CFileException* from the file objects. A source that delivers fewer
+    // bytes than its length said (a Read of 0 bytes, or a length that
+    // shrinks) throws CFileException(endOfFile) rather than writing a stream
+    // that disagrees with its header. Through CFile a length is 32-bit, so a
+    // caller with a larger source must refuse it itself (CompressFile does).
     BOOL Encode(CFile* source, CFile* target);
+
+    // Huffman codes longer than 16 bits written by the last Encode.
+    std::uint32_t GetLongCodeCount() const { return m_dwLongCodes; }
+
+    static constexpr int BUFFER_SIZE = 65535; // bytes per Read chunk and per Write
+
+private:
+    void InitTree();
+    void InsertNode(int r);
+    void DeleteNode(int p);
+
+    void EncodeChar(int c);
+    void EncodeLongChar(int c);
+    void EncodePosition(int c);
+    void Putcode(int l, std::uint32_t c);
+    void EncodeEnd();
+
+    bool InputRemains() const { return m_dwConsumed < m_dwSourceLength; }
+    int GetByte();
+    void Refill();
+    void PutByte(std::uint8_t b);
+    void FlushOutput();
+
+    CFile* m_pSource;
+    CFile* m_pTarget;
+    std::int32_t m_nInputFill;
+    std::int32_t m_nInputPos;
+    std::uint32_t m_dwConsumed;
+    std::int32_t m_nOutputFill;
+    std::uint32_t m_dwUncompressedSize;
+    std::uint32_t m_dwSourceLength;
+    std::uint32_t m_dwLongCodes;
+
+    // Bits not yet output, right-aligned; fewer than 8 between symbols.
+    std::uint64_t m_qwPutbuf;
+    int m_nPutlen;
+
+    int m_nMatchPosition;
+    int m_nMatchLength;
+
+    CLzhufModel m_model;
+
+    std::int16_t m_anLson[lzh::N + 1];
+    std::int16_t m_anRson[lzh::N + 257];
+    std::int16_t m_anDad[lzh::N + 1];
+
+    // Positions N..N+F-2 mirror 0..F-2 so that a 60-byte key never wraps;
+    // the tail pads word-wide loads of the last key.
+    static constexpr int TEXT_SIZE = lzh::N + lzh::F - 1;
+    alignas(8) std::uint8_t m_abText[TEXT_SIZE + 8];
+
+    std::uint8_t m_abInput[BUFFER_SIZE + 1];
+    std::uint8_t m_abOutput[BUFFER_SIZE + 1];
 };

@@ -20,6 +20,7 @@ enum SystemError : int {
     kErrorDirNotEmpty = 145,
     kErrorAlreadyExists = 183,
     kErrorFilenameTooLong = 206,
+    kErrorFileTooLarge = 223,
     kErrorDirectory = 267,
 };
 

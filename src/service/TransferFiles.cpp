@@ -38,12 +38,8 @@ bool CopyIsStale(const std::string& source, const std::string& copy)
 void RebuildCopy(const std::string& source, const std::string& copy)
 {
     ForceDeleteFile(copy.c_str());
-#if VEXACOMM_HAVE_LZHUF
     auto encoder = std::make_unique<CLzhufEncoder>();
     encoder->CompressFile(source.c_str(), copy.c_str());
-#else
-    (void)source;
-#endif
 }
 
 } // namespace

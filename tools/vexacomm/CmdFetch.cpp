@@ -30,10 +30,6 @@ const char kUsage[] =
     "  --timeout S        wait limit in seconds (default 30.03)\n"
     "  --log FILE         append diagnostic lines to FILE\n";
 
-struct ObjectDeleter {
-    void operator()(VexaCommObject* o) const { VexaComm_DestroyObject(o); }
-};
-
 } // namespace
 
 int CmdFetch(int argc, char** argv)
@@ -79,7 +75,7 @@ int CmdFetch(int argc, char** argv)
     if (!logPath.empty())
         VexaComm_SetLogPath(logPath.c_str());
     InstallInterruptHandler();
-    std::unique_ptr<VexaCommObject, ObjectDeleter> obj(VexaComm_CreateObject());
+    ObjectPtr obj(VexaComm_CreateObject());
     if (!obj) {
         std::fprintf(stderr, "error: cannot create a connection object\n");
         return 1;

@@ -2,9 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "VexaCommLib.h"
+
+struct ObjectDeleter {
+    void operator()(VexaCommObject* o) const { VexaComm_DestroyObject(o); }
+};
+using ObjectPtr = std::unique_ptr<VexaCommObject, ObjectDeleter>;
 
 // Prints "error <code>: <text>" on stderr, the text shown in the terminal's
 // character set.
