@@ -41,8 +41,7 @@ std::uint32_t GetPathAttributes(const char* path);
 bool SetPathAttributes(const char* path, std::uint32_t attributes);
 bool GetPathStatus(const char* path, FileStatus* status);
 
-// DeleteFile: files only; a directory fails with access denied.
-bool DeleteFilePath(const char* path);
+// DeleteFile is plat::RemoveFile (platform/FileOps.h).
 // RemoveDirectory: an empty directory only.
 bool RemoveDirectoryPath(const char* path);
 // CreateDirectory: one level; an existing name (directory or file) fails

@@ -1,5 +1,6 @@
 #include "support/FileSystemHelpers.h"
 
+#include "platform/FileOps.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "support/File.h"
@@ -10,7 +11,7 @@ BOOL ForceDeleteFile(const char* path)
 {
     if (!plat::SetPathAttributes(path, FILE_ATTR_NORMAL))
         return FALSE;
-    return plat::DeleteFilePath(path) ? TRUE : FALSE;
+    return plat::RemoveFile(path) ? TRUE : FALSE;
 }
 
 BOOL DeleteDirectoryTree(const char* path, BOOL removeSelf)

@@ -17,7 +17,7 @@ bool RemoveFile(const char* path)
         return false;
     }
     if (::unlink(path) != 0) {
-        RecordErrno();
+        RecordPathErrno(path);
         return false;
     }
     return true;

@@ -92,15 +92,6 @@ bool GetPathStatus(const char* path, FileStatus* status)
     return true;
 }
 
-bool DeleteFilePath(const char* path)
-{
-    if (::unlink(path) != 0) {
-        RecordPathErrno(path);
-        return false;
-    }
-    return true;
-}
-
 bool RemoveDirectoryPath(const char* path)
 {
     if (::rmdir(path) != 0) {

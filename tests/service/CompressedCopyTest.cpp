@@ -1,0 +1,163 @@
+// The ".lrz" copy that OpenSendFile keeps beside a source.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ServiceTestUtil.h"
+#include "VexaCommFile.h"
+#include "lzh/LzhufDecoder.h"
+#include "service/ServiceRecords.h"
+#include "support/TempDir.h"
+
+namespace {
+
+const std::string kJunk = "an old copy that no decoder accepts";
+
+std::string SourceText(std::size_t size)
+{
+    std::string text;
+    for (int i = 0; text.size() < size; ++i)
+        text += "record " + std::to_string(i) + " value " + std::to_string((i * 7919) % 1000) + "\n";
+    text.resize(size);
+    return text;
+}
+
+void SetMtime(const std::string& path, std::time_t when)
+{
+    timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+std::time_t Mtime(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
+std::string Decoded(const std::string& copy, const std::string& out)
+{
+    CLzhufDecoder decoder;
+    if (decoder.DecompressFile(copy.c_str(), out.c_str()) != LzhufStatus::Ok)
+        return "(not decodable)";
+    return ReadWholeFile(out);
+}
+
+class CompressedCopy : public ::testing::Test {
+protected:
+    // A source of `size` bytes, and optionally an old copy beside it that is
+    // `copyAge` seconds younger than the source (negative: older).
+    void Prepare(std::size_t size, bool oldCopy, long copyAge)
+    {
+        m_source = tmp.File("a.dat");
+        m_copy = m_source + ".lrz";
+        m_text = SourceText(size);
+        WriteWholeFile(m_source, m_text);
+        SetMtime(m_source, m_sourceTime);
+        if (oldCopy) {
+            WriteWholeFile(m_copy, kJunk);
+            SetMtime(m_copy, m_sourceTime + copyAge);
+        }
+    }
+
+    CFile* Open(std::uint32_t start = 0)
+    {
+        std::string bytes = U16(0) + std::string(1, static_cast<char>(FILE_REQ_COMPRESSED)) +
+                            std::string(1, '\0') + U32(start) + U32(0) + m_source + std::string(1, '\0');
+        return s.OpenSendFile(&m_record, reinterpret_cast<const FileRequest*>(bytes.data()));
+    }
+
+    TempDir tmp;
+    CGLSocket s;
+    FileInfoRecord m_record;
+    std::string m_source;
+    std::string m_copy;
+    std::string m_text;
+    std::time_t m_sourceTime = std::time(nullptr) - 3600;
+};
+
+TEST_F(CompressedCopy, FirstRequestMakesACopyThatStaysAndDecodes)
+{
+    Prepare(300000, false, 0);
+    CFile* file = Open(100);
+    ASSERT_NE(file, nullptr);
+    std::uint32_t copySize = static_cast<std::uint32_t>(ReadWholeFile(m_copy).size());
+    EXPECT_LT(copySize, 300000u);
+    EXPECT_STREQ(m_record.path, m_copy.c_str());
+    EXPECT_EQ(m_record.size, copySize);
+    EXPECT_EQ(m_record.startOffset, 100u);
+    EXPECT_EQ(m_record.count, copySize - 100);
+    s.CloseTransferFile(file, 0, 0);
+    ASSERT_TRUE(PathExists(m_copy));
+    EXPECT_EQ(Decoded(m_copy, tmp.File("out")), m_text);
+}
+
+TEST_F(CompressedCopy, SmallSourceIsCompressedOnEveryRequest)
+{
+    Prepare(100000, true, 600);
+    CFile* file = Open();
+    ASSERT_NE(file, nullptr);
+    s.CloseTransferFile(file, 0, 0);
+    EXPECT_EQ(Decoded(m_copy, tmp.File("out")), m_text);
+}
+
+TEST_F(CompressedCopy, LargeSourceWithANewerCopyKeepsIt)
+{
+    Prepare(300000, true, 1);
+    CFile* file = Open();
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(ReadWholeFile(m_copy), kJunk);
+    EXPECT_EQ(m_record.size, kJunk.size());
+    EXPECT_EQ(m_record.count, kJunk.size());
+    std::string sent(kJunk.size(), '\0');
+    EXPECT_EQ(file->Read(&sent[0], static_cast<std::uint32_t>(sent.size())), kJunk.size());
+    EXPECT_EQ(sent, kJunk);
+    s.CloseTransferFile(file, 0, 0);
+}
+
+TEST_F(CompressedCopy, CopyFromTheSameSecondIsRebuilt)
+{
+    Prepare(300000, true, 0);
+    CFile* file = Open();
+    ASSERT_NE(file, nullptr);
+    s.CloseTransferFile(file, 0, 0);
+    EXPECT_EQ(Decoded(m_copy, tmp.File("out")), m_text);
+    EXPECT_GT(Mtime(m_copy), m_sourceTime);
+}
+
+TEST_F(CompressedCopy, OlderCopyIsRebuilt)
+{
+    Prepare(300000, true, -60);
+    CFile* file = Open();
+    ASSERT_NE(file, nullptr);
+    s.CloseTransferFile(file, 0, 0);
+    EXPECT_EQ(Decoded(m_copy, tmp.File("out")), m_text);
+}
+
+// A copy of a source that is gone would send data that no longer exists.
+TEST_F(CompressedCopy, MissingSourceSendsNoOldCopy)
+{
+    Prepare(300000, true, 600);
+    ::unlink(m_source.c_str());
+    EXPECT_EQ(Open(), nullptr);
+    EXPECT_EQ(s.m_nLastError, 2);
+    EXPECT_FALSE(PathExists(m_copy));
+}
+
+// The encoder writes through "<copy>.z!!"; pointed at a full disk it fails
+// in the middle of the copy.
+TEST_F(CompressedCopy, RebuildThatRunsOutOfDiskReportsTheCause)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no writable /dev/full";
+    Prepare(300000, false, 0);
+    ASSERT_EQ(::symlink("/dev/full", (m_copy + ".z!!").c_str()), 0);
+    EXPECT_EQ(Open(), nullptr);
+    EXPECT_EQ(s.m_nLastError, 13);
+    EXPECT_FALSE(PathExists(m_copy));
+}
+
+} // namespace
