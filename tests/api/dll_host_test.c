@@ -3,7 +3,9 @@
  * library at run time, resolves every export by ordinal and by name, and
  * fetches data from a simulated device (vexacomm.exe simulate, started as a
  * program of its own) through the resolved functions, with progress
- * messages sent to a window of its own.
+ * messages sent to a window of its own. It runs in a directory of its own
+ * (bin/host, the library and vexacomm.exe one above) with the error-text
+ * companion CONNERROR.DLL beside it.
  */
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -46,6 +48,7 @@ typedef uint16_t (__cdecl* GetDeviceTypeFn)(void*);
 typedef int32_t (__cdecl* GetIdentFn)(void*, char*, int32_t);
 typedef int32_t (__cdecl* GetAsdu10ToPathFn)(void*, const char*, const void*);
 typedef int32_t (__cdecl* SetProgressWindowFn)(void*, void*, int32_t);
+typedef int32_t (__cdecl* GetErrorTextFn)(void*, int32_t, char*, int32_t);
 
 /* Beside this program. */
 static void SiblingPath(const char* name, char* out, size_t size)
@@ -87,7 +90,7 @@ static HANDLE StartSimulator(const char* dataPath, char* address, size_t size)
 {
     char program[MAX_PATH];
     int attempt;
-    SiblingPath("vexacomm.exe", program, sizeof(program));
+    SiblingPath("..\\vexacomm.exe", program, sizeof(program));
     for (attempt = 1; attempt <= 4; ++attempt) {
         SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
         HANDLE readEnd, writeEnd;
@@ -174,7 +177,7 @@ int main(void)
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
         return 1;
 
-    SiblingPath("VexaCommLib.dll", path, sizeof(path));
+    SiblingPath("..\\VexaCommLib.dll", path, sizeof(path));
     library = LoadLibraryA(path);
     if (library == NULL) {
         fprintf(stderr, "LoadLibraryA(%s) failed: %lu\n", path, GetLastError());
@@ -205,6 +208,8 @@ int main(void)
         GetAsdu10ToPathFn fetch = (GetAsdu10ToPathFn)(void*)GetProcAddress(library, "VexaComm_GetAsdu10ToPath");
         SetProgressWindowFn setWindow =
             (SetProgressWindowFn)(void*)GetProcAddress(library, "VexaComm_SetProgressWindow");
+        GetErrorTextFn errorText = (GetErrorTextFn)(void*)GetProcAddress(library, "VexaComm_GetErrorText");
+        char text[128];
         void* device;
         uint16_t size = 4096;
         char ident[64];
@@ -254,6 +259,11 @@ int main(void)
         CHECK(g_messages >= 3);
         CHECK(g_firstW == 1 && g_firstL == 13);
         CHECK(g_lastW == 1 && g_lastL == 0);
+        /* Texts from the companion beside this program, else the library's. */
+        CHECK(errorText(device, 71002, text, sizeof(text)) > 0);
+        CHECK(strcmp(text, "CONN-71002 : no greeting from the peer") == 0);
+        CHECK(errorText(device, 71003, text, sizeof(text)) > 0);
+        CHECK(strncmp(text, "CONN-71003 : \xCE\xB4\xD6\xAA", 17) == 0);
         CHECK(destroy(device) == 0);
 
         /* --once: the simulator ends after its one connection. */
