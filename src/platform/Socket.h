@@ -18,6 +18,14 @@ SocketHandle SocketOpenTcp();
 int SocketConnect(SocketHandle s, const SocketAddress& addr);
 // Bytes accepted or received, or -1. A send never raises SIGPIPE.
 long SocketSend(SocketHandle s, const void* data, int length);
+// One send from several buffers in order (sendmsg, WSASend): a packet and
+// its envelope leave in one segment instead of three small writes that
+// the Nagle algorithm would hold back behind a delayed acknowledgement.
+struct SendBuffer {
+    const void* data;
+    int length;
+};
+long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count);
 long SocketRecv(SocketHandle s, void* buffer, int length);
 // 1 ready, 0 limit reached, -1 failure.
 int SocketWaitReadable(SocketHandle s, WaitLimit limit);

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "platform/Socket.h"
 #include "socket/GLSocket.h"
 
 BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
@@ -21,11 +22,14 @@ BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
     WriteU32(trailer, ByteSum(packet, bareSize));
     WriteU32(trailer + 4, ENVELOPE_TAIL_MAGIC);
     WriteU32(trailer + 8, ENVELOPE_TAIL_MAGIC);
-    if (!SendAll(head, sizeof(head), wait))
-        return FALSE;
-    if (!SendAll(packet, static_cast<std::int32_t>(bareSize), wait))
-        return FALSE;
-    return SendAll(trailer, sizeof(trailer), wait);
+    // Head, packet and trailer as one stream of bytes: three separate small
+    // writes would each wait for the peer's delayed acknowledgement.
+    plat::SendBuffer pieces[3] = {
+        {head, static_cast<int>(sizeof(head))},
+        {packet, static_cast<int>(bareSize)},
+        {trailer, static_cast<int>(sizeof(trailer))},
+    };
+    return SendPieces(pieces, 3, wait);
 }
 
 BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)

@@ -19,6 +19,9 @@
 #include "socket/Protocol.h"
 
 class CFile;
+namespace plat {
+struct SendBuffer;
+}
 struct FileInfoRecord;
 struct FileInfoVersionRecord;
 struct FileRequest;
@@ -134,6 +137,8 @@ public:
 
 private:
     void CloseSocketOnly();
+    // SendAll over several buffers sent as one stream; advances `pieces`.
+    BOOL SendPieces(plat::SendBuffer* pieces, int count, BOOL wait);
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
                         std::uint16_t maxAccepted, std::uint16_t fallback);
 };

@@ -117,9 +117,17 @@ BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
         return TRUE;
     if (data == nullptr)
         return FALSE;
+    plat::SendBuffer piece{data, length};
+    return SendPieces(&piece, 1, wait);
+}
+
+BOOL CGLSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
+{
+    std::int32_t length = 0;
+    for (int i = 0; i < count; ++i)
+        length += pieces[i].length;
 
     CSingleLock lock(&m_lock);
-    const char* bytes = static_cast<const char*>(data);
     std::int32_t sent = 0;
     while (sent < length) {
         if (wait && !WaitWritable(m_tvTimeout))
@@ -127,11 +135,24 @@ BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
         // The socket may have been closed by an error recorded meanwhile.
         if (m_hSocket == kInvalidSocket)
             break;
-        long n = plat::SocketSend(m_hSocket, bytes + sent, length - sent);
+        long n = count == 1 ? plat::SocketSend(m_hSocket, pieces->data, pieces->length)
+                            : plat::SocketSendGather(m_hSocket, pieces, count);
         if (n > 0) {
             m_nBytesSent += static_cast<std::uint64_t>(n);
             m_tLastSend = plat::Now();
             sent += static_cast<std::int32_t>(n);
+            // Continue a partial send where it stopped.
+            while (n > 0 && count > 0) {
+                if (n >= pieces->length) {
+                    n -= pieces->length;
+                    ++pieces;
+                    --count;
+                } else {
+                    pieces->data = static_cast<const char*>(pieces->data) + n;
+                    pieces->length -= static_cast<int>(n);
+                    n = 0;
+                }
+            }
             continue;
         }
         int code = n == 0 ? 0 : plat::SocketLastError();

@@ -1,6 +1,7 @@
 // Packet framing: bare packets, the checksummed envelope, the length limit
 // and the rule that a connection answers in its peer's framing.
 #include <cstring>
+#include <vector>
 
 #include "socket/SocketTestSupport.h"
 
@@ -48,6 +49,31 @@ TEST(Framing, SendsTheWorkedExamples)
                                               kEnvelopedEmptyReplyHex + " " +
                                               kEnvelopedSizeQueryHex);
     EXPECT_EQ(sock.m_nBytesSent, 8u + 28u + 30u);
+}
+
+TEST(Framing, EnvelopeLeavesInOneWrite)
+{
+    // Written piecewise, the rest of an envelope would wait for the peer's
+    // delayed acknowledgement of the head once the connection has settled
+    // into request and answer.
+    std::vector<std::string> firstReads;
+    TestPeer peer("127.3.2.11", 0, [&](TestPeer& p) {
+        for (int i = 0; i < 6; ++i) {
+            p.SendPacket(CMD_STATUS, wire::U32(i), true);
+            firstReads.push_back(p.ExpectSome());
+        }
+    });
+    CGLSocket sock;
+    ASSERT_TRUE(AttachRaw(sock, peer));
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(sock.ReceivePacket(sock.m_packet, TRUE));
+        FillPacket(sock, CMD_REPLY, "");
+        ASSERT_TRUE(sock.SendPacket(sock.m_packet, TRUE));
+    }
+    sock.Close();
+    peer.Join();
+    for (const std::string& first : firstReads)
+        EXPECT_EQ(wire::Hex(first), kEnvelopedEmptyReplyHex);
 }
 
 TEST(Framing, ReceivesTheWorkedExamples)

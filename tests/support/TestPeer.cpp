@@ -278,6 +278,15 @@ std::string TestPeer::ExpectBytes(std::size_t n)
     return bytes;
 }
 
+std::string TestPeer::ExpectSome()
+{
+    if (Unread() == 0 && !ReadMore(std::chrono::steady_clock::now() + m_timeout)) {
+        ADD_FAILURE() << "peer " << m_address << ": expected some bytes, got none";
+        return std::string();
+    }
+    return Take(Unread());
+}
+
 PeerPacket TestPeer::ExpectPacket()
 {
     PeerPacket packet;

@@ -92,6 +92,9 @@ public:
     // Exactly n bytes from the client; fewer, with a test failure, when the
     // client closes or the time-out passes first.
     std::string ExpectBytes(std::size_t n);
+    // Whatever the next read brings (at least one byte): what the client
+    // sent in one go. Nothing, with a test failure, on time-out or close.
+    std::string ExpectSome();
     // One packet, bare or enveloped; a short packet is a test failure.
     PeerPacket ExpectPacket();
     // Records until the client closes its side; false on time-out.

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "platform/SocketErrors.h"
@@ -85,6 +86,29 @@ long SocketSend(SocketHandle s, const void* data, int length)
     ssize_t n;
     do {
         n = ::send(Fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? Fail() : static_cast<long>(n);
+}
+
+long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
+{
+    constexpr int kMaxPieces = 4;
+    if (count < 1 || count > kMaxPieces) {
+        t_lastError = kWsaInvalidArgument;
+        return -1;
+    }
+    iovec iov[kMaxPieces];
+    for (int i = 0; i < count; ++i) {
+        iov[i].iov_base = const_cast<void*>(buffers[i].data);
+        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
+    }
+    msghdr msg;
+    std::memset(&msg, 0, sizeof(msg));
+    msg.msg_iov = iov;
+    msg.msg_iovlen = static_cast<size_t>(count);
+    ssize_t n;
+    do {
+        n = ::sendmsg(Fd(s), &msg, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
     return n < 0 ? Fail() : static_cast<long>(n);
 }
