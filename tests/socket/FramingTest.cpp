@@ -30,6 +30,29 @@ std::string Pattern(std::size_t n)
     return s;
 }
 
+TEST(Framing, ChecksumIsThePlainByteSum)
+{
+    std::vector<std::uint8_t> bytes(PACKET_BUFFER_SIZE + 8);
+    std::uint32_t seed = 12345;
+    for (std::uint8_t& b : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(seed >> 16);
+    }
+    auto plain = [](const std::uint8_t* p, std::size_t n) {
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            sum += p[i];
+        return sum;
+    };
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+        for (std::size_t n : {0, 1, 7, 8, 9, 15, 16, 17, 1023, 1024, 1025, 1031, 16384})
+            EXPECT_EQ(ByteSum(bytes.data() + offset, n), plain(bytes.data() + offset, n))
+                << "offset " << offset << " length " << n;
+    }
+    std::vector<std::uint8_t> ones(PACKET_BUFFER_SIZE, 0xFF);
+    EXPECT_EQ(ByteSum(ones.data(), ones.size()), 4177920u);
+}
+
 TEST(Framing, SendsTheWorkedExamples)
 {
     TestPeer peer("127.3.2.1", 0, RecordOnly);
