@@ -185,10 +185,12 @@ TEST(Transport, SendingToAPeerThatHasGoneCountsAsLost)
 
 TEST(Transport, DrainInputDiscardsWhatIsWaitingAndNoMore)
 {
+    CEvent emptyDrained(false);
     CEvent drained(false);
     const std::string marker = wire::Bare(CMD_STATUS, wire::U32(5));
     TestPeer peer("127.3.1.9", 0, [&](TestPeer& p) {
-        p.Send(Pattern(1300));
+        if (emptyDrained.Lock(5000))
+            p.Send(Pattern(1300));
         if (drained.Lock(5000))
             p.Send(marker);
     });
@@ -198,7 +200,9 @@ TEST(Transport, DrainInputDiscardsWhatIsWaitingAndNoMore)
     sock.m_nLastError = 4242;
     sock.DrainInput();
     EXPECT_EQ(sock.m_nLastError, 4242) << "nothing was waiting, so nothing was read";
+    EXPECT_EQ(sock.m_nBytesReceived, 0u);
 
+    emptyDrained.SetEvent();
     ASSERT_TRUE(WaitPending(sock, 1300));
     sock.DrainInput();
     // 512 + 512 + 276: a larger piece would have waited for bytes that do
