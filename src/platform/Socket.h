@@ -27,6 +27,14 @@ struct SendBuffer {
 };
 long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count);
 long SocketRecv(SocketHandle s, void* buffer, int length);
+// One receive into several buffers in order (recvmsg, WSARecv). With
+// `noBlock` it fails with would-block instead of blocking when nothing is
+// waiting.
+struct RecvBuffer {
+    void* data;
+    int length;
+};
+long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock);
 // 1 ready, 0 limit reached, -1 failure.
 int SocketWaitReadable(SocketHandle s, WaitLimit limit);
 int SocketWaitWritable(SocketHandle s, WaitLimit limit);

@@ -20,6 +20,7 @@
 
 class CFile;
 namespace plat {
+struct RecvBuffer;
 struct SendBuffer;
 }
 struct FileInfoRecord;
@@ -139,6 +140,10 @@ private:
     void CloseSocketOnly();
     // SendAll over several buffers sent as one stream; advances `pieces`.
     BOOL SendPieces(plat::SendBuffer* pieces, int count, BOOL wait);
+    // ReceiveAll into several buffers filled in order; advances `pieces`.
+    BOOL ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait);
+    // WaitReadable without the count of waiting bytes, for ReceivePieces.
+    BOOL WaitForInput();
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
                         std::uint16_t maxAccepted, std::uint16_t fallback);
 };

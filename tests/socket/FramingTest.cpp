@@ -308,6 +308,50 @@ TEST(Framing, NoSocketMeansNoPacketAndNoError)
     EXPECT_EQ(sock.m_nLastError, 4242);
 }
 
+struct CutCase {
+    const char* name;
+    const char* address;
+    std::string bytes;       // sent, then the line is closed
+    std::string bufferStart; // the packet buffer afterwards, zeros after it
+};
+
+class FailedReceive : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(FailedReceive, LeavesWhatArrivedAndZerosNothingStale)
+{
+    const CutCase& c = GetParam();
+    TestPeer peer(c.address, 0, [&](TestPeer& p) {
+        p.Send(c.bytes);
+        p.Close();
+    });
+    CGLSocket sock;
+    ASSERT_TRUE(AttachRaw(sock, peer));
+    std::memset(sock.m_packet, 'x', sizeof(sock.m_packet));
+
+    EXPECT_FALSE(sock.ReceivePacket(sock.m_packet, TRUE));
+    std::string expected = c.bufferStart;
+    expected.resize(PACKET_BUFFER_SIZE, '\0');
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(sock.m_packet), PACKET_BUFFER_SIZE) ==
+                expected);
+}
+
+const std::string kEnvelopedData = wire::Enveloped(CMD_ASDU10, "0123456789");
+
+INSTANTIATE_TEST_SUITE_P(
+    Framing, FailedReceive,
+    ::testing::Values(
+        CutCase{"InsideTheHeader", "127.3.2.20", "\x11\x30\x00", std::string("\x11\x30\x00", 3)},
+        CutCase{"BadLength", "127.3.2.21",
+                wire::U32(CMD_ASDU10) + wire::U32(PACKET_PAYLOAD_MAX + 1) + "more",
+                wire::U32(CMD_ASDU10) + wire::U32(PACKET_PAYLOAD_MAX + 1)},
+        CutCase{"InsideTheEnvelopeHeader", "127.3.2.22", kEnvelopedData.substr(0, 12),
+                kEnvelopedData.substr(8, 4)},
+        CutCase{"InsideTheEnvelopedPayload", "127.3.2.23", kEnvelopedData.substr(0, 20),
+                kEnvelopedData.substr(8, 12)},
+        CutCase{"InsideTheTrailer", "127.3.2.24", kEnvelopedData.substr(0, 30),
+                kEnvelopedData.substr(8, 18)}),
+    [](const ::testing::TestParamInfo<CutCase>& info) { return info.param.name; });
+
 TEST(Framing, PeerClosingInsideAPayloadLeavesReceivedBytesThenZeros)
 {
     const std::string packet = wire::Bare(CMD_ASDU10, Pattern(100));

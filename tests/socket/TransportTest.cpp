@@ -154,18 +154,44 @@ TEST(Transport, SilentPeerTimesOutAndTheConnectionStaysOpen)
     EXPECT_EQ(sock.m_nLastError, 0);
 }
 
-TEST(Transport, ResetByPeerCountsAsLost)
+struct ResetCase {
+    const char* address;
+    BOOL wait;
+    std::int32_t error;
+};
+
+class ResetByPeer : public ::testing::TestWithParam<ResetCase> {};
+
+// With the wait a reset socket reads as readable with nothing waiting, which
+// is the peer's close; without it the receive reports the reset itself.
+TEST_P(ResetByPeer, CountsAsLost)
 {
-    TestPeer peer("127.3.1.6", 0, [](TestPeer& p) { p.Reset(); });
+    TestPeer peer(GetParam().address, 0, [](TestPeer& p) { p.Reset(); });
     CGLSocket sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_bConnected = TRUE;
+    peer.Join();
 
     char buf[4];
-    EXPECT_FALSE(sock.ReceiveAll(buf, sizeof(buf), FALSE));
-    EXPECT_EQ(sock.m_nLastError, 10054);
+    EXPECT_FALSE(sock.ReceiveAll(buf, sizeof(buf), GetParam().wait));
+    EXPECT_EQ(sock.m_nLastError, GetParam().error);
     EXPECT_EQ(sock.m_hSocket, kInvalidSocket);
     EXPECT_FALSE(sock.m_bConnected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transport, ResetByPeer,
+                         ::testing::Values(ResetCase{"127.3.1.6", TRUE, COMM_ERR_PEER_CLOSED},
+                                           ResetCase{"127.3.1.15", FALSE, 10054}));
+
+TEST(Transport, WaitReadableAfterThePeersCloseClosesToo)
+{
+    TestPeer peer("127.3.1.16", 0, [](TestPeer& p) { p.Close(); });
+    CGLSocket sock;
+    ASSERT_TRUE(AttachRaw(sock, peer));
+    sock.m_nLastError = 4242;
+    EXPECT_FALSE(sock.WaitReadable(kShortWait));
+    EXPECT_EQ(sock.m_nLastError, COMM_ERR_PEER_CLOSED);
+    EXPECT_EQ(sock.m_hSocket, kInvalidSocket);
 }
 
 TEST(Transport, SendingToAPeerThatHasGoneCountsAsLost)
