@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include <ostream>
+
 #include "socket/SocketTestSupport.h"
 
 namespace {
@@ -313,6 +315,9 @@ struct CutCase {
     const char* address;
     std::string bytes;       // sent, then the line is closed
     std::string bufferStart; // the packet buffer afterwards, zeros after it
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FailedReceive : public ::testing::TestWithParam<CutCase> {};

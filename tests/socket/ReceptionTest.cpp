@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include <ostream>
+
 #include "socket/SocketTestSupport.h"
 #include "support/MemoryFile.h"
 
@@ -172,6 +174,9 @@ struct RangeCase {
     const char* address;
     std::uint32_t startPackets; // packets already in the file
     Pairs expected;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.address; }
 };
 
 class ProgressRange : public ::testing::TestWithParam<RangeCase> {};
@@ -206,6 +211,9 @@ struct CancelCase {
     std::string answer; // the peer's last packet after the cancel
     BOOL result;
     std::int32_t error;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.address; }
 };
 
 class LocalCancel : public ::testing::TestWithParam<CancelCase> {};
@@ -302,6 +310,9 @@ struct EndingCase {
     const char* address;
     std::string packet; // sent after one data packet
     std::int32_t error;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class StreamEnding : public ::testing::TestWithParam<EndingCase> {};

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstring>
 
+#include <ostream>
+
 #include "socket/SocketTestSupport.h"
 #include "support/TempDir.h"
 
@@ -50,6 +52,9 @@ struct GreetingCase {
     const char* address;
     std::string greeting; // sent, then the peer closes its side
     std::int32_t error;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const GreetingCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class BadGreeting : public ::testing::TestWithParam<GreetingCase> {};
@@ -135,6 +140,9 @@ struct ProbeCase {
     const char* address;
     std::string answer;
     BOOL envelopeAfter;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const ProbeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ProbeAnswer : public ::testing::TestWithParam<ProbeCase> {};
@@ -243,6 +251,9 @@ struct SizeAnswerCase {
     const char* address;
     std::uint16_t answer;
     bool accepted;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const SizeAnswerCase& c, std::ostream* os) { *os << c.address; }
 };
 
 class PacketSizeAnswer : public ::testing::TestWithParam<SizeAnswerCase> {};

@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "platform/Event.h"
+#include <ostream>
+
 #include "socket/SocketTestSupport.h"
 
 namespace {
@@ -158,6 +160,9 @@ struct ResetCase {
     const char* address;
     BOOL wait;
     std::int32_t error;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const ResetCase& c, std::ostream* os) { *os << c.address; }
 };
 
 class ResetByPeer : public ::testing::TestWithParam<ResetCase> {};
