@@ -89,26 +89,18 @@ inline void WriteU32(std::uint8_t* p, std::uint32_t v)
 }
 
 // Byte sum of a region, as the envelope checksum takes it. Every enveloped
-// data packet is summed once, so eight bytes are taken per step: even and
-// odd bytes add into four 16-bit lanes, which gain at most 510 a step and
-// are folded into the sum every 128 steps, before they could overflow.
+// data packet is summed once; the fixed 64-byte inner loop is one the
+// compiler vectorises at -O2, where the plain byte loop (which needs an
+// epilogue) stays scalar and costs five times as much.
 inline std::uint32_t ByteSum(const std::uint8_t* p, std::size_t n)
 {
-    constexpr std::uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
-    constexpr std::size_t kStepsPerFold = 128;
-    static_assert(kStepsPerFold * 2 * 255 <= 0xFFFF, "a lane must not overflow");
+    constexpr std::size_t kBlock = 64;
     std::uint32_t sum = 0;
-    while (n >= 8) {
-        std::size_t steps = n / 8 < kStepsPerFold ? n / 8 : kStepsPerFold;
-        std::uint64_t lanes = 0;
-        for (std::size_t i = 0; i < steps; ++i, p += 8) {
-            std::uint64_t w;
-            std::memcpy(&w, p, 8);
-            lanes += (w & kLowBytes) + ((w >> 8) & kLowBytes);
-        }
-        n -= steps * 8;
-        sum += static_cast<std::uint32_t>((lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) +
-                                          ((lanes >> 32) & 0xFFFF) + (lanes >> 48));
+    for (; n >= kBlock; n -= kBlock, p += kBlock) {
+        std::uint32_t block = 0;
+        for (std::size_t i = 0; i < kBlock; ++i)
+            block += p[i];
+        sum += block;
     }
     for (; n > 0; --n)
         sum += *p++;
