@@ -16,8 +16,7 @@ std::uint32_t CMemoryFile::Read(void* buffer, std::uint32_t count)
 
 void CMemoryFile::Write(const void* buffer, std::uint32_t count)
 {
-    ++m_writeCalls;
-    m_largestWrite = std::max(m_largestWrite, count);
+    m_writeSizes.push_back(count);
     if (m_written + count > m_writeLimit)
         throw new CFileException(CFileException::diskFull);
     m_written += count;

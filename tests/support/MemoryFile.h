@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "VexaCommFile.h"
 
@@ -31,8 +32,8 @@ public:
     void FailWritesAfter(std::uint64_t bytes) { m_writeLimit = bytes; }
 
     unsigned ReadCalls() const { return m_readCalls; }
-    unsigned WriteCalls() const { return m_writeCalls; }
-    std::uint32_t LargestWrite() const { return m_largestWrite; }
+    // The byte count of every Write, in order.
+    const std::vector<std::uint32_t>& WriteSizes() const { return m_writeSizes; }
 
 private:
     std::string m_data;
@@ -42,8 +43,7 @@ private:
     std::uint64_t m_writeLimit = UINT64_MAX;
     std::uint64_t m_written = 0;
     unsigned m_readCalls = 0;
-    unsigned m_writeCalls = 0;
-    std::uint32_t m_largestWrite = 0;
+    std::vector<std::uint32_t> m_writeSizes;
 };
 
 // A target that only counts, for throughput measurements.
