@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#include <stdlib.h>
+#endif
 
 #include "platform/FileOps.h"
 #include "platform/SystemErrors.h"
