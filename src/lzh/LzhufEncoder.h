@@ -92,7 +92,7 @@ private:
     // at the right link of node N + 1 + byte. Node n's left link is
     // m_anSon[2n] and its right link m_anSon[2n + 1], so that a descent picks
     // its side by index rather than by branch. NIL (= N) is an empty link;
-    // m_anDad[NIL] absorbs writes through empty links.
+    // the NIL entries of both arrays absorb writes through empty links.
     std::int16_t m_anSon[2 * (lzh::N + 257)];
     std::int16_t m_anDad[lzh::N + 1];
 
