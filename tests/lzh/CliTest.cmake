@@ -1,0 +1,48 @@
+# The vexacomm compress and decompress commands, end to end.
+#   cmake -DVEXACOMM=<program> -DWORK=<scratch dir> -P CliTest.cmake
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+
+function(expect_exit code)
+  execute_process(COMMAND "${VEXACOMM}" ${ARGN}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL code)
+    message(FATAL_ERROR "vexacomm ${ARGN}: exit ${rc}, expected ${code}\n${out}${err}")
+  endif()
+  if(code EQUAL 1 AND NOT err MATCHES "^error: ")
+    message(FATAL_ERROR "vexacomm ${ARGN}: no 'error: ' line on stderr:\n${err}")
+  endif()
+  set(last_out "${out}" PARENT_SCOPE)
+endfunction()
+
+string(REPEAT "The compressed copy of a large file lies beside it. " 3000 text)
+file(WRITE "${WORK}/in.txt" "${text}")
+file(WRITE "${WORK}/in.lrz" "an older copy")
+
+expect_exit(0 compress "${WORK}/in.txt" "${WORK}/in.lrz")
+if(EXISTS "${WORK}/in.lrz.z!!")
+  message(FATAL_ERROR "temporary file left behind")
+endif()
+expect_exit(0 decompress "${WORK}/in.lrz" "${WORK}/out.txt")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${WORK}/in.txt" "${WORK}/out.txt"
+  RESULT_VARIABLE same)
+if(NOT same EQUAL 0)
+  message(FATAL_ERROR "decompressed file differs from the original")
+endif()
+
+expect_exit(0 compress --help)
+if(NOT last_out MATCHES "usage: vexacomm compress SRC DST")
+  message(FATAL_ERROR "compress --help: ${last_out}")
+endif()
+expect_exit(0 decompress --help)
+expect_exit(2 compress "${WORK}/in.txt")
+expect_exit(2 decompress a b c)
+expect_exit(2 compress --level 9 a b)
+
+expect_exit(1 compress "${WORK}/missing" "${WORK}/m.lrz")
+# A text file read as compressed data: its first 4 bytes promise far more.
+expect_exit(1 decompress "${WORK}/in.txt" "${WORK}/bad.out")
+if(EXISTS "${WORK}/bad.out")
+  message(FATAL_ERROR "output of a failed decompression left behind")
+endif()
+expect_exit(1 decompress "${WORK}/missing.lrz" "${WORK}/x")
