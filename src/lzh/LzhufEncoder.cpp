@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#include <stdlib.h>
+#endif
 
 #include "platform/FileOps.h"
 #include "platform/SystemErrors.h"
@@ -21,29 +25,97 @@ inline std::uint64_t Load64(const std::uint8_t* p)
     return v;
 }
 
-// Index of the lowest-addressed non-zero byte of a non-zero word.
-inline int FirstSetByte(std::uint64_t x)
+// Eight bytes as a number whose order is the bytes' lexicographic order.
+inline std::uint64_t LoadOrdered(const std::uint8_t* p)
 {
-#if defined(_MSC_VER)
-    unsigned long bit;
-    _BitScanForward64(&bit, x);
-    return static_cast<int>(bit >> 3);
-#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return __builtin_clzll(x) >> 3;
+    const std::uint64_t v = Load64(p);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return v;
+#elif defined(_MSC_VER)
+    return _byteswap_uint64(v);
 #else
-    return __builtin_ctzll(x) >> 3;
+    return __builtin_bswap64(v);
 #endif
 }
 
-// Number of leading bytes (up to F) in which the two keys agree, given that
-// byte 0 agrees. Reads up to 8 bytes past key[F - 1].
-inline int MatchLength(const std::uint8_t* key, const std::uint8_t* other)
+inline int CountLeadingZeros(std::uint64_t x)
 {
-    for (int i = 1; i < F; i += 8) {
-        const std::uint64_t diff = Load64(key + i) ^ Load64(other + i);
-        if (diff != 0)
-            return std::min(i + FirstSetByte(diff), F);
+#if defined(_MSC_VER)
+    unsigned long bit;
+    _BitScanReverse64(&bit, x);
+    return 63 - static_cast<int>(bit);
+#else
+    return __builtin_clzll(x);
+#endif
+}
+
+inline std::uint32_t Load32(const std::int16_t* p)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The first and the second of two 16-bit links loaded as one word.
+inline int Low16(std::uint32_t pair)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<int>(pair >> 16);
+#else
+    return static_cast<int>(pair & 0xFFFF);
+#endif
+}
+
+inline int High16(std::uint32_t pair)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<int>(pair & 0xFFFF);
+#else
+    return static_cast<int>(pair >> 16);
+#endif
+}
+
+// *node, *word = a > b ? (node1, word1) : (*node, word0), without a branch:
+// the side a descent takes is a coin toss to a branch predictor, and a
+// conditional move keeps the next level's loads off the critical path.
+inline void SelectIfGreater(std::uint64_t a, std::uint64_t b, std::uint64_t node1,
+                            std::uint64_t word1, std::uint64_t* node, std::uint64_t* word,
+                            std::uint64_t word0)
+{
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+    std::uint64_t n = *node;
+    std::uint64_t w = word0;
+    __asm__("cmpq %[b], %[a]\n\t"
+            "cmova %[n1], %[n]\n\t"
+            "cmova %[w1], %[w]"
+            : [n] "+r"(n), [w] "+r"(w)
+            : [a] "r"(a), [b] "r"(b), [n1] "r"(node1), [w1] "r"(word1)
+            : "cc");
+    *node = n;
+    *word = w;
+#else
+    const std::uint64_t mask = 0 - static_cast<std::uint64_t>(a > b);
+    *node ^= (*node ^ node1) & mask;
+    *word = word0 ^ ((word0 ^ word1) & mask);
+#endif
+}
+
+// Compares two keys that agree in bytes 0 to 8: the number of leading bytes
+// they share (F when all do) and whether the key sorts after the node.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int LongMatch(const std::uint8_t* key, const std::uint8_t* node, bool* greater)
+{
+    for (int i = 9; i < F; i += 8) {
+        const std::uint64_t a = LoadOrdered(key + i);
+        const std::uint64_t b = LoadOrdered(node + i);
+        if (a != b) {
+            *greater = a > b;
+            return i + (CountLeadingZeros(a ^ b) >> 3);
+        }
     }
+    *greater = false;
     return F;
 }
 
@@ -121,8 +193,8 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
         while (len < F && InputRemains())
             text[r + len++] = static_cast<std::uint8_t>(GetByte());
         for (int i = 1; i <= F; ++i)
-            InsertNode(r - i);
-        InsertNode(r);
+            InsertNode<false>(r - i);
+        InsertNode<true>(r);
         do {
             int matchLength = std::min(m_nMatchLength, len);
             if (matchLength <= THRESHOLD) {
@@ -141,14 +213,22 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
                     text[s + N] = c;
                 s = (s + 1) & (N - 1);
                 r = (r + 1) & (N - 1);
-                InsertNode(r);
+                // Only the last insertion of a step chooses the next symbol.
+                if (i + 1 < matchLength)
+                    InsertNode<false>(r);
+                else
+                    InsertNode<true>(r);
             }
             for (; i < matchLength; ++i) {
                 DeleteNode(s);
                 s = (s + 1) & (N - 1);
                 r = (r + 1) & (N - 1);
-                if (--len != 0)
-                    InsertNode(r);
+                if (--len == 0)
+                    continue;
+                if (i + 1 < matchLength)
+                    InsertNode<false>(r);
+                else
+                    InsertNode<true>(r);
             }
         } while (len > 0);
         EncodeEnd();
@@ -160,95 +240,127 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
 void CLzhufEncoder::InitTree()
 {
     for (int i = N + 1; i <= N + 256; ++i)
-        m_anRson[i] = NIL;
+        m_anSon[2 * i + 1] = NIL;
     for (int i = 0; i < N; ++i)
         m_anDad[i] = NIL;
 }
 
+// Inserts ring position r into the tree of its first byte. With
+// kFindMatch it leaves in m_nMatchLength/m_nMatchPosition the longest match
+// for the F bytes at r (the nearest among equally long ones) among the nodes
+// on the way down, as the 1988 encoder found it; the insertions inside a
+// match skip that bookkeeping, as nobody reads their result. When a node
+// holds the same F bytes as r, r replaces it.
+//
+// Most descents decide within the first 8 bytes after the common first
+// byte, so the loop keeps that word of the current node at hand and loads
+// the words of both children before it knows which side to take.
+template <bool kFindMatch>
 void CLzhufEncoder::InsertNode(int r)
 {
-    std::int16_t* const lson = m_anLson;
-    std::int16_t* const rson = m_anRson;
-    std::int16_t* const dad = m_anDad;
+    std::int16_t* const son = m_anSon;
     const std::uint8_t* const text = m_abText;
     const std::uint8_t* const key = text + r;
 
-    int p = N + 1 + key[0];
-    rson[r] = lson[r] = NIL;
-    int matchLength = 0;
-    int matchPosition = m_nMatchPosition;
-    int cmp = 1;
-    for (;;) {
-        std::int16_t* const link = cmp >= 0 ? &rson[p] : &lson[p];
-        if (*link == NIL) {
-            *link = static_cast<std::int16_t>(r);
-            dad[r] = static_cast<std::int16_t>(p);
-            m_nMatchLength = matchLength;
-            m_nMatchPosition = matchPosition;
+    son[2 * r] = son[2 * r + 1] = NIL;
+    // Length in the upper bits, nearness ((p - r) mod N grows as the
+    // distance shrinks) in the lower 12: the larger value is the better match.
+    int best = 0;
+    // Words in string order: as numbers they compare like the bytes do.
+    const std::uint64_t head = LoadOrdered(key + 1);
+    int link = 2 * (N + 1 + key[0]) + 1;
+    std::uint64_t p = static_cast<std::uint16_t>(son[link]);
+    // NIL links load from the padding past the mirror, harmlessly.
+    std::uint64_t word = LoadOrdered(text + 1 + p);
+    while (p != NIL) {
+        const std::uint32_t children = Load32(son + 2 * p);
+        const std::uint64_t left = Low16(children);
+        const std::uint64_t right = High16(children);
+        const std::uint64_t leftWord = LoadOrdered(text + 1 + left);
+        const std::uint64_t rightWord = LoadOrdered(text + 1 + right);
+        const auto visit = [&](int i) {
+            if (kFindMatch) {
+                const int candidate = (i << 12) | ((static_cast<int>(p) - r) & (N - 1));
+                best = std::max(best, candidate & -static_cast<int>(i > THRESHOLD));
+            }
+        };
+        if (word != head) {
+            visit(1 + (CountLeadingZeros(word ^ head) >> 3));
+            link = 2 * static_cast<int>(p) + (head > word);
+            p = left;
+            SelectIfGreater(head, word, right, rightWord, &p, &word, leftWord);
+            continue;
+        }
+        bool greater;
+        const int i = LongMatch(key, text + p, &greater);
+        if (i >= F) {
+            ReplaceNode(static_cast<int>(p), r);
+            m_nMatchLength = F;
+            m_nMatchPosition = ((r - static_cast<int>(p)) & (N - 1)) - 1;
             return;
         }
-        p = *link;
-        const int i = MatchLength(key, text + p);
-        cmp = i < F ? key[i] - text[p + i] : 0;
-        if (i > THRESHOLD) {
-            const int c = ((r - p) & (N - 1)) - 1;
-            if (i > matchLength) {
-                matchPosition = c;
-                matchLength = i;
-                if (i >= F)
-                    break;
-            } else if (i == matchLength && c < matchPosition) {
-                // Among equal lengths the nearest wins.
-                matchPosition = c;
-            }
-        }
+        visit(i);
+        link = 2 * static_cast<int>(p) + greater;
+        p = greater ? right : left;
+        word = greater ? rightWord : leftWord;
     }
-    m_nMatchLength = matchLength;
-    m_nMatchPosition = matchPosition;
-    // r holds the same 60 bytes as p and is newer: it takes p's place.
-    dad[r] = dad[p];
-    lson[r] = lson[p];
-    rson[r] = rson[p];
-    dad[lson[p]] = static_cast<std::int16_t>(r);
-    dad[rson[p]] = static_cast<std::int16_t>(r);
-    if (rson[dad[p]] == p)
-        rson[dad[p]] = static_cast<std::int16_t>(r);
-    else
-        lson[dad[p]] = static_cast<std::int16_t>(r);
+    son[link] = static_cast<std::int16_t>(r);
+    m_anDad[r] = static_cast<std::int16_t>(link >> 1);
+    if (kFindMatch) {
+        m_nMatchLength = best >> 12;
+        m_nMatchPosition = N - 1 - (best & (N - 1));
+    }
+}
+
+// Node p leaves the tree and r, holding the same key, takes its place.
+void CLzhufEncoder::ReplaceNode(int p, int r)
+{
+    std::int16_t* const son = m_anSon;
+    std::int16_t* const dad = m_anDad;
+    const int left = son[2 * p];
+    const int right = son[2 * p + 1];
+    const int parent = dad[p];
+    dad[r] = static_cast<std::int16_t>(parent);
+    son[2 * r] = static_cast<std::int16_t>(left);
+    son[2 * r + 1] = static_cast<std::int16_t>(right);
+    dad[left] = static_cast<std::int16_t>(r);
+    dad[right] = static_cast<std::int16_t>(r);
+    son[2 * parent + (son[2 * parent + 1] == p)] = static_cast<std::int16_t>(r);
     dad[p] = NIL;
 }
 
+// Node p leaves the tree; a node of its left subtree (its left child or the
+// rightmost node below it) or its only child takes its place. The common
+// cases are written as selects: which of them applies is hard to predict.
 void CLzhufEncoder::DeleteNode(int p)
 {
-    std::int16_t* const lson = m_anLson;
-    std::int16_t* const rson = m_anRson;
+    std::int16_t* const son = m_anSon;
     std::int16_t* const dad = m_anDad;
-    if (dad[p] == NIL)
+    const int parent = dad[p];
+    if (parent == NIL)
         return;
-    int q;
-    if (rson[p] == NIL) {
-        q = lson[p];
-    } else if (lson[p] == NIL) {
-        q = rson[p];
-    } else {
-        q = lson[p];
-        if (rson[q] != NIL) {
-            do {
-                q = rson[q];
-            } while (rson[q] != NIL);
-            rson[dad[q]] = lson[q];
-            dad[lson[q]] = dad[q];
-            lson[q] = lson[p];
-            dad[lson[p]] = static_cast<std::int16_t>(q);
-        }
-        rson[q] = rson[p];
-        dad[rson[p]] = static_cast<std::int16_t>(q);
+    const int left = son[2 * p];
+    const int right = son[2 * p + 1];
+    int q = left == NIL ? right : left;
+    const bool both = left != NIL && right != NIL;
+    if (both && son[2 * left + 1] != NIL) {
+        q = son[2 * left + 1];
+        while (son[2 * q + 1] != NIL)
+            q = son[2 * q + 1];
+        const int qParent = dad[q];
+        const int qLeft = son[2 * q];
+        son[2 * qParent + 1] = static_cast<std::int16_t>(qLeft);
+        dad[qLeft] = static_cast<std::int16_t>(qParent);
+        son[2 * q] = static_cast<std::int16_t>(left);
+        dad[left] = static_cast<std::int16_t>(q);
     }
-    dad[q] = dad[p];
-    if (rson[dad[p]] == p)
-        rson[dad[p]] = static_cast<std::int16_t>(q);
-    else
-        lson[dad[p]] = static_cast<std::int16_t>(q);
+    // With both children q takes p's right subtree; otherwise its own right
+    // link stays. Empty links land in the NIL slots, which nobody reads.
+    const int keep = son[2 * q + 1];
+    son[2 * q + 1] = static_cast<std::int16_t>(keep ^ ((keep ^ right) & -static_cast<int>(both)));
+    dad[right] = static_cast<std::int16_t>(q);
+    dad[q] = static_cast<std::int16_t>(parent);
+    son[2 * parent + (son[2 * parent + 1] == p)] = static_cast<std::int16_t>(q);
     dad[p] = NIL;
 }
 
@@ -302,19 +414,35 @@ void CLzhufEncoder::EncodePosition(int c)
     Putcode(len + 6, (upper << 6) | static_cast<std::uint32_t>(c & 0x3F));
 }
 
-// Appends the l low bits of c, most significant first.
+// Appends the l (at most 32) low bits of c, most significant first, and
+// moves whole 32-bit groups to the output buffer.
 inline void CLzhufEncoder::Putcode(int l, std::uint32_t c)
 {
-    m_qwPutbuf = (m_qwPutbuf << l) | c;
-    m_nPutlen += l;
+    const std::uint64_t bits = (m_qwPutbuf << l) | c;
+    int len = m_nPutlen + l;
+    if (len >= 32) {
+        len -= 32;
+        const std::uint32_t group = static_cast<std::uint32_t>(bits >> len);
+        std::uint8_t* const out = m_abOutput + m_nOutputFill;
+        out[0] = static_cast<std::uint8_t>(group >> 24);
+        out[1] = static_cast<std::uint8_t>(group >> 16);
+        out[2] = static_cast<std::uint8_t>(group >> 8);
+        out[3] = static_cast<std::uint8_t>(group);
+        m_nOutputFill += 4;
+        if (m_nOutputFill >= BUFFER_SIZE)
+            WriteFullBuffer();
+    }
+    m_qwPutbuf = bits;
+    m_nPutlen = len;
+}
+
+// The remaining bits, the last byte filled up with zero bits.
+void CLzhufEncoder::EncodeEnd()
+{
     while (m_nPutlen >= 8) {
         m_nPutlen -= 8;
         PutByte(static_cast<std::uint8_t>(m_qwPutbuf >> m_nPutlen));
     }
-}
-
-void CLzhufEncoder::EncodeEnd()
-{
     if (m_nPutlen != 0) {
         PutByte(static_cast<std::uint8_t>(m_qwPutbuf << (8 - m_nPutlen)));
         m_nPutlen = 0;
@@ -355,8 +483,17 @@ void CLzhufEncoder::Refill()
 inline void CLzhufEncoder::PutByte(std::uint8_t b)
 {
     m_abOutput[m_nOutputFill++] = b;
-    if (m_nOutputFill == BUFFER_SIZE)
-        FlushOutput();
+    if (m_nOutputFill >= BUFFER_SIZE)
+        WriteFullBuffer();
+}
+
+// Every write-out but the last is exactly BUFFER_SIZE bytes; the few bytes
+// past it wait for the next one.
+void CLzhufEncoder::WriteFullBuffer()
+{
+    m_pTarget->Write(m_abOutput, BUFFER_SIZE);
+    m_nOutputFill -= BUFFER_SIZE;
+    std::memmove(m_abOutput, m_abOutput + BUFFER_SIZE, static_cast<std::size_t>(m_nOutputFill));
 }
 
 void CLzhufEncoder::FlushOutput()

@@ -51,8 +51,10 @@ public:
 
 private:
     void InitTree();
+    template <bool kFindMatch>
     void InsertNode(int r);
     void DeleteNode(int p);
+    void ReplaceNode(int p, int r);
 
     void EncodeChar(int c);
     void EncodeLongChar(int c);
@@ -64,6 +66,7 @@ private:
     int GetByte();
     void Refill();
     void PutByte(std::uint8_t b);
+    void WriteFullBuffer();
     void FlushOutput();
 
     CFile* m_pSource;
@@ -76,7 +79,7 @@ private:
     std::uint32_t m_dwSourceLength;
     std::uint32_t m_dwLongCodes;
 
-    // Bits not yet output, right-aligned; fewer than 8 between symbols.
+    // Bits not yet output, right-aligned; fewer than 32 between symbols.
     std::uint64_t m_qwPutbuf;
     int m_nPutlen;
 
@@ -85,15 +88,20 @@ private:
 
     CLzhufModel m_model;
 
-    std::int16_t m_anLson[lzh::N + 1];
-    std::int16_t m_anRson[lzh::N + 257];
+    // The match-finder trees: one binary search tree per first byte, rooted
+    // at the right link of node N + 1 + byte. Node n's left link is
+    // m_anSon[2n] and its right link m_anSon[2n + 1], so that a descent picks
+    // its side by index rather than by branch. NIL (= N) is an empty link;
+    // the NIL entries of both arrays absorb writes through empty links.
+    std::int16_t m_anSon[2 * (lzh::N + 257)];
     std::int16_t m_anDad[lzh::N + 1];
 
     // Positions N..N+F-2 mirror 0..F-2 so that a 60-byte key never wraps;
-    // the tail pads word-wide loads of the last key.
+    // the tail pads word-wide loads that start up to F - 1 bytes into a key.
     static constexpr int TEXT_SIZE = lzh::N + lzh::F - 1;
-    alignas(8) std::uint8_t m_abText[TEXT_SIZE + 8];
+    alignas(8) std::uint8_t m_abText[TEXT_SIZE + 16];
 
     std::uint8_t m_abInput[BUFFER_SIZE + 1];
-    std::uint8_t m_abOutput[BUFFER_SIZE + 1];
+    // Room past BUFFER_SIZE for the 4-byte groups of Putcode.
+    std::uint8_t m_abOutput[BUFFER_SIZE + 8];
 };

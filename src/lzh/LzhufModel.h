@@ -19,10 +19,9 @@ public:
     // tree with halved frequencies first when the root has reached MAX_FREQ.
     inline void update(int c);
 
-    // Leaf node of symbol c.
-    int Leaf(int c) const { return m_anPrnt[c + lzh::T]; }
-    int Parent(int node) const { return m_anPrnt[node]; }
+    // First child of an inner node; T + symbol for a leaf.
     int Son(int node) const { return m_anSon[node]; }
+    // Parent of each node; entry T + symbol is the leaf node of the symbol.
     const std::int16_t* ParentTable() const { return m_anPrnt; }
 
 private:

@@ -18,13 +18,23 @@ SocketHandle SocketOpenTcp();
 int SocketConnect(SocketHandle s, const SocketAddress& addr);
 // Bytes accepted or received, or -1. A send never raises SIGPIPE.
 long SocketSend(SocketHandle s, const void* data, int length);
-long SocketRecv(SocketHandle s, void* buffer, int length);
-// Sends several buffers with one call (gather write); bytes accepted or -1.
-struct SocketBuffer {
+// One send from several buffers in order (sendmsg, WSASend): a packet and
+// its envelope leave in one segment instead of three small writes that
+// the Nagle algorithm would hold back behind a delayed acknowledgement.
+struct SendBuffer {
     const void* data;
     int length;
 };
-long SocketSendParts(SocketHandle s, const SocketBuffer* parts, int count);
+long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count);
+long SocketRecv(SocketHandle s, void* buffer, int length);
+// One receive into several buffers in order (recvmsg, WSARecv). With
+// `noBlock` it fails with would-block instead of blocking when nothing is
+// waiting.
+struct RecvBuffer {
+    void* data;
+    int length;
+};
+long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock);
 // 1 ready, 0 limit reached, -1 failure.
 int SocketWaitReadable(SocketHandle s, WaitLimit limit);
 int SocketWaitWritable(SocketHandle s, WaitLimit limit);

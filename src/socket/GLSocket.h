@@ -19,6 +19,10 @@
 #include "socket/Protocol.h"
 
 class CFile;
+namespace plat {
+struct RecvBuffer;
+struct SendBuffer;
+}
 struct FileInfoRecord;
 struct FileInfoVersionRecord;
 struct FileRequest;
@@ -94,14 +98,6 @@ public:
     BOOL WaitReadable(WaitLimit limit);
     BOOL WaitWritable(WaitLimit limit);
     BOOL SendAll(const void* data, std::int32_t length, BOOL wait);
-    // SendAll over consecutive pieces, sent by gather writes: an enveloped
-    // packet leaves in one segment instead of three small writes that
-    // Nagle's algorithm and delayed acknowledgements would hold back.
-    struct SendPiece {
-        const void* data;
-        std::int32_t length;
-    };
-    BOOL SendPieces(const SendPiece* pieces, int count, BOOL wait);
     BOOL ReceiveAll(void* buffer, std::int32_t length, BOOL wait);
     void DrainInput();
 
@@ -157,6 +153,12 @@ public:
 
 private:
     void CloseSocketOnly();
+    // SendAll over several buffers sent as one stream; advances `pieces`.
+    BOOL SendPieces(plat::SendBuffer* pieces, int count, BOOL wait);
+    // ReceiveAll into several buffers filled in order; advances `pieces`.
+    BOOL ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait);
+    // WaitReadable without the count of waiting bytes, for ReceivePieces.
+    BOOL WaitForInput();
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
                         std::uint16_t maxAccepted, std::uint16_t fallback);
 };

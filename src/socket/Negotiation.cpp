@@ -22,7 +22,9 @@ BOOL CGLSocket::ReceiveGreeting()
     if (header.length != 0) {
         std::int32_t code = static_cast<std::int32_t>(ReadU32(Payload()));
         SetError(code);
-        if (code == COMM_ERR_CONNECT_REFUSED) {
+        // A code that means a lost connection has closed the socket by now;
+        // going on would report an established connection without one.
+        if (code == COMM_ERR_CONNECT_REFUSED || m_hSocket == kInvalidSocket) {
             Close();
             return FALSE;
         }

@@ -111,23 +111,21 @@ BOOL CGLSocket::WaitWritable(WaitLimit limit)
 
 BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
 {
-    SendPiece piece{data, length};
+    if (m_hSocket == kInvalidSocket)
+        return FALSE;
+    if (length == 0)
+        return TRUE;
+    if (data == nullptr)
+        return FALSE;
+    plat::SendBuffer piece{data, length};
     return SendPieces(&piece, 1, wait);
 }
 
-BOOL CGLSocket::SendPieces(const SendPiece* pieces, int count, BOOL wait)
+BOOL CGLSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
 {
-    if (m_hSocket == kInvalidSocket)
-        return FALSE;
     std::int32_t length = 0;
     for (int i = 0; i < count; ++i)
         length += pieces[i].length;
-    if (length == 0)
-        return TRUE;
-    for (int i = 0; i < count; ++i) {
-        if (pieces[i].data == nullptr)
-            return FALSE;
-    }
 
     CSingleLock lock(&m_lock);
     std::int32_t sent = 0;
@@ -137,25 +135,24 @@ BOOL CGLSocket::SendPieces(const SendPiece* pieces, int count, BOOL wait)
         // The socket may have been closed by an error recorded meanwhile.
         if (m_hSocket == kInvalidSocket)
             break;
-        // What is left: the rest of the current piece and the ones after it.
-        plat::SocketBuffer rest[4];
-        int restCount = 0;
-        std::int32_t skip = sent;
-        for (int i = 0; i < count && restCount < 4; ++i) {
-            if (skip >= pieces[i].length) {
-                skip -= pieces[i].length;
-                continue;
-            }
-            rest[restCount++] = plat::SocketBuffer{
-                static_cast<const char*>(pieces[i].data) + skip, pieces[i].length - skip};
-            skip = 0;
-        }
-        long n = restCount == 1 ? plat::SocketSend(m_hSocket, rest[0].data, rest[0].length)
-                                : plat::SocketSendParts(m_hSocket, rest, restCount);
+        long n = count == 1 ? plat::SocketSend(m_hSocket, pieces->data, pieces->length)
+                            : plat::SocketSendGather(m_hSocket, pieces, count);
         if (n > 0) {
             m_nBytesSent += static_cast<std::uint64_t>(n);
             m_tLastSend = plat::Now();
             sent += static_cast<std::int32_t>(n);
+            // Continue a partial send where it stopped.
+            while (n > 0 && count > 0) {
+                if (n >= pieces->length) {
+                    n -= pieces->length;
+                    ++pieces;
+                    --count;
+                } else {
+                    pieces->data = static_cast<const char*>(pieces->data) + n;
+                    pieces->length -= static_cast<int>(n);
+                    n = 0;
+                }
+            }
             continue;
         }
         int code = n == 0 ? 0 : plat::SocketLastError();
@@ -174,25 +171,53 @@ BOOL CGLSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
 {
     if (m_hSocket == kInvalidSocket || buffer == nullptr)
         return FALSE;
+    plat::RecvBuffer piece{buffer, length};
+    return ReceivePieces(&piece, 1, wait);
+}
+
+BOOL CGLSocket::WaitForInput()
+{
+    SetError(0);
+    if (m_hSocket == kInvalidSocket)
+        return FALSE;
+    int rc = plat::SocketWaitReadable(m_hSocket, m_tvTimeout);
+    if (rc == 0) {
+        SetError(10060);
+        return FALSE;
+    }
+    if (rc < 0) {
+        SetError(plat::SocketLastError());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait)
+{
+    std::int32_t length = 0;
+    for (int i = 0; i < count; ++i)
+        length += pieces[i].length;
 
     CSingleLock lock(&m_lock);
-    char* bytes = static_cast<char*>(buffer);
-    if (length > 0)
-        std::memset(bytes, 0, static_cast<size_t>(length));
     std::int32_t received = 0;
     while (received < length) {
-        if (wait && !WaitReadable(m_tvTimeout))
+        // WaitReadable would also ask how many bytes are waiting and take
+        // none as the peer's close. The receive itself tells the same: it
+        // returns 0 then, or fails, and it cannot block after the wait.
+        // That saves a system call per receive.
+        if (wait && !WaitForInput())
             break;
         if (m_hSocket == kInvalidSocket)
             break;
-        long n = plat::SocketRecv(m_hSocket, bytes + received, length - received);
+        long n = plat::SocketRecvGather(m_hSocket, pieces, count, wait != FALSE);
         if (n < 0) {
             int code = plat::SocketLastError();
             if (code == kWsaWouldBlock) {
                 plat::SleepMs(kWouldBlockPauseMs);
                 continue;
             }
-            SetError(code);
+            // Readable with nothing to read: the connection is gone.
+            SetError(wait ? static_cast<std::int32_t>(COMM_ERR_PEER_CLOSED) : code);
             break;
         }
         if (n == 0) {
@@ -202,6 +227,23 @@ BOOL CGLSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
         m_nBytesReceived += static_cast<std::uint64_t>(n);
         m_tLastReceive = plat::Now();
         received += static_cast<std::int32_t>(n);
+        while (n > 0 && count > 0) {
+            if (n >= pieces->length) {
+                n -= pieces->length;
+                ++pieces;
+                --count;
+            } else {
+                pieces->data = static_cast<char*>(pieces->data) + n;
+                pieces->length -= static_cast<int>(n);
+                n = 0;
+            }
+        }
+    }
+    // What did not arrive reads as zeros. Clearing only now, instead of
+    // before the receive, spares a pass over every full packet.
+    for (int i = 0; i < count; ++i) {
+        if (pieces[i].length > 0)
+            std::memset(pieces[i].data, 0, static_cast<size_t>(pieces[i].length));
     }
     m_tLastActivity = plat::Now();
     return received == length ? TRUE : FALSE;

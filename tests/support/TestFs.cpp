@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include "platform/win32/WinApi.h"
+
+#include <winioctl.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,6 +61,22 @@ void SetHidden(const std::string& path)
     DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES)
         ::SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+}
+
+// Marked sparse first where the file system knows the attribute; wine
+// leaves a hole at any rate.
+bool MakeSparseFile(const std::string& path, std::uint64_t size)
+{
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD ignored = 0;
+    ::DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    bool ok = ::SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(h);
+    ::CloseHandle(h);
+    return ok;
 }
 
 bool SetMtime(const std::string& path, std::time_t when)
@@ -129,6 +147,12 @@ ScopedTimeZone::~ScopedTimeZone()
     ::_tzset();
 }
 
+bool UnderWine()
+{
+    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 // Tried out on a file of our own.
 bool ReadOnlyEnforced()
 {
@@ -167,6 +191,16 @@ void SetReadOnly(const std::string& path)
 }
 
 void SetHidden(const std::string&) {}
+
+bool MakeSparseFile(const std::string& path, std::uint64_t size)
+{
+    int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0600);
+    if (fd < 0)
+        return false;
+    bool ok = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    ::close(fd);
+    return ok;
+}
 
 bool SetMtime(const std::string& path, std::time_t when)
 {
@@ -224,6 +258,8 @@ ScopedTimeZone::~ScopedTimeZone()
         ::unsetenv("TZ");
     ::tzset();
 }
+
+bool UnderWine() { return false; }
 
 bool ReadOnlyEnforced() { return ::geteuid() != 0; }
 

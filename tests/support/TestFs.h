@@ -2,6 +2,7 @@
 // are written with '/' in the tests and turned into the platform's form.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -21,6 +22,9 @@ void SetReadOnly(const std::string& path);
 // Hidden: on POSIX a name beginning with a dot is hidden already, and this
 // does nothing; on Windows the attribute is set.
 void SetHidden(const std::string& path);
+// A file of `size` bytes that takes no room where the file system allows
+// (a hole); false when it cannot be made.
+bool MakeSparseFile(const std::string& path, std::uint64_t size);
 // Last write time, seconds since 1970; 0 when the path cannot be read.
 bool SetMtime(const std::string& path, std::time_t when);
 std::time_t Mtime(const std::string& path);
@@ -61,6 +65,10 @@ private:
     bool m_had;
     std::string m_old;
 };
+
+// Whether the Windows program runs under wine, which differs from Windows
+// in a few places the tests see.
+bool UnderWine();
 
 // Whether a read-only file refuses to be written. Not for root on POSIX,
 // who passes every permission check, nor under wine run by root: wine keeps

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lzh/LzhufDecoder.h"
 #include "lzh/LzhufEncoder.h"

@@ -90,14 +90,17 @@ long SocketSend(SocketHandle s, const void* data, int length)
     return n < 0 ? Fail() : static_cast<long>(n);
 }
 
-long SocketSendParts(SocketHandle s, const SocketBuffer* parts, int count)
+long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
 {
-    iovec iov[8];
-    if (count > 8)
-        count = 8;
+    constexpr int kMaxPieces = 4;
+    if (count < 1 || count > kMaxPieces) {
+        t_lastError = kWsaInvalidArgument;
+        return -1;
+    }
+    iovec iov[kMaxPieces];
     for (int i = 0; i < count; ++i) {
-        iov[i].iov_base = const_cast<void*>(parts[i].data);
-        iov[i].iov_len = static_cast<size_t>(parts[i].length);
+        iov[i].iov_base = const_cast<void*>(buffers[i].data);
+        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
     }
     msghdr msg;
     std::memset(&msg, 0, sizeof(msg));
@@ -115,6 +118,29 @@ long SocketRecv(SocketHandle s, void* buffer, int length)
     ssize_t n;
     do {
         n = ::recv(Fd(s), buffer, static_cast<size_t>(length), 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? Fail() : static_cast<long>(n);
+}
+
+long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock)
+{
+    constexpr int kMaxPieces = 4;
+    if (count < 1 || count > kMaxPieces) {
+        t_lastError = kWsaInvalidArgument;
+        return -1;
+    }
+    iovec iov[kMaxPieces];
+    for (int i = 0; i < count; ++i) {
+        iov[i].iov_base = buffers[i].data;
+        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
+    }
+    msghdr msg;
+    std::memset(&msg, 0, sizeof(msg));
+    msg.msg_iov = iov;
+    msg.msg_iovlen = static_cast<size_t>(count);
+    ssize_t n;
+    do {
+        n = ::recvmsg(Fd(s), &msg, noBlock ? MSG_DONTWAIT : 0);
     } while (n < 0 && errno == EINTR);
     return n < 0 ? Fail() : static_cast<long>(n);
 }

@@ -84,17 +84,21 @@ long SocketSend(SocketHandle s, const void* data, int length)
     return n == SOCKET_ERROR ? Fail() : static_cast<long>(n);
 }
 
-long SocketSendParts(SocketHandle s, const SocketBuffer* parts, int count)
+constexpr int kMaxPieces = 4;
+
+long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
 {
-    WSABUF buffers[8];
-    if (count > 8)
-        count = 8;
+    if (count < 1 || count > kMaxPieces) {
+        t_lastError = WSAEINVAL;
+        return -1;
+    }
+    WSABUF pieces[kMaxPieces];
     for (int i = 0; i < count; ++i) {
-        buffers[i].buf = const_cast<char*>(static_cast<const char*>(parts[i].data));
-        buffers[i].len = static_cast<ULONG>(parts[i].length);
+        pieces[i].buf = const_cast<char*>(static_cast<const char*>(buffers[i].data));
+        pieces[i].len = static_cast<ULONG>(buffers[i].length);
     }
     DWORD sent = 0;
-    if (::WSASend(Sock(s), buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
+    if (::WSASend(Sock(s), pieces, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
         return Fail();
     return static_cast<long>(sent);
 }
@@ -103,6 +107,36 @@ long SocketRecv(SocketHandle s, void* buffer, int length)
 {
     int n = ::recv(Sock(s), static_cast<char*>(buffer), length, 0);
     return n == SOCKET_ERROR ? Fail() : static_cast<long>(n);
+}
+
+// Winsock has no per-call MSG_DONTWAIT: a receive that must not block asks
+// first whether one would (readable also covers the peer's close and a
+// reset, which the receive then reports).
+long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock)
+{
+    if (count < 1 || count > kMaxPieces) {
+        t_lastError = WSAEINVAL;
+        return -1;
+    }
+    if (noBlock) {
+        int ready = WaitFor(s, false, WaitLimit{0, 0});
+        if (ready < 0)
+            return -1;
+        if (ready == 0) {
+            t_lastError = WSAEWOULDBLOCK;
+            return -1;
+        }
+    }
+    WSABUF pieces[kMaxPieces];
+    for (int i = 0; i < count; ++i) {
+        pieces[i].buf = static_cast<char*>(buffers[i].data);
+        pieces[i].len = static_cast<ULONG>(buffers[i].length);
+    }
+    DWORD received = 0;
+    DWORD flags = 0;
+    if (::WSARecv(Sock(s), pieces, static_cast<DWORD>(count), &received, &flags, nullptr, nullptr) == SOCKET_ERROR)
+        return Fail();
+    return static_cast<long>(received);
 }
 
 int SocketWaitReadable(SocketHandle s, WaitLimit limit) { return WaitFor(s, false, limit); }
