@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -165,7 +164,8 @@ public:
         ASSERT_TRUE(p.complete) << "before " << kStepNames[step];
         EXPECT_EQ(p.command, command) << "before " << kStepNames[step];
         // The probe always goes bare; after it the client follows the device.
-        EXPECT_EQ(p.enveloped, step != kProbeAnswer && m_mode.envelope) << "before " << kStepNames[step];
+        EXPECT_EQ(p.enveloped, step != kProbeAnswer && m_mode.envelope)
+            << "before " << kStepNames[step];
         if (p.enveloped) {
             EXPECT_TRUE(p.envelopeValid) << "before " << kStepNames[step];
         }
@@ -247,7 +247,8 @@ void Fetch(VexaCommObject* obj, ClientRun* run)
 {
     MemoryFile file;
     std::string request = Request();
-    run->fetch = Timed(&run->fetchTime, [&] { return VexaComm_GetAsdu10(obj, &file, request.data()); });
+    run->fetch = Timed(&run->fetchTime,
+                       [&] { return VexaComm_GetAsdu10(obj, &file, request.data()); });
     run->connectedAfterFetch = VexaComm_IsConnected(obj);
     run->file = file.Data();
     run->writes = file.Writes();
@@ -292,7 +293,7 @@ std::string FileTrace(const ClientRun& run)
            std::to_string(run.writes) + " writes";
 }
 
-const Mode kModes[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+const std::vector<Mode> kAllModes = {{false, false}, {false, true}, {true, false}, {true, true}};
 
 struct StepParam {
     Mode mode;
@@ -347,8 +348,10 @@ TEST_P(WholeSession, CompletesAndStaysUsable)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, WholeSession, ::testing::ValuesIn(kModes),
-                         [](const ::testing::TestParamInfo<Mode>& info) { return ModeName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Modes, WholeSession, ::testing::ValuesIn(kAllModes),
+                         [](const ::testing::TestParamInfo<Mode>& info) {
+                             return ModeName(info.param);
+                         });
 
 // ---- Cuts: the device closes its side after `offset` bytes of a packet. ----
 //
@@ -372,8 +375,8 @@ TEST_P(CutSweep, EveryByteOffset)
     std::string packet = session.Packet(param.step);
     std::string address = Address(1, param.index);
     for (std::size_t offset = 0; offset < packet.size(); ++offset) {
-        SCOPED_TRACE("cut after " + std::to_string(offset) + " of " + std::to_string(packet.size()) +
-                     " bytes of " + kStepNames[param.step]);
+        SCOPED_TRACE("cut after " + std::to_string(offset) + " of " +
+                     std::to_string(packet.size()) + " bytes of " + kStepNames[param.step]);
         ClientRun run;
         {
             TestPeer peer(address, kDevicePort, [&](TestPeer& p) {
@@ -399,8 +402,7 @@ TEST_P(CutSweep, EveryByteOffset)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, CutSweep, ::testing::ValuesIn(AllSteps({std::begin(kModes), std::end(kModes)})),
-                         StepParamName);
+INSTANTIATE_TEST_SUITE_P(Steps, CutSweep, ::testing::ValuesIn(AllSteps(kAllModes)), StepParamName);
 
 // ---- Stalls: the device falls silent before a packet. ----
 //
@@ -470,7 +472,7 @@ TEST_P(StallSweep, WaitLimitThenRecovery)
     EXPECT_EQ(run.connectedAfterFetch, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, StallSweep, ::testing::ValuesIn(AllSteps({std::begin(kModes), std::end(kModes)})),
+INSTANTIATE_TEST_SUITE_P(Steps, StallSweep, ::testing::ValuesIn(AllSteps(kAllModes)),
                          StepParamName);
 
 // ---- Corruption: an enveloped packet arrives with one byte flipped. ----
@@ -489,7 +491,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, StallSweep, ::testing::ValuesIn(AllSteps({std::b
 //   data packets before the corrupted one.
 // A flip in the head words or the length field leaves the stream out of
 // step (or makes the client wait for bytes that never come); what follows
-// depends on timing, so those cases check only that nothing wrong is
+// can depend on timing, so those cases check only that nothing wrong is
 // accepted: the device's data and values, or a failure.
 
 bool FlipKeepsStreamInStep(std::size_t offset)
@@ -509,8 +511,9 @@ TEST_P(CorruptionSweep, EveryByteFlipped)
     // corrupted acknowledgement answer leaves the client at "off".
     const bool clientAcks = param.step == kAckAnswer ? false : param.mode.acks;
     for (std::size_t offset = 0; offset < packet.size(); ++offset) {
-        SCOPED_TRACE("byte " + std::to_string(offset) + " of " + std::to_string(packet.size()) + " of " +
-                     kStepNames[param.step] + " flipped");
+        SCOPED_TRACE("byte " + std::to_string(offset) + " of " +
+                     std::to_string(packet.size()) + " of " + kStepNames[param.step] +
+                     " flipped");
         ClientRun run;
         int nextFraming = -1; // of the client's first packet after the flip
         {
@@ -582,6 +585,7 @@ TEST_P(CorruptionSweep, EveryByteFlipped)
                 EXPECT_EQ(run.connectedAfterFetch, 1);
             } else {
                 EXPECT_EQ(run.fetch, 71000);
+                EXPECT_EQ(run.connectedAfterFetch, 0);
             }
         }
 
