@@ -357,12 +357,16 @@ std::string TestPeer::Take(std::size_t n)
     return bytes;
 }
 
-std::string TestPeer::ExpectBytes(std::size_t n)
+std::string TestPeer::ReadBytes(std::size_t n, std::chrono::steady_clock::time_point deadline)
 {
-    auto deadline = std::chrono::steady_clock::now() + m_timeout;
     while (Unread() < n && ReadMore(deadline)) {
     }
-    std::string bytes = Take(n);
+    return Take(n);
+}
+
+std::string TestPeer::ExpectBytes(std::size_t n)
+{
+    std::string bytes = ReadBytes(n, std::chrono::steady_clock::now() + m_timeout);
     if (bytes.size() < n) {
         ADD_FAILURE() << "peer " << m_address << ": expected " << n << " bytes, got "
                       << bytes.size() << (m_peerClosed ? " before the client closed" : " in time")
@@ -382,14 +386,29 @@ std::string TestPeer::ExpectSome()
 
 PeerPacket TestPeer::ExpectPacket()
 {
+    return ReadPacket(std::chrono::steady_clock::time_point(), true);
+}
+
+PeerPacket TestPeer::NextPacket(std::chrono::milliseconds wait)
+{
+    return ReadPacket(std::chrono::steady_clock::now() + wait, false);
+}
+
+// With `report`, every read has the full time-out and a short one is a test
+// failure; without, all reads share `deadline` and failures stay quiet.
+PeerPacket TestPeer::ReadPacket(std::chrono::steady_clock::time_point deadline, bool report)
+{
+    auto read = [&](std::size_t n) {
+        return report ? ExpectBytes(n) : ReadBytes(n, deadline);
+    };
     PeerPacket packet;
-    std::string head = ExpectBytes(8);
+    std::string head = read(8);
     if (head.size() < 8)
         return packet;
     const auto* h = reinterpret_cast<const std::uint8_t*>(head.data());
     if (ReadU32(h) == ENVELOPE_HEAD_MAGIC && ReadU32(h + 4) == ENVELOPE_HEAD_MAGIC) {
         packet.enveloped = true;
-        head = ExpectBytes(8);
+        head = read(8);
         if (head.size() < 8)
             return packet;
         h = reinterpret_cast<const std::uint8_t*>(head.data());
@@ -397,14 +416,15 @@ PeerPacket TestPeer::ExpectPacket()
     packet.command = ReadU32(h);
     packet.length = ReadU32(h + 4);
     if (packet.length > PACKET_PAYLOAD_MAX) {
-        ADD_FAILURE() << "peer " << m_address << ": packet length " << packet.length;
+        if (report)
+            ADD_FAILURE() << "peer " << m_address << ": packet length " << packet.length;
         return packet;
     }
-    packet.payload = ExpectBytes(packet.length);
+    packet.payload = read(packet.length);
     if (packet.payload.size() < packet.length)
         return packet;
     if (packet.enveloped) {
-        std::string trailer = ExpectBytes(12);
+        std::string trailer = read(12);
         if (trailer.size() < 12)
             return packet;
         const auto* t = reinterpret_cast<const std::uint8_t*>(trailer.data());

@@ -97,6 +97,10 @@ public:
     std::string ExpectSome();
     // One packet, bare or enveloped; a short packet is a test failure.
     PeerPacket ExpectPacket();
+    // One packet within `wait`, or an incomplete one (complete false) when
+    // the client sends none, closes or runs out of time: no test failure,
+    // for scripts whose client may legitimately fall silent.
+    PeerPacket NextPacket(std::chrono::milliseconds wait);
     // Records until the client closes its side; false on time-out.
     bool WaitForClose();
 
@@ -120,6 +124,8 @@ private:
     bool ReadMore(std::chrono::steady_clock::time_point deadline);
     std::size_t Unread() const;
     std::string Take(std::size_t n);
+    std::string ReadBytes(std::size_t n, std::chrono::steady_clock::time_point deadline);
+    PeerPacket ReadPacket(std::chrono::steady_clock::time_point deadline, bool report);
     void CloseConnection();
 
     std::string m_address;
