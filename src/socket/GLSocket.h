@@ -156,7 +156,10 @@ private:
     // SendAll over several buffers sent as one stream; advances `pieces`.
     BOOL SendPieces(plat::SendBuffer* pieces, int count, BOOL wait);
     // ReceiveAll into several buffers filled in order; advances `pieces`.
-    BOOL ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait);
+    // `continuing`: the bytes belong to a packet whose start has arrived, so
+    // they are usually waiting already; with the wait flag the first read
+    // is then tried at once and waits only if nothing is ready.
+    BOOL ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool continuing = false);
     // WaitReadable without the count of waiting bytes, for ReceivePieces.
     BOOL WaitForInput();
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
