@@ -235,7 +235,8 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bo
         m_nBytesReceived += static_cast<std::uint64_t>(n);
         m_tLastReceive = plat::Now();
         received += static_cast<std::int32_t>(n);
-        tryAtOnce = wait != FALSE;
+        // A short read took all there was: wait before the next one.
+        tryAtOnce = false;
         while (n > 0 && count > 0) {
             if (n >= pieces->length) {
                 n -= pieces->length;
