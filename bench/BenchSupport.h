@@ -124,6 +124,10 @@ inline int ConnectTo(const char* address, std::uint16_t port)
 // bytes per second.
 class MedianReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal (a reporter of one's own ignores
+    // --benchmark_color).
+    MedianReporter() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);

@@ -324,6 +324,8 @@ BENCHMARK(BM_Engine)->ArgNames({"acks", "envelope"})->Args({1, 0})->Args({1, 1})
 // Console output plus a closing table of engine/raw ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
