@@ -34,6 +34,11 @@ BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
 
 BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
 {
+    return ReceiveNextPacket(packet, wait, false);
+}
+
+BOOL CGLSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming)
+{
     if (m_hSocket == kInvalidSocket || packet == nullptr)
         return FALSE;
     // Every byte beyond what arrived reads as zero. Each receive zero-fills
@@ -41,7 +46,8 @@ BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
     // a full data packet is not cleared first and then overwritten.
     std::uint8_t* payload = packet + PACKET_HEADER_SIZE;
     const std::size_t payloadArea = PACKET_BUFFER_SIZE - PACKET_HEADER_SIZE;
-    if (!ReceiveAll(packet, PACKET_HEADER_SIZE, wait)) {
+    plat::RecvBuffer start{packet, static_cast<int>(PACKET_HEADER_SIZE)};
+    if (!ReceivePieces(&start, 1, wait, streaming)) {
         std::memset(payload, 0, payloadArea);
         return FALSE;
     }

@@ -192,7 +192,7 @@ BOOL CGLSocket::WaitForInput()
     return TRUE;
 }
 
-BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool continuing)
+BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool expectWaiting)
 {
     std::int32_t length = 0;
     for (int i = 0; i < count; ++i)
@@ -201,9 +201,12 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bo
     CSingleLock lock(&m_lock);
     std::int32_t received = 0;
     // A wait returns at once when bytes are there. For bytes most likely
-    // there already (the rest of a packet) the read, which never blocks, is
-    // tried first and waits only if it finds none: a system call less.
-    bool tryAtOnce = continuing && wait;
+    // there already the read, which never blocks, is tried first and waits
+    // only if it finds none: a system call less. It clears the last error
+    // as the wait would.
+    bool tryAtOnce = expectWaiting && wait;
+    if (tryAtOnce && m_nLastError != 0)
+        SetError(0);
     while (received < length) {
         // WaitReadable would also ask how many bytes are waiting and take
         // none as the peer's close. The receive itself tells the same: it
