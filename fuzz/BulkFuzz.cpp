@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BytePipe.h"
 #include "FuzzSupport.h"
 #include "WireModel.h"
 #include "platform/Notify.h"

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "BytePipe.h"
 #include "FuzzSupport.h"
 #include "WireModel.h"
 #include "device/DeviceSocket.h"

@@ -185,6 +185,18 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj, const char* path,
                                                            const void* request);
 
+/* Ordinal 20. Windows: progress messages go to the window `window` (an
+ * HWND) as message 0x0A00 with the same (wParam, lParam) pairs as
+ * VexaComm_SetProgressCallback describes. post 1: PostMessage, the transfer
+ * goes on at once; post 0: SendMessage, the transfer waits until the
+ * window's thread has handled each message (so that thread must not wait
+ * for this object meanwhile). Messages stop when the window is destroyed.
+ * Replaces a progress callback (and a callback replaces the window); NULL
+ * removes it. Waits for a running transfer on the object to end. Other
+ * platforms have no windows: nothing is sent. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressWindow(VexaCommObject* obj, void* window,
+                                                             int32_t post);
+
 #ifdef __cplusplus
 }
 #endif

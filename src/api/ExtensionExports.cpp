@@ -1,5 +1,6 @@
 // Host extensions: the connected device's data, error texts, wait limit,
-// another port, progress observers, cancel, and fetching into a path.
+// another port, progress observers and windows, cancel, and fetching into
+// a path.
 #include <cstring>
 
 #include "api/ObjectHandle.h"
@@ -109,6 +110,15 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* 
     CDeviceSocket* socket = FromHandle(obj);
     CSingleLock lock(&socket->m_lock);
     BindProgress(socket, fn, user, queued != 0);
+    return 0;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressWindow(VexaCommObject* obj, void* window,
+                                                             int32_t post)
+{
+    CDeviceSocket* socket = FromHandle(obj);
+    CSingleLock lock(&socket->m_lock);
+    BindProgressWindow(socket, window, post != 0);
     return 0;
 }
 

@@ -60,6 +60,13 @@ void BindProgress(CDeviceSocket* socket, VexaCommProgressFn fn, void* user, bool
     Release(old);
 }
 
+void BindProgressWindow(CDeviceSocket* socket, void* window, bool post)
+{
+    BindProgress(socket, nullptr, nullptr, false);
+    socket->m_hNotifyWnd = window;
+    socket->m_bPostNotify = post ? TRUE : FALSE;
+}
+
 void UnbindProgress(CDeviceSocket* socket) { BindProgress(socket, nullptr, nullptr, false); }
 
 int DispatchProgress(CDeviceSocket* socket)

@@ -69,7 +69,10 @@ int DispatchNotifications(NotifyTarget target)
     return static_cast<int>(pending.size());
 }
 
-bool IsNotifyTarget(NotifyTarget target) { return target != nullptr && Find(target) != nullptr; }
+bool IsNotifyTarget(NotifyTarget target)
+{
+    return target != nullptr && (Find(target) != nullptr || IsWindowTarget(target));
+}
 
 void PostNotify(NotifyTarget target, std::uint32_t message, std::uintptr_t wParam,
                 std::intptr_t lParam)
@@ -77,6 +80,8 @@ void PostNotify(NotifyTarget target, std::uint32_t message, std::uintptr_t wPara
     if (std::shared_ptr<Observer> observer = Find(target)) {
         std::lock_guard<std::mutex> guard(observer->queueMutex);
         observer->queue.push_back(Message{message, wParam, lParam});
+    } else {
+        PostWindowMessage(target, message, wParam, lParam);
     }
 }
 
@@ -85,6 +90,8 @@ void SendNotify(NotifyTarget target, std::uint32_t message, std::uintptr_t wPara
 {
     if (std::shared_ptr<Observer> observer = Find(target))
         observer->callback(observer->user, message, wParam, lParam);
+    else
+        SendWindowMessage(target, message, wParam, lParam);
 }
 
 } // namespace plat

@@ -51,8 +51,11 @@ int OpenDocument(const char* verb, const char* file, std::uint16_t show);
 // (SE_ERR_NOASSOC).
 constexpr int kShellNoAssociation = 31;
 
+#ifndef _WIN32
 // Tests point OpenDocument at another opener program; null restores the
-// search for the desktop's own.
+// search for the desktop's own. (On Windows the shell's associations
+// decide, and tests register one.)
 void OverrideDocumentOpener(const char* path);
+#endif
 
 } // namespace plat

@@ -25,11 +25,20 @@ public:
     const std::string& GetFilePath() const { return m_path; }
 
 private:
-    [[noreturn]] void ThrowErrno(int fallbackCause) const;
+    // Throws the cause of the last failed system call, or fallbackCause
+    // when the system reported none.
+    [[noreturn]] void ThrowLastError(int fallbackCause) const;
 
+    // The descriptor, or on Windows the HANDLE; -1 (INVALID_HANDLE_VALUE)
+    // while closed.
     intptr_t m_fd = -1;
     std::string m_path;
 };
 
-// File exception cause for an errno value of a failed read, write or seek.
+// File exception cause for a failed read, write or seek: from the errno
+// value on POSIX, from the GetLastError() number on Windows.
+#ifdef _WIN32
+int FileExceptionCauseFromSystemError(unsigned long error);
+#else
 int FileExceptionCauseFromErrno(int err);
+#endif

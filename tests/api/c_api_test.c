@@ -1,5 +1,8 @@
 /* The public header compiles as C and its exports are callable from C. */
 #include <stdio.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
 
 #include "VexaCommLib.h"
 
@@ -15,8 +18,15 @@ static int failures = 0;
 
 int main(void)
 {
-    VexaCommObject* obj = VexaComm_CreateObject();
+    VexaCommObject* obj;
     uint16_t size = 247;
+#ifdef _WIN32
+    /* The library leaves starting Windows Sockets to its host. */
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return 1;
+#endif
+    obj = VexaComm_CreateObject();
     CHECK(obj != NULL);
     CHECK(VexaComm_GetPacketSizeMax(obj) == 16376);
     CHECK(VexaComm_SetPacketSizeMax(obj, &size) == 0);

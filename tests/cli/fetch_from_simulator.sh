@@ -1,8 +1,13 @@
 #!/bin/sh
 # vexacomm fetch against vexacomm simulate, as two processes: the file must
 # hold exactly the served data; argument errors exit 2; failures exit 1.
+# A second argument runs the program under that emulator (wine for
+# vexacomm.exe), with the file names in its form.
 set -u
 cli="$1"
+emulator="${2:-}"
+run() { $emulator "$cli" "$@"; }
+native() { if [ -n "$emulator" ]; then winepath -w "$1" 2>/dev/null; else printf '%s\n' "$1"; fi; }
 dir=$(mktemp -d)
 sim_pid=
 cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$dir"; }
@@ -15,7 +20,7 @@ printf '\000\000\000\000\000\000\001\000abcdefgh' > "$dir/request.bin"
 addr=127.4.0.1
 for i in 1 2 3 4 5 6 7 8; do
     addr="127.4.$i.1"
-    "$cli" simulate --bind "$addr" --data "$dir/data.bin" --once > "$dir/sim.out" 2>&1 &
+    run simulate --bind "$addr" --data "$(native "$dir/data.bin")" --once > "$dir/sim.out" 2>&1 &
     sim_pid=$!
     # Wait (bounded) until it listens or has given up on this address.
     n=0
@@ -27,7 +32,8 @@ for i in 1 2 3 4 5 6 7 8; do
 done
 [ -n "$sim_pid" ] || fail "simulator did not start: $(cat "$dir/sim.out")"
 
-"$cli" fetch "$addr" --request "$dir/request.bin" --out "$dir/out.bin" --timeout 10 > "$dir/fetch.out" 2>&1 \
+run fetch "$addr" --request "$(native "$dir/request.bin")" --out "$(native "$dir/out.bin")" --timeout 10 \
+    > "$dir/fetch.out" 2>&1 \
     || fail "fetch failed: $(cat "$dir/fetch.out")"
 cmp "$dir/data.bin" "$dir/out.bin" || fail "fetched file differs"
 grep -q 'device type 769' "$dir/fetch.out" || fail "no device line: $(cat "$dir/fetch.out")"
@@ -35,15 +41,15 @@ wait "$sim_pid" || fail "simulator exited non-zero"
 sim_pid=
 
 # Nothing listens any more: exit 1 with the socket error.
-"$cli" fetch "$addr" --request "$dir/request.bin" --out "$dir/out2.bin" > "$dir/err.out" 2>&1
+run fetch "$addr" --request "$(native "$dir/request.bin")" --out "$(native "$dir/out2.bin")" > "$dir/err.out" 2>&1
 [ $? -eq 1 ] || fail "fetch without a device should exit 1"
 grep -q '^error 10061: ' "$dir/err.out" || fail "expected error 10061: $(cat "$dir/err.out")"
 
 # Argument errors exit 2.
-"$cli" fetch "$addr" --out x > /dev/null 2>&1
+run fetch "$addr" --out x > /dev/null 2>&1
 [ $? -eq 2 ] || fail "missing --request should exit 2"
-"$cli" fetch "$addr" --request "$dir/request.bin" --out x --packet-size 100 > /dev/null 2>&1
+run fetch "$addr" --request "$(native "$dir/request.bin")" --out x --packet-size 100 > /dev/null 2>&1
 [ $? -eq 2 ] || fail "bad --packet-size should exit 2"
-"$cli" simulate --bind 10.0.0.1 > /dev/null 2>&1
+run simulate --bind 10.0.0.1 > /dev/null 2>&1
 [ $? -eq 2 ] || fail "a non-loopback bind address should be refused"
 echo "1 passed, 0 failed"

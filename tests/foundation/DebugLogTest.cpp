@@ -2,7 +2,6 @@
 
 #include <regex>
 #include <set>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -19,12 +18,29 @@ public:
     ~LogPathGuard() { SetLogPath(nullptr); }
 };
 
+// The log file is written in text mode: a line feed is stored as carriage
+// return and line feed on Windows, unchanged elsewhere.
+#ifdef _WIN32
+const std::string kLineEnd = "\r\n";
+#else
+const std::string kLineEnd = "\n";
+#endif
+
+// Lines without their ends; every line must end with kLineEnd.
 std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    std::string::size_type begin = 0;
+    while (begin < text.size()) {
+        std::string::size_type end = text.find(kLineEnd, begin);
+        EXPECT_NE(end, std::string::npos) << "unterminated last line";
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(begin, end - begin);
+        EXPECT_EQ(line.find('\n'), std::string::npos) << "bare line feed in " << line;
         lines.push_back(line);
+        begin = end + kLineEnd.size();
+    }
     return lines;
 }
 
@@ -88,7 +104,7 @@ TEST(DebugLog, WithoutHeaderOnlyTheText)
     std::int32_t before = g_nLogLines;
     EXPECT_EQ(AppendLogFile("abc", path.c_str(), FALSE), before);
     EXPECT_EQ(AppendLogFile("def\n", path.c_str(), FALSE), before);
-    EXPECT_EQ(ReadWholeFile(path), "abcdef\n");
+    EXPECT_EQ(ReadWholeFile(path), "abcdef" + kLineEnd);
     EXPECT_EQ(g_nLogLines, before);
 }
 

@@ -1,16 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
 #include <memory>
+
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include "lzh/LzhufTestUtil.h"
 #include "platform/SystemErrors.h"
 #include "support/MixedCorpus.h"
 #include "support/TempDir.h"
+#include "support/TestFs.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ TEST_F(LzhufCompressFile, UncreatableTemporaryFileFailsWithoutOutput)
     EXPECT_FALSE(PathExists(target + ".z!!"));
 }
 
+#ifndef _WIN32
 // The file-size limit makes the second 65535-byte write fail (EFBIG).
 TEST_F(LzhufCompressFile, WriteFailureLeavesTheTemporaryFileAndNoTarget)
 {
@@ -86,16 +88,13 @@ TEST_F(LzhufCompressFile, WriteFailureLeavesTheTemporaryFileAndNoTarget)
     EXPECT_GE(kept, 65535u);
     EXPECT_LE(kept, 100000u);
 }
+#endif
 
 // The header is 32-bit, and so is CFile::GetLength.
 TEST_F(LzhufCompressFile, SourceOf4GiBOrMoreIsRefused)
 {
     const std::string big = Path("big.dat");
-    const int fd = ::open(big.c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    const bool sparse = ::ftruncate(fd, (off_t(1) << 32) + 5) == 0;
-    ::close(fd);
-    if (!sparse)
+    if (!MakeSparseFile(big, (std::uint64_t(1) << 32) + 5))
         GTEST_SKIP() << "no sparse 4 GiB file on this file system";
     EXPECT_EQ(m_encoder->CompressFile(big.c_str(), Path("big.lrz").c_str()), FALSE);
     EXPECT_EQ(plat::LastSystemError(), kErrorFileTooLarge);
@@ -108,7 +107,8 @@ TEST_F(LzhufCompressFile, SourceOf4GiBOrMoreIsRefused)
 TEST_F(LzhufCompressFile, FailedMoveKeepsTheDataUnderTheTemporaryName)
 {
     WriteWholeFile(Path("e.dat"), "eeee");
-    ASSERT_EQ(::mkdir(Path("e.lrz").c_str(), 0700), 0);
+    MakeDir(Path("e.lrz"));
+    ASSERT_TRUE(IsDirectory(Path("e.lrz")));
     EXPECT_EQ(m_encoder->CompressFile(Path("e.dat").c_str(), Path("e.lrz").c_str()), TRUE);
     EXPECT_EQ(ReadWholeFile(Path("e.lrz.z!!")), Compress("eeee"));
 }

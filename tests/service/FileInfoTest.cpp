@@ -2,9 +2,11 @@
 
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <vector>
+
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+#endif
 
 #include "ServiceTestUtil.h"
 #include "VexaCommFile.h"
@@ -14,38 +16,24 @@
 
 namespace {
 
-// Calendar fields depend on the zone; these tests fix it at UTC+8.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone)
-    {
-        const char* old = std::getenv("TZ");
-        m_had = old != nullptr;
-        m_old = m_had ? old : "";
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ScopedTimeZone()
-    {
-        if (m_had)
-            ::setenv("TZ", m_old.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool m_had;
-    std::string m_old;
-};
-
 // 2023-11-14 22:13:20 UTC.
 constexpr std::time_t kStamp = 1700000000;
 
-void SetMtime(const std::string& path, std::time_t when)
+// The attribute byte a record carries for `path`: the POSIX mapping gives
+// `posix`; Windows gives the file system's own bits (a new file has the
+// archive bit, for one), which must include `windowsBits`.
+std::uint32_t AttributeByte(const std::string& path, std::uint32_t posix, std::uint32_t windowsBits)
 {
-    timespec times[2] = {{when, 0}, {when, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+#ifdef _WIN32
+    (void)posix;
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    EXPECT_EQ(attributes & windowsBits, windowsBits) << path;
+    return attributes & 0xFFu & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+#else
+    (void)path;
+    (void)windowsBits;
+    return posix;
+#endif
 }
 
 std::string RecordBytes(std::uint32_t size, std::uint32_t attributes, std::uint32_t start, std::uint32_t count,
@@ -79,32 +67,35 @@ TEST(GetFileInfo, FillsTheRecordByteForByte)
     TempDir tmp;
     std::string path = tmp.File("f.dat");
     WriteWholeFile(path, std::string(5000, 'x'));
-    ::chmod(path.c_str(), 0444);
-    SetMtime(path, kStamp);
+    ASSERT_TRUE(SetMtime(path, kStamp));
+    SetReadOnly(path);
 
     CGLSocket s;
     GuardedRecord r;
     ASSERT_EQ(s.GetFileInfo(r.record(), path.c_str()), 1);
-    EXPECT_EQ(r.Head(292), RecordBytes(5000, 0x01, 0, 5000, path));
+    EXPECT_EQ(r.Head(292), RecordBytes(5000, AttributeByte(path, 0x01, 0x01), 0, 5000, path));
     EXPECT_TRUE(r.GuardIntact(292));
 }
 
 TEST(GetFileInfo, AttributesOfDirectoriesHiddenAndPlainFiles)
 {
     TempDir tmp;
-    ::mkdir(tmp.File("d").c_str(), 0755);
+    MakeDir(tmp.File("d"));
     WriteWholeFile(tmp.File(".h"), "abc");
+    SetHidden(tmp.File(".h"));
     WriteWholeFile(tmp.File("p"), "abc");
     CGLSocket s;
     FileInfoRecord r;
     ASSERT_EQ(s.GetFileInfo(&r, tmp.File("d").c_str()), 1);
-    EXPECT_EQ(r.attributes, 0x10u);
+    EXPECT_EQ(r.attributes, AttributeByte(tmp.File("d"), 0x10, 0x10));
     EXPECT_EQ(r.size, 0u);
     EXPECT_EQ(r.count, 0u);
     ASSERT_EQ(s.GetFileInfo(&r, tmp.File(".h").c_str()), 1);
-    EXPECT_EQ(r.attributes, 0x02u);
+    EXPECT_EQ(r.attributes, AttributeByte(tmp.File(".h"), 0x02, 0x02));
     ASSERT_EQ(s.GetFileInfo(&r, tmp.File("p").c_str()), 1);
-    EXPECT_EQ(r.attributes, 0u);
+    EXPECT_EQ(r.attributes, AttributeByte(tmp.File("p"), 0, 0));
+    // Never FILE_ATTRIBUTE_NORMAL (0x80), not even on Windows.
+    EXPECT_EQ(r.attributes & 0x80u, 0u);
     EXPECT_EQ(r.size, 3u);
 }
 
@@ -135,10 +126,8 @@ TEST(GetFileInfo, KeepsARelativePathAsGiven)
 TEST(GetFileInfo, CutsAPathLongerThan255Characters)
 {
     TempDir tmp;
-    std::string dir = tmp.File(std::string(200, 'd'));
-    ::mkdir(dir.c_str(), 0755);
-    std::string path = dir + "/" + std::string(100, 'f');
-    WriteWholeFile(path, "x");
+    std::string path = MakeLongPath(tmp.path());
+    ASSERT_TRUE(PathExists(path));
     ASSERT_GT(path.size(), 255u);
 
     CGLSocket s;
@@ -158,17 +147,36 @@ TEST(GetFileInfoVersion, NoVersionTextThenTheSameRecord)
     TempDir tmp;
     std::string path = tmp.File("prog");
     WriteWholeFile(path, "abcdef");
-    SetMtime(path, kStamp);
+    ASSERT_TRUE(SetMtime(path, kStamp));
     CGLSocket s;
     GuardedRecord r;
     ASSERT_EQ(s.GetFileInfoVersion(r.versionRecord(), path.c_str()), 1);
-    EXPECT_EQ(r.Head(324), std::string(32, '\0') + RecordBytes(6, 0, 0, 6, path));
+    EXPECT_EQ(r.Head(324), std::string(32, '\0') + RecordBytes(6, AttributeByte(path, 0, 0), 0, 6, path));
     EXPECT_TRUE(r.GuardIntact(324));
 
     EXPECT_EQ(s.GetFileInfoVersion(r.versionRecord(), tmp.File("missing").c_str()), 0);
     EXPECT_EQ(s.m_nLastError, 2);
     EXPECT_EQ(r.Head(324), std::string(324, '\0'));
 }
+
+#ifdef _WIN32
+// A DLL built beside the test program with a version text "2, 1, 0, 5"
+// under Chinese (PRC); one with its strings under US English gives none.
+TEST(GetFileInfoVersion, VersionTextLeadsTheRecord)
+{
+    std::string path = ProgramDirectory() + "version_zh.dll";
+    CGLSocket s;
+    GuardedRecord r;
+    ASSERT_EQ(s.GetFileInfoVersion(r.versionRecord(), path.c_str()), 1);
+    EXPECT_EQ(r.Head(32), std::string("2.1.0.5") + std::string(25, '\0'));
+    EXPECT_EQ(std::string(r.versionRecord()->info.path), path);
+    EXPECT_EQ(r.versionRecord()->info.size, ReadWholeFile(path).size());
+    EXPECT_TRUE(r.GuardIntact(324));
+
+    ASSERT_EQ(s.GetFileInfoVersion(r.versionRecord(), (ProgramDirectory() + "version_en.dll").c_str()), 1);
+    EXPECT_EQ(r.Head(32), std::string(32, '\0'));
+}
+#endif
 
 FileInfoRecord ReceiveRecord(const std::string& path)
 {
@@ -201,22 +209,23 @@ TEST(CreateReceiveFile, EmptiesAnExistingFileUnlessItIsInUse)
     CGLSocket s;
     CFile* first = s.CreateReceiveFile(&r);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(ReadWholeFile(path), "");
+    EXPECT_EQ(first->GetLength(), 0u);
     first->Write("new", 3);
 
     EXPECT_EQ(s.CreateReceiveFile(&r), nullptr);
     EXPECT_EQ(s.m_nLastError, 32);
-    EXPECT_EQ(ReadWholeFile(path), "new");
     s.CloseTransferFile(first, 0, 0);
+    // The refused opener left the content alone.
+    EXPECT_EQ(ReadWholeFile(path), "new");
 }
 
 TEST(CreateReceiveFile, ReadOnlyFileIsRefusedWithAccessDenied)
 {
-    SKIP_IF_ROOT();
+    SKIP_IF_PERMISSIONS_IGNORED();
     TempDir tmp;
     std::string path = tmp.File("ro.dat");
     WriteWholeFile(path, "keep");
-    ::chmod(path.c_str(), 0444);
+    SetReadOnly(path);
     FileInfoRecord r = ReceiveRecord(path);
     CGLSocket s;
     EXPECT_EQ(s.CreateReceiveFile(&r), nullptr);

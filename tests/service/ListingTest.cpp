@@ -2,8 +2,12 @@
 
 #include <cstring>
 #include <map>
-#include <sys/stat.h>
+
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+#else
 #include <unistd.h>
+#endif
 
 #include "ServiceTestUtil.h"
 #include "VexaCommFile.h"
@@ -39,15 +43,33 @@ const FileRequest* AsRequest(const std::vector<std::uint8_t>& bytes)
     return reinterpret_cast<const FileRequest*>(bytes.data());
 }
 
+// The full 32-bit attributes a listing record carries: on Windows the file
+// system's own (FILE_ATTRIBUTE_NORMAL alone, or the archive bit with the
+// others), which must include `windowsBits`; on POSIX the mapped `posix`.
+std::uint32_t Attributes(const std::string& path, std::uint32_t posix, std::uint32_t windowsBits)
+{
+#ifdef _WIN32
+    (void)posix;
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    EXPECT_EQ(attributes & windowsBits, windowsBits) << path;
+    return attributes;
+#else
+    (void)path;
+    (void)windowsBits;
+    return posix;
+#endif
+}
+
 TEST(ListDirectory, ThreeMatchingFilesGiveThreeRecords)
 {
     TempDir tmp;
-    ScopedTempDir temp(tmp.path() + "/");
-    ::mkdir(tmp.File("rec").c_str(), 0755);
+    ScopedTempDir temp(tmp.path() + kSep);
+    MakeDir(tmp.File("rec"));
     WriteWholeFile(tmp.File("rec/a.dat"), "1");
     WriteWholeFile(tmp.File("rec/b.dat"), "22");
     WriteWholeFile(tmp.File("rec/.c.dat"), "333");
-    ::chmod(tmp.File("rec/b.dat").c_str(), 0444);
+    SetHidden(tmp.File("rec/.c.dat"));
+    SetReadOnly(tmp.File("rec/b.dat"));
     WriteWholeFile(tmp.File("rec/other.txt"), "x");
 
     ServiceConnection c;
@@ -59,7 +81,9 @@ TEST(ListDirectory, ThreeMatchingFilesGiveThreeRecords)
 
     // Full 32-bit attributes, FILE_ATTR_NORMAL included.
     std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> expected = {
-        {tmp.File("rec/a.dat"), {1, 0x80}}, {tmp.File("rec/b.dat"), {2, 0x01}}, {tmp.File("rec/.c.dat"), {3, 0x02}}};
+        {tmp.File("rec/a.dat"), {1, Attributes(tmp.File("rec/a.dat"), 0x80, 0)}},
+        {tmp.File("rec/b.dat"), {2, Attributes(tmp.File("rec/b.dat"), 0x01, 0x01)}},
+        {tmp.File("rec/.c.dat"), {3, Attributes(tmp.File("rec/.c.dat"), 0x02, 0x02)}}};
     for (const FileInfoRecord& r : Records(bytes)) {
         auto it = expected.find(r.path);
         ASSERT_NE(it, expected.end()) << r.path;
@@ -77,9 +101,9 @@ TEST(ListDirectory, ThreeMatchingFilesGiveThreeRecords)
 TEST(ListDirectory, SubdirectoriesWithoutDots)
 {
     TempDir tmp;
-    ScopedTempDir temp(tmp.path() + "/");
-    ::mkdir(tmp.File("rec").c_str(), 0755);
-    ::mkdir(tmp.File("rec/sub").c_str(), 0755);
+    ScopedTempDir temp(tmp.path() + kSep);
+    MakeDir(tmp.File("rec"));
+    MakeDir(tmp.File("rec/sub"));
     WriteWholeFile(tmp.File("rec/f"), "abc");
     CGLSocket s;
     auto request = Pattern(tmp.File("rec/*"));
@@ -87,7 +111,7 @@ TEST(ListDirectory, SubdirectoriesWithoutDots)
     ASSERT_EQ(records.size(), 2u);
     for (const FileInfoRecord& r : records) {
         if (std::string(r.path) == tmp.File("rec/sub")) {
-            EXPECT_EQ(r.attributes, 0x10u);
+            EXPECT_EQ(r.attributes, Attributes(tmp.File("rec/sub"), 0x10, 0x10));
             EXPECT_EQ(r.size, 0u);
         } else {
             EXPECT_EQ(std::string(r.path), tmp.File("rec/f"));
@@ -98,7 +122,7 @@ TEST(ListDirectory, SubdirectoriesWithoutDots)
 TEST(ListDirectory, NoMatchGivesAnEmptyFileAndNoError)
 {
     TempDir tmp;
-    ScopedTempDir temp(tmp.path() + "/");
+    ScopedTempDir temp(tmp.path() + kSep);
     WriteWholeFile(tmp.File(std::to_string(kInvalidSocket & 0xFFFFFFFFu) + ".dir.tmp"), "earlier listing");
     CGLSocket s;
     auto request = Pattern(tmp.File("*.none"));
@@ -115,12 +139,12 @@ TEST(ListDirectory, CreatesTheTemporaryDirectoryOrFailsWith71200)
     TempDir tmp;
     auto request = Pattern(tmp.File("*"));
     {
-        ScopedTempDir temp(tmp.path() + "/t/new/");
+        ScopedTempDir temp(tmp.File("t/new/"));
         CGLSocket s;
         EXPECT_EQ(s.ListDirectory(AsRequest(request)), tmp.File("t/new/4294967295.dir.tmp"));
     }
     WriteWholeFile(tmp.File("file"), "x");
-    ScopedTempDir temp(tmp.path() + "/file/");
+    ScopedTempDir temp(tmp.File("file/"));
     CGLSocket s;
     EXPECT_EQ(s.ListDirectory(AsRequest(request)), "");
     EXPECT_EQ(s.m_nLastError, 71200);
@@ -129,13 +153,11 @@ TEST(ListDirectory, CreatesTheTemporaryDirectoryOrFailsWith71200)
 TEST(ListDirectory, CutsLongPathsAndTakesTheCutPathsAttributes)
 {
     TempDir tmp;
-    ScopedTempDir temp(tmp.path() + "/");
-    std::string dir = tmp.File(std::string(200, 'd'));
-    ::mkdir(dir.c_str(), 0755);
-    std::string path = dir + "/" + std::string(100, 'f');
-    WriteWholeFile(path, "x");
+    ScopedTempDir temp(tmp.path() + kSep);
+    std::string path = MakeLongPath(tmp.path());
+    std::string dir = path.substr(0, path.rfind(plat::kPathSeparator));
     CGLSocket s;
-    auto request = Pattern(dir + "/*");
+    auto request = Pattern(dir + kSep + "*");
     auto records = Records(ReadWholeFile(s.ListDirectory(AsRequest(request))));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(std::string(records[0].path), path.substr(0, 255));
@@ -176,6 +198,7 @@ TEST(ListDirectory, WriteFailureEndsWithItsCauseAndKeepsEarlierRecords)
     EXPECT_EQ(listing.m_closes, 1);
 }
 
+#ifndef _WIN32
 TEST(ListDirectory, FullDiskReturnsTheNameWithTheDiskFullCause)
 {
     if (::access("/dev/full", W_OK) != 0)
@@ -189,5 +212,7 @@ TEST(ListDirectory, FullDiskReturnsTheNameWithTheDiskFullCause)
     EXPECT_EQ(s.ListDirectory(AsRequest(request)), tmp.File("4294967295.dir.tmp"));
     EXPECT_EQ(s.m_nLastError, 13);
 }
+
+#endif
 
 } // namespace

@@ -3,8 +3,13 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "ServiceTestUtil.h"
 #include "platform/Process.h"
@@ -14,7 +19,14 @@
 
 namespace {
 
+#ifdef _WIN32
+// Beside the test program: the build's paths are the host's, not wine's.
+const std::string kChild = ProgramDirectory() + "service_test_child.exe";
+using ProcessId = unsigned long;
+#else
 const std::string kChild = SERVICE_TEST_CHILD;
+using ProcessId = pid_t;
+#endif
 
 std::vector<std::uint8_t> ProgramRequestBytes(std::uint16_t kind, std::uint8_t flags, std::uint32_t waitMs,
                                               std::uint32_t delayMs, const std::string& command,
@@ -40,8 +52,16 @@ long long MillisSince(Clock::time_point start)
 }
 
 // A process that has ended, reaped or not.
-bool ProcessGone(pid_t pid)
+bool ProcessGone(ProcessId pid)
 {
+#ifdef _WIN32
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr)
+        return true;
+    bool ended = ::WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+    ::CloseHandle(process);
+    return ended;
+#else
     for (int i = 0; i < 1000; ++i) {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
@@ -51,6 +71,26 @@ bool ProcessGone(pid_t pid)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
+#endif
+}
+
+// What the child's "dump" writes for a program started with `arguments`
+// after its path: on Windows the command line as the library passed it,
+// then the arguments; on POSIX the argument vector from argument zero.
+std::string Dumped(const std::string& program, const std::string& commandLine,
+                   const std::vector<std::string>& arguments)
+{
+    std::string text;
+#ifdef _WIN32
+    (void)program;
+    text = commandLine + "\n";
+#else
+    (void)commandLine;
+    text = program + "\n";
+#endif
+    for (const std::string& argument : arguments)
+        text += argument + "\n";
+    return text;
 }
 
 TEST(SplitProgramCommand, QuotedAndUnquotedForms)
@@ -94,13 +134,18 @@ protected:
 
 TEST_F(ProgramStart, QuotedPathWithBlankGetsItsArguments)
 {
-    ::mkdir(tmp.File("Program Files").c_str(), 0755);
+    MakeDir(tmp.File("Program Files"));
+#ifdef _WIN32
+    std::string program = tmp.File("Program Files/child.exe");
+    ASSERT_TRUE(::CopyFileA(kChild.c_str(), program.c_str(), TRUE));
+#else
     std::string program = tmp.File("Program Files/child");
     ASSERT_EQ(::symlink(kChild.c_str(), program.c_str()), 0);
+#endif
     std::string out = tmp.File("out");
     auto request = ProgramRequestBytes(0, 0, 30000, 0, "\"" + program + "\" dump " + out + " -a \"b c\"");
     EXPECT_EQ(Run(request), ReplyBytes(0));
-    EXPECT_EQ(ReadWholeFile(out), program + "\ndump\n" + out + "\n-a\nb c\n");
+    EXPECT_EQ(ReadWholeFile(out), Dumped(program, " dump " + out + " -a \"b c\"", {"dump", out, "-a", "b c"}));
 }
 
 TEST_F(ProgramStart, UnquotedPathEndsAtTheFirstBlank)
@@ -108,7 +153,7 @@ TEST_F(ProgramStart, UnquotedPathEndsAtTheFirstBlank)
     std::string out = tmp.File("out");
     auto request = ProgramRequestBytes(0, 0, 0xFFFFFFFF, 0, kChild + " dump " + out + " -a");
     EXPECT_EQ(Run(request), ReplyBytes(0));
-    EXPECT_EQ(ReadWholeFile(out), kChild + "\ndump\n" + out + "\n-a\n");
+    EXPECT_EQ(ReadWholeFile(out), Dumped(kChild, " dump " + out + " -a", {"dump", out, "-a"}));
     EXPECT_EQ(c.socket.m_nLastError, 0);
 }
 
@@ -145,8 +190,8 @@ TEST_F(ProgramStart, ProgramThatOutlivesItsWaitIsTerminated)
     // The program and the process it started share its group and its end.
     if (PathExists(pids)) {
         std::istringstream in(ReadWholeFile(pids));
-        pid_t first = 0;
-        pid_t second = 0;
+        ProcessId first = 0;
+        ProcessId second = 0;
         in >> first >> second;
         EXPECT_TRUE(ProcessGone(first));
         EXPECT_TRUE(ProcessGone(second));
@@ -177,6 +222,78 @@ TEST_F(ProgramStart, DelayComesAfterTheExistenceTest)
     EXPECT_TRUE(PathExists(out));
 }
 
+#ifdef _WIN32
+// The shell opens documents by their registered association: the test
+// registers the child as the opener of an extension of its own (one per
+// test process, as tests run in parallel and the registry is shared). Wine
+// reads associations from HKEY_CLASSES_ROOT only (on Windows writing there
+// needs an administrator).
+class ShellStart : public ProgramStart {
+protected:
+    void SetUp() override
+    {
+        std::string id = std::to_string(::GetCurrentProcessId());
+        m_extension = ".vexacomm" + id;
+        m_class = "VexaCommTest" + id + ".Document";
+        std::string command = "\"" + kChild + "\" opener \"%1\"";
+        ASSERT_TRUE(SetDefault(m_extension, m_class));
+        ASSERT_TRUE(SetDefault(m_class + "\\shell\\open\\command", command));
+        m_document = tmp.File("my doc" + m_extension);
+        WriteWholeFile(m_document, "doc");
+    }
+    void TearDown() override
+    {
+        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, m_class.c_str());
+        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, m_extension.c_str());
+    }
+
+    static bool SetDefault(const std::string& key, const std::string& value)
+    {
+        HKEY handle;
+        if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                              nullptr) != ERROR_SUCCESS)
+            return false;
+        LONG rc = ::RegSetValueExA(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>(value.size() + 1));
+        ::RegCloseKey(handle);
+        return rc == ERROR_SUCCESS;
+    }
+
+    std::string m_extension;
+    std::string m_class;
+    std::string m_document;
+};
+
+TEST_F(ShellStart, QuotedDocumentOpensWithTheDefaultVerbAfterTheDelay)
+{
+    std::string command = "\"" + m_document + "\"";
+    auto start = Clock::now();
+    EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL | PROG_DELAY, 30000, 500, command)), ReplyBytes(0));
+    EXPECT_GE(MillisSince(start), 500);
+    ASSERT_TRUE(WaitForPath(m_document + ".out"));
+    EXPECT_EQ(ReadWholeFile(m_document + ".out"), m_document + "\n");
+}
+
+// The shell takes the whole command, arguments included, for the name of
+// the file to open; no such file exists (SE_ERR_FNF).
+TEST_F(ShellStart, ArgumentsBecomePartOfTheFileName)
+{
+    std::string command = "\"" + m_document + "\" -p";
+    EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL, 30000, 0, command)), ReplyBytes(2));
+    EXPECT_FALSE(PathExists(m_document + ".out"));
+}
+
+TEST_F(ShellStart, FailuresGiveShellValues)
+{
+    std::string document = "\"" + m_document + "\"";
+    EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL, 30000, 0, document, "print")), ReplyBytes(31));
+    EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL, 30000, 0, tmp.File("missing.txt"))), ReplyBytes(71008));
+    std::string unknown = tmp.File("plain.unknownext");
+    WriteWholeFile(unknown, "x");
+    EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL, 30000, 0, unknown, "open")), ReplyBytes(31));
+    EXPECT_FALSE(PathExists(m_document + ".out"));
+}
+#else
 class ShellStart : public ProgramStart {
 protected:
     void SetUp() override
@@ -212,6 +329,7 @@ TEST_F(ShellStart, FailuresGiveShellValues)
     EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL, 30000, 0, document, "open")), ReplyBytes(31));
     EXPECT_FALSE(PathExists(m_opener + ".out"));
 }
+#endif
 
 TEST_F(ProgramStart, OtherKindsAreNotSupported)
 {

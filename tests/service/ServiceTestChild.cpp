@@ -1,16 +1,24 @@
 // A program for the program-start tests.
-//   child dump FILE ...     writes its whole argument vector to FILE
+//   child dump FILE ...     writes its arguments to FILE (on Windows the
+//                           command line it received comes first)
 //   child sleep PIDFILE     starts a second process, writes both ids, sleeps
 //   child waitfor GATE FILE waits for GATE to exist, then writes FILE
-// Started under a name beginning with "fake-opener" it stands in for the
-// desktop's document opener and writes its arguments to "<argv[0]>.out".
+// As a document opener it stands in for the desktop's own: on POSIX when
+// started under a name beginning with "fake-opener" (it writes its
+// arguments to "<argv[0]>.out"), on Windows as "child opener DOCUMENT"
+// (it writes them to "<DOCUMENT>.out").
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
+
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+#else
+#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -36,14 +44,57 @@ std::string JoinLines(int first, int argc, char** argv)
 
 bool Exists(const char* path)
 {
-    struct stat st;
-    return ::stat(path, &st) == 0;
+    if (FILE* f = std::fopen(path, "rb")) {
+        std::fclose(f);
+        return true;
+    }
+    return false;
 }
+
+#ifdef _WIN32
+unsigned long StartSleeper()
+{
+    char self[MAX_PATH];
+    ::GetModuleFileNameA(nullptr, self, sizeof(self));
+    std::string line = " sleep";
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info;
+    if (!::CreateProcessA(self, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return 0;
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    return info.dwProcessId;
+}
+#endif
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // argv[0] comes from the command line, which the library passes as the
+    // program's arguments only: the first real argument is argv[1].
+    if (argc >= 3 && std::strcmp(argv[1], "opener") == 0) {
+        WriteFileAtomically(std::string(argv[2]) + ".out", JoinLines(2, argc, argv));
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "dump") == 0) {
+        WriteFileAtomically(argv[2], std::string(::GetCommandLineA()) + "\n" + JoinLines(1, argc, argv));
+        return 0;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "sleep") == 0 && argc == 2) {
+        std::this_thread::sleep_for(std::chrono::seconds(120));
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "sleep") == 0) {
+        unsigned long other = StartSleeper();
+        WriteFileAtomically(argv[2], std::to_string(::GetCurrentProcessId()) + " " + std::to_string(other) + "\n");
+        std::this_thread::sleep_for(std::chrono::seconds(120));
+        return 0;
+    }
+#else
     const char* base = std::strrchr(argv[0], '/');
     base = base != nullptr ? base + 1 : argv[0];
     if (std::strncmp(base, "fake-opener", 11) == 0) {
@@ -64,6 +115,7 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::seconds(120));
         return 0;
     }
+#endif
     if (argc >= 4 && std::strcmp(argv[1], "waitfor") == 0) {
         for (int i = 0; i < 6000 && !Exists(argv[2]); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

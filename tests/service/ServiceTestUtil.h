@@ -3,14 +3,13 @@
 #pragma once
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "socket/GLSocket.h"
 #include "support/SocketPair.h"
+#include "support/TempDir.h"
+#include "support/TestFs.h"
 
 // GBK "unknown error type": the fallback error text without a companion
 // library.
@@ -58,36 +57,10 @@ struct ServiceConnection {
 
 inline bool WaitForPath(const std::string& path, int timeoutMs = 20000)
 {
-    struct stat st;
     for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (::stat(path.c_str(), &st) == 0)
+        if (PathExists(path))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return ::stat(path.c_str(), &st) == 0;
+    return PathExists(path);
 }
-
-// Restores the working directory at the end of a test that changes it.
-class ScopedChdir {
-public:
-    explicit ScopedChdir(const std::string& dir)
-    {
-        char buf[4096];
-        m_old = ::getcwd(buf, sizeof(buf)) != nullptr ? buf : "/";
-        m_ok = ::chdir(dir.c_str()) == 0;
-    }
-    ~ScopedChdir()
-    {
-        if (m_ok && ::chdir(m_old.c_str()) != 0)
-            std::abort();
-    }
-
-private:
-    std::string m_old;
-    bool m_ok;
-};
-
-// Tests of permissions mean nothing to root, who passes every check.
-#define SKIP_IF_ROOT()                                                                                    \
-    if (::geteuid() == 0)                                                                                  \
-    GTEST_SKIP() << "runs as root, which ignores permissions; run the suite as another user"

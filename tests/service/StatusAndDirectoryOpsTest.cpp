@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include "ServiceTestUtil.h"
 #include "support/TempDir.h"
 
@@ -38,9 +36,7 @@ TEST(MakeDirectory, CreatesEveryLevelAndAlwaysRepliesZero)
     ServiceConnection c;
     EXPECT_EQ(c.socket.MakeDirectory(tmp.File("a/b").c_str()), 1);
     EXPECT_EQ(c.ReadPacket(), ReplyBytes(0));
-    struct stat st;
-    ASSERT_EQ(::stat(tmp.File("a/b").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(IsDirectory(tmp.File("a/b")));
 
     WriteWholeFile(tmp.File("f"), "x");
     EXPECT_EQ(c.socket.MakeDirectory(tmp.File("f/x").c_str()), 1);
@@ -50,13 +46,14 @@ TEST(MakeDirectory, CreatesEveryLevelAndAlwaysRepliesZero)
 TEST(DeletePath, TrailingSeparatorDeletesTheTreeOtherwiseTheFile)
 {
     TempDir tmp;
-    ::mkdir(tmp.File("x").c_str(), 0755);
-    ::mkdir(tmp.File("x/y").c_str(), 0555);
+    MakeDir(tmp.File("x"));
+    MakeDir(tmp.File("x/y"));
+    SetReadOnly(tmp.File("x/y"));
     WriteWholeFile(tmp.File("ro.txt"), "r");
-    ::chmod(tmp.File("ro.txt").c_str(), 0444);
+    SetReadOnly(tmp.File("ro.txt"));
     ServiceConnection c;
 
-    EXPECT_EQ(c.socket.DeletePath((tmp.File("x") + "/").c_str()), 1);
+    EXPECT_EQ(c.socket.DeletePath((tmp.File("x") + kSep).c_str()), 1);
     EXPECT_EQ(c.ReadPacket(), ReplyBytes(0));
     EXPECT_FALSE(PathExists(tmp.File("x")));
 

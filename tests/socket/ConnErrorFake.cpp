@@ -4,6 +4,12 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#define COMPANION_EXPORT __declspec(dllexport)
+#else
+#define COMPANION_EXPORT __attribute__((visibility("default")))
+#endif
+
 namespace {
 char g_text[512];
 int g_calls = 0;
@@ -20,7 +26,7 @@ const char* Format(unsigned long code, const char* prefixFormat, const char* wor
 
 extern "C" {
 
-__attribute__((visibility("default"))) const char* GetErrorString(unsigned long code,
+COMPANION_EXPORT const char* GetErrorString(unsigned long code,
                                                                    const char* prefixFormat)
 {
     ++g_calls;
@@ -36,5 +42,5 @@ __attribute__((visibility("default"))) const char* GetErrorString(unsigned long 
 }
 
 // Lets a test that holds the library loaded see whether it was asked.
-__attribute__((visibility("default"))) int CompanionCallCount() { return g_calls; }
+COMPANION_EXPORT int CompanionCallCount() { return g_calls; }
 }

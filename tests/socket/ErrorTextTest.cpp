@@ -6,10 +6,17 @@
 #include "platform/DynamicLibrary.h"
 #include "socket/SocketTestSupport.h"
 #include "support/TempDir.h"
+#include "support/TestFs.h"
 
 namespace {
 
-const std::string kCompanionHost = std::string(CONNERROR_DIR) + "/fakehost";
+#ifdef _WIN32
+// Beside the test programs, in the directory of the C host test.
+const std::string kCompanionDir = ProgramDirectory() + "host";
+#else
+const std::string kCompanionDir = CONNERROR_DIR;
+#endif
+const std::string kCompanionHost = kCompanionDir + kSep + "fakehost";
 
 std::string TextFor(std::int32_t code)
 {
@@ -45,7 +52,7 @@ TEST(ErrorText, NoErrorHasNoTextAndAsksNoLibrary)
     ScopedHostArgument host(kCompanionHost);
     // Held open here so that its call counter survives the engine's
     // load-and-release on every call.
-    plat::LibraryHandle companion = plat::OpenLibrary((std::string(CONNERROR_DIR) + "/CONNERROR.DLL").c_str());
+    plat::LibraryHandle companion = plat::OpenLibrary((kCompanionDir + kSep + "CONNERROR.DLL").c_str());
     ASSERT_NE(companion, nullptr);
     auto calls = reinterpret_cast<int (*)()>(plat::LibrarySymbol(companion, "CompanionCallCount"));
     ASSERT_NE(calls, nullptr);

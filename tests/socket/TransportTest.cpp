@@ -2,14 +2,20 @@
 // a peer that goes away, draining stale input and the connect path.
 #include <chrono>
 #include <cstring>
+#include <thread>
+
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+#else
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <thread>
+#endif
 
 #include "platform/Event.h"
 #include <ostream>
 
 #include "socket/SocketTestSupport.h"
+#include "support/TestFs.h"
 
 namespace {
 
@@ -25,8 +31,23 @@ std::string Pattern(std::size_t n)
 
 void MakeNonBlocking(SocketHandle s)
 {
+#ifdef _WIN32
+    u_long on = 1;
+    ::ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on);
+#else
     int fd = static_cast<int>(s);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+#endif
+}
+
+void SetSendBuffer(SocketHandle s, int bytes)
+{
+#ifdef _WIN32
+    ::setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+                 sizeof(bytes));
+#else
+    ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes));
+#endif
 }
 
 unsigned long Pending(const CGLSocket& sock)
@@ -61,8 +82,7 @@ TEST(Transport, SendAllCompletesAcrossPartialAndWouldBlockSends)
     CGLSocket sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     MakeNonBlocking(sock.m_hSocket);
-    int small = 16 * 1024;
-    ::setsockopt(static_cast<int>(sock.m_hSocket), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+    SetSendBuffer(sock.m_hSocket, 16 * 1024);
 
     EXPECT_TRUE(sock.SendAll(waited.data(), static_cast<std::int32_t>(waited.size()), TRUE));
     EXPECT_TRUE(sock.SendAll(unwaited.data(), static_cast<std::int32_t>(unwaited.size()), FALSE));
@@ -171,6 +191,9 @@ class ResetByPeer : public ::testing::TestWithParam<ResetCase> {};
 // is the peer's close; without it the receive reports the reset itself.
 TEST_P(ResetByPeer, CountsAsLost)
 {
+    if (!GetParam().wait && UnderWine())
+        GTEST_SKIP() << "wine reports a peer's abortive close to a receive as an orderly one (0), "
+                        "not as a reset (10054)";
     TestPeer peer(GetParam().address, 0, [](TestPeer& p) { p.Reset(); });
     CGLSocket sock;
     ASSERT_TRUE(AttachRaw(sock, peer));

@@ -1,5 +1,6 @@
 // A connected pair of stream sockets for tests that need an open socket but
-// no address: one end goes into a connection object, the test holds the other.
+// no address of their own: one end goes into a connection object, the test
+// holds the other.
 #pragma once
 
 #include <string>
@@ -13,7 +14,6 @@ public:
 
     // The end for the object under test; ownership passes to whoever takes it.
     SocketHandle TakeLocal();
-    int peer() const { return m_peer; }
 
     // Reads exactly n bytes from the peer end (empty on EOF or timeout).
     std::string ReadPeer(std::size_t n, int timeoutMs = 2000);
@@ -23,6 +23,12 @@ public:
     void ClosePeer();
 
 private:
+#ifdef _WIN32
+    // Windows has no socketpair: the two ends of a loopback TCP connection.
+    SocketHandle m_local = kInvalidSocket;
+    SocketHandle m_peer = kInvalidSocket;
+#else
     int m_local = -1;
     int m_peer = -1;
+#endif
 };

@@ -12,7 +12,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return m_path; }
-    // path() + "/" + name
+    // path(), the separator and `name`, whose '/' become the platform's
+    // separator.
     std::string File(const std::string& name) const;
 
 private:

@@ -1,18 +1,117 @@
 #include "support/TestPeer.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
+
+// The few socket calls that differ between POSIX and Windows Sockets.
+namespace {
+
+#ifdef _WIN32
+using Sock = SOCKET;
+Sock AsSock(std::intptr_t s) { return static_cast<Sock>(s); }
+int LastError() { return ::WSAGetLastError(); }
+std::string ErrorText(int error) { return "Windows Sockets error " + std::to_string(error); }
+bool Interrupted(int) { return false; }
+bool WouldBlock(int error) { return error == WSAEWOULDBLOCK; }
+void CloseSock(std::intptr_t s) { ::closesocket(AsSock(s)); }
+
+// 1 ready, 0 time-out, -1 failure. Winsock's fd_set is a list of handles:
+// one socket always fits.
+int WaitFor(std::intptr_t s, bool writable, long long ms)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(AsSock(s), &set);
+    timeval tv{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+    int rc = ::select(0, writable ? nullptr : &set, writable ? &set : nullptr, nullptr, &tv);
+    return rc == SOCKET_ERROR ? -1 : rc;
+}
+
+std::intptr_t OpenListener() { return static_cast<std::intptr_t>(::socket(AF_INET, SOCK_STREAM, 0)); }
+
+// No SO_REUSEADDR: on Windows it lets a second listener share the port, and
+// connections in TIME_WAIT do not keep a listener from binding.
+void AllowQuickRebind(std::intptr_t) {}
+
+std::intptr_t AcceptOne(std::intptr_t listener)
+{
+    Sock s = ::accept(AsSock(listener), nullptr, nullptr);
+    if (s == INVALID_SOCKET)
+        return -1;
+    // Sends must not block past the script's time-out: Windows has no
+    // per-call MSG_DONTWAIT.
+    u_long on = 1;
+    ::ioctlsocket(s, FIONBIO, &on);
+    return static_cast<std::intptr_t>(s);
+}
+
+long SendNow(std::intptr_t s, const char* data, std::size_t n)
+{
+    int sent = ::send(AsSock(s), data, static_cast<int>(n), 0);
+    return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+long RecvSome(std::intptr_t s, char* buffer, std::size_t n)
+{
+    int got = ::recv(AsSock(s), buffer, static_cast<int>(n), 0);
+    return got == SOCKET_ERROR ? -1 : got;
+}
+
+void ShutdownSend(std::intptr_t s) { ::shutdown(AsSock(s), SD_SEND); }
+#else
+int LastError() { return errno; }
+std::string ErrorText(int error) { return std::strerror(error); }
+bool Interrupted(int error) { return error == EINTR; }
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+void CloseSock(std::intptr_t s) { ::close(static_cast<int>(s)); }
+
+int WaitFor(std::intptr_t s, bool writable, long long ms)
+{
+    pollfd pfd{static_cast<int>(s), static_cast<short>(writable ? POLLOUT : POLLIN), 0};
+    return ::poll(&pfd, 1, static_cast<int>(ms));
+}
+
+std::intptr_t OpenListener() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+
+// The fixed port must be free again at once when the test is re-run.
+void AllowQuickRebind(std::intptr_t s)
+{
+    int one = 1;
+    ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+}
+
+std::intptr_t AcceptOne(std::intptr_t listener)
+{
+    return ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+long SendNow(std::intptr_t s, const char* data, std::size_t n)
+{
+    return ::send(static_cast<int>(s), data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+long RecvSome(std::intptr_t s, char* buffer, std::size_t n) { return ::recv(static_cast<int>(s), buffer, n, 0); }
+
+void ShutdownSend(std::intptr_t s) { ::shutdown(static_cast<int>(s), SHUT_WR); }
+#endif
+
+} // namespace
 
 namespace wire {
 
@@ -117,19 +216,15 @@ TestPeer::TestPeer(const std::string& address, std::uint16_t port, Script script
         ADD_FAILURE() << "peer: bad address " << address;
         return;
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::intptr_t fd = OpenListener();
     if (fd < 0) {
-        ADD_FAILURE() << "peer: socket: " << std::strerror(errno);
+        ADD_FAILURE() << "peer: socket: " << ErrorText(LastError());
         return;
     }
-    // The fixed port must be free again at once when the test is re-run.
-    int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) != 0 ||
-        ::listen(fd, 4) != 0) {
-        ADD_FAILURE() << "peer: bind/listen " << address << ":" << port << ": "
-                      << std::strerror(errno);
-        ::close(fd);
+    AllowQuickRebind(fd);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) != 0 || ::listen(fd, 4) != 0) {
+        ADD_FAILURE() << "peer: bind/listen " << address << ":" << port << ": " << ErrorText(LastError());
+        CloseSock(fd);
         return;
     }
     socklen_t len = sizeof(sin);
@@ -143,7 +238,7 @@ TestPeer::~TestPeer()
 {
     Join();
     if (m_listenFd >= 0)
-        ::close(m_listenFd);
+        CloseSock(m_listenFd);
 }
 
 void TestPeer::Join()
@@ -181,19 +276,18 @@ void TestPeer::Run(Script script)
 
 bool TestPeer::Accept()
 {
-    pollfd pfd{m_listenFd, POLLIN, 0};
     int rc;
     do {
-        rc = ::poll(&pfd, 1, static_cast<int>(m_timeout.count()));
-    } while (rc < 0 && errno == EINTR);
+        rc = WaitFor(m_listenFd, false, m_timeout.count());
+    } while (rc < 0 && Interrupted(LastError()));
     if (rc <= 0)
         return false;
-    int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    std::intptr_t fd = AcceptOne(m_listenFd);
     if (fd < 0)
         return false;
     // Small scripted writes go out as written, not merged by Nagle.
     int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
     m_connFd = fd;
     m_peerClosed = false;
     return true;
@@ -212,7 +306,7 @@ bool TestPeer::AcceptNext()
 void TestPeer::CloseConnection()
 {
     if (m_connFd >= 0) {
-        ::close(m_connFd);
+        CloseSock(m_connFd);
         m_connFd = -1;
     }
     // Bytes of a dropped connection can no longer be expected.
@@ -230,14 +324,13 @@ bool TestPeer::ReadMore(std::chrono::steady_clock::time_point deadline)
             deadline - std::chrono::steady_clock::now());
         if (left.count() < 0)
             return false;
-        pollfd pfd{m_connFd, POLLIN, 0};
-        int rc = ::poll(&pfd, 1, static_cast<int>(left.count()));
-        if (rc < 0 && errno == EINTR)
+        int rc = WaitFor(m_connFd, false, left.count());
+        if (rc < 0 && Interrupted(LastError()))
             continue;
         if (rc <= 0)
             return false;
-        ssize_t n = ::recv(m_connFd, buf, sizeof(buf), 0);
-        if (n < 0 && errno == EINTR)
+        long n = RecvSome(m_connFd, buf, sizeof(buf));
+        if (n < 0 && (Interrupted(LastError()) || WouldBlock(LastError())))
             continue;
         if (n <= 0) {
             m_peerClosed = true;
@@ -264,12 +357,16 @@ std::string TestPeer::Take(std::size_t n)
     return bytes;
 }
 
-std::string TestPeer::ExpectBytes(std::size_t n)
+std::string TestPeer::ReadBytes(std::size_t n, std::chrono::steady_clock::time_point deadline)
 {
-    auto deadline = std::chrono::steady_clock::now() + m_timeout;
     while (Unread() < n && ReadMore(deadline)) {
     }
-    std::string bytes = Take(n);
+    return Take(n);
+}
+
+std::string TestPeer::ExpectBytes(std::size_t n)
+{
+    std::string bytes = ReadBytes(n, std::chrono::steady_clock::now() + m_timeout);
     if (bytes.size() < n) {
         ADD_FAILURE() << "peer " << m_address << ": expected " << n << " bytes, got "
                       << bytes.size() << (m_peerClosed ? " before the client closed" : " in time")
@@ -289,14 +386,29 @@ std::string TestPeer::ExpectSome()
 
 PeerPacket TestPeer::ExpectPacket()
 {
+    return ReadPacket(std::chrono::steady_clock::time_point(), true);
+}
+
+PeerPacket TestPeer::NextPacket(std::chrono::milliseconds wait)
+{
+    return ReadPacket(std::chrono::steady_clock::now() + wait, false);
+}
+
+// With `report`, every read has the full time-out and a short one is a test
+// failure; without, all reads share `deadline` and failures stay quiet.
+PeerPacket TestPeer::ReadPacket(std::chrono::steady_clock::time_point deadline, bool report)
+{
+    auto read = [&](std::size_t n) {
+        return report ? ExpectBytes(n) : ReadBytes(n, deadline);
+    };
     PeerPacket packet;
-    std::string head = ExpectBytes(8);
+    std::string head = read(8);
     if (head.size() < 8)
         return packet;
     const auto* h = reinterpret_cast<const std::uint8_t*>(head.data());
     if (ReadU32(h) == ENVELOPE_HEAD_MAGIC && ReadU32(h + 4) == ENVELOPE_HEAD_MAGIC) {
         packet.enveloped = true;
-        head = ExpectBytes(8);
+        head = read(8);
         if (head.size() < 8)
             return packet;
         h = reinterpret_cast<const std::uint8_t*>(head.data());
@@ -304,14 +416,15 @@ PeerPacket TestPeer::ExpectPacket()
     packet.command = ReadU32(h);
     packet.length = ReadU32(h + 4);
     if (packet.length > PACKET_PAYLOAD_MAX) {
-        ADD_FAILURE() << "peer " << m_address << ": packet length " << packet.length;
+        if (report)
+            ADD_FAILURE() << "peer " << m_address << ": packet length " << packet.length;
         return packet;
     }
-    packet.payload = ExpectBytes(packet.length);
+    packet.payload = read(packet.length);
     if (packet.payload.size() < packet.length)
         return packet;
     if (packet.enveloped) {
-        std::string trailer = ExpectBytes(12);
+        std::string trailer = read(12);
         if (trailer.size() < 12)
             return packet;
         const auto* t = reinterpret_cast<const std::uint8_t*>(trailer.data());
@@ -344,18 +457,16 @@ void TestPeer::Send(const std::string& bytes)
     while (sent < bytes.size()) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd pfd{m_connFd, POLLOUT, 0};
-        int rc = left.count() < 0 ? 0 : ::poll(&pfd, 1, static_cast<int>(left.count()));
-        if (rc < 0 && errno == EINTR)
+        int rc = left.count() < 0 ? 0 : WaitFor(m_connFd, true, left.count());
+        if (rc < 0 && Interrupted(LastError()))
             continue;
         if (rc <= 0) {
             ADD_FAILURE() << "peer " << m_address << ": client took " << sent << " of "
                           << bytes.size() << " bytes in time";
             return;
         }
-        ssize_t n = ::send(m_connFd, bytes.data() + sent, bytes.size() - sent,
-                           MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+        long n = SendNow(m_connFd, bytes.data() + sent, bytes.size() - sent);
+        if (n < 0 && (Interrupted(LastError()) || WouldBlock(LastError())))
             continue;
         if (n < 0) {
             // A client that has gone away is a legitimate outcome for some
@@ -380,7 +491,7 @@ void TestPeer::CutAfter(const std::string& bytes, std::size_t n)
 void TestPeer::Close()
 {
     if (m_connFd >= 0)
-        ::shutdown(m_connFd, SHUT_WR);
+        ShutdownSend(m_connFd);
 }
 
 void TestPeer::Reset()
@@ -388,8 +499,8 @@ void TestPeer::Reset()
     if (m_connFd < 0)
         return;
     linger abortive{1, 0};
-    ::setsockopt(m_connFd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
-    ::close(m_connFd);
+    ::setsockopt(m_connFd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof(abortive));
+    CloseSock(m_connFd);
     m_connFd = -1;
     std::lock_guard<std::mutex> guard(m_mutex);
     m_cursor = m_received.size();

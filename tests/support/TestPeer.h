@@ -97,6 +97,10 @@ public:
     std::string ExpectSome();
     // One packet, bare or enveloped; a short packet is a test failure.
     PeerPacket ExpectPacket();
+    // One packet within `wait`, or an incomplete one (complete false) when
+    // the client sends none, closes or runs out of time: no test failure,
+    // for scripts whose client may legitimately fall silent.
+    PeerPacket NextPacket(std::chrono::milliseconds wait);
     // Records until the client closes its side; false on time-out.
     bool WaitForClose();
 
@@ -120,13 +124,16 @@ private:
     bool ReadMore(std::chrono::steady_clock::time_point deadline);
     std::size_t Unread() const;
     std::string Take(std::size_t n);
+    std::string ReadBytes(std::size_t n, std::chrono::steady_clock::time_point deadline);
+    PeerPacket ReadPacket(std::chrono::steady_clock::time_point deadline, bool report);
     void CloseConnection();
 
     std::string m_address;
     std::uint16_t m_port = 0;
     std::chrono::milliseconds m_timeout;
-    int m_listenFd = -1;
-    int m_connFd = -1;
+    // Descriptors, or on Windows SOCKET handles (INVALID_SOCKET is -1 too).
+    std::intptr_t m_listenFd = -1;
+    std::intptr_t m_connFd = -1;
     bool m_peerClosed = false;
 
     mutable std::mutex m_mutex;

@@ -1,9 +1,24 @@
 #include "vexacomm/ProgressBar.h"
 
 #include <cstdio>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
-ProgressBar::ProgressBar() : m_enabled(::isatty(STDERR_FILENO) != 0) {}
+namespace {
+bool StderrIsTerminal()
+{
+#ifdef _WIN32
+    return ::_isatty(::_fileno(stderr)) != 0;
+#else
+    return ::isatty(STDERR_FILENO) != 0;
+#endif
+}
+} // namespace
+
+ProgressBar::ProgressBar() : m_enabled(StderrIsTerminal()) {}
 
 void ProgressBar::Callback(void* user, std::uint32_t wParam, std::int32_t lParam)
 {

@@ -5,15 +5,42 @@
 #include <mutex>
 #include <clocale>
 #include <cstdio>
-#include <iconv.h>
-#include <langinfo.h>
 #include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+#else
+#include <iconv.h>
+#include <langinfo.h>
+#endif
 
 #include "vexacomm/Interrupt.h"
 
 namespace {
 
+#ifdef _WIN32
+// The library's texts are GBK (code page 936); the console shows its own
+// output code page.
+std::string ForTerminal(const std::string& text)
+{
+    const UINT kGbk = 936;
+    UINT console = ::GetConsoleOutputCP();
+    if (console == 0 || console == kGbk || text.empty())
+        return text;
+    int wide = ::MultiByteToWideChar(kGbk, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wide <= 0)
+        return text;
+    std::vector<wchar_t> buffer(static_cast<std::size_t>(wide));
+    ::MultiByteToWideChar(kGbk, 0, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
+    int bytes = ::WideCharToMultiByte(console, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return text;
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(console, 0, buffer.data(), wide, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+#else
 // The library's texts are GBK; a UTF-8 terminal needs them converted.
 std::string ForTerminal(const std::string& text)
 {
@@ -35,6 +62,7 @@ std::string ForTerminal(const std::string& text)
         return text;
     return std::string(out.data(), out.size() - outLeft);
 }
+#endif
 
 } // namespace
 

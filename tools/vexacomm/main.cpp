@@ -5,6 +5,10 @@
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
 
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+#endif
+
 namespace {
 
 struct Command {
@@ -32,6 +36,14 @@ void PrintUsage(FILE* out)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // The library leaves starting Windows Sockets to its host.
+    WSADATA wsa;
+    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        std::fprintf(stderr, "vexacomm: Windows Sockets could not be started\n");
+        return 1;
+    }
+#endif
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;

@@ -93,7 +93,7 @@ void CDiskFile::Close()
     }
 }
 
-void CDiskFile::ThrowErrno(int fallbackCause) const
+void CDiskFile::ThrowLastError(int fallbackCause) const
 {
     int cause = errno != 0 ? FileExceptionCauseFromErrno(errno) : fallbackCause;
     throw new CFileException(cause, errno);
@@ -109,7 +109,7 @@ uint32_t CDiskFile::Read(void* buffer, uint32_t count)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            ThrowErrno(CFileException::hardIO);
+            ThrowLastError(CFileException::hardIO);
         }
         if (n == 0)
             break;
@@ -128,11 +128,11 @@ void CDiskFile::Write(const void* buffer, uint32_t count)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            ThrowErrno(CFileException::genericException);
+            ThrowLastError(CFileException::genericException);
         }
         if (n == 0) {
             errno = ENOSPC;
-            ThrowErrno(CFileException::diskFull);
+            ThrowLastError(CFileException::diskFull);
         }
         done += static_cast<size_t>(n);
     }
@@ -145,7 +145,7 @@ uint64_t CDiskFile::Seek(int64_t offset, unsigned from)
     int whence = from == current ? SEEK_CUR : from == end ? SEEK_END : SEEK_SET;
     off_t pos = ::lseek(Fd(m_fd), static_cast<off_t>(offset), whence);
     if (pos < 0)
-        ThrowErrno(CFileException::badSeek);
+        ThrowLastError(CFileException::badSeek);
     return static_cast<uint64_t>(pos);
 }
 

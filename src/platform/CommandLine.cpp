@@ -1,0 +1,40 @@
+#include "platform/Process.h"
+
+namespace plat {
+
+std::vector<std::string> SplitCommandLine(const char* commandLine)
+{
+    std::vector<std::string> args;
+    const char* p = commandLine;
+    for (;;) {
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        if (*p == '\0')
+            break;
+        std::string arg;
+        bool quoted = false;
+        while (*p != '\0' && (quoted || (*p != ' ' && *p != '\t'))) {
+            std::size_t backslashes = 0;
+            while (*p == '\\') {
+                ++backslashes;
+                ++p;
+            }
+            if (*p == '"') {
+                arg.append(backslashes / 2, '\\');
+                if (backslashes % 2 == 1)
+                    arg.push_back('"');
+                else
+                    quoted = !quoted;
+                ++p;
+            } else {
+                arg.append(backslashes, '\\');
+                if (*p != '\0' && (quoted || (*p != ' ' && *p != '\t')))
+                    arg.push_back(*p++);
+            }
+        }
+        args.push_back(std::move(arg));
+    }
+    return args;
+}
+
+} // namespace plat

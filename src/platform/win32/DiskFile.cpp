@@ -1,0 +1,154 @@
+#include "support/File.h"
+
+#include "platform/win32/LastError.h"
+
+int FileExceptionCauseFromSystemError(unsigned long error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: return CFileException::fileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE: return CFileException::badPath;
+    case ERROR_TOO_MANY_OPEN_FILES: return CFileException::tooManyOpenFiles;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_NETWORK_ACCESS_DENIED: return CFileException::accessDenied;
+    case ERROR_INVALID_HANDLE: return CFileException::invalidFile;
+    case ERROR_CURRENT_DIRECTORY: return CFileException::removeCurrentDir;
+    case ERROR_CANNOT_MAKE: return CFileException::directoryFull;
+    case ERROR_SEEK:
+    case ERROR_NEGATIVE_SEEK:
+    case ERROR_SEEK_ON_DEVICE: return CFileException::badSeek;
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_CRC:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE: return CFileException::hardIO;
+    case ERROR_SHARING_VIOLATION: return CFileException::sharingViolation;
+    case ERROR_LOCK_VIOLATION: return CFileException::lockViolation;
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_FULL: return CFileException::diskFull;
+    case ERROR_HANDLE_EOF: return CFileException::endOfFile;
+    default: return CFileException::genericException;
+    }
+}
+
+namespace {
+HANDLE Handle(intptr_t fd) { return reinterpret_cast<HANDLE>(fd); }
+} // namespace
+
+CDiskFile::~CDiskFile() { Close(); }
+
+// The sharing of the open flags is the system's own here: compat and
+// exclusive share nothing, deny-write lets others read, deny-read lets them
+// write, deny-none lets them do both. A refused opener (sharing violation,
+// 32) leaves the file and its content alone. The handle is not inherited:
+// a program started by the service side must not keep the file open.
+bool CDiskFile::Open(const char* path, unsigned flags)
+{
+    Close();
+    DWORD access;
+    switch (flags & 3u) {
+    case modeWrite: access = GENERIC_WRITE; break;
+    case modeReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
+    default: access = GENERIC_READ; break;
+    }
+    DWORD share;
+    switch (flags & 0x70u) {
+    case shareDenyWrite: share = FILE_SHARE_READ; break;
+    case shareDenyRead: share = FILE_SHARE_WRITE; break;
+    case shareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+    default: share = 0; break;
+    }
+    DWORD creation = OPEN_EXISTING;
+    if (flags & modeCreate)
+        creation = (flags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+    HANDLE h = ::CreateFileA(path, access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        plat::RecordLastError();
+        return false;
+    }
+    m_fd = reinterpret_cast<intptr_t>(h);
+    m_path = path;
+    return true;
+}
+
+void CDiskFile::Close()
+{
+    if (m_fd != -1) {
+        ::CloseHandle(Handle(m_fd));
+        m_fd = -1;
+    }
+}
+
+void CDiskFile::ThrowLastError(int fallbackCause) const
+{
+    DWORD error = ::GetLastError();
+    int cause = error != 0 ? FileExceptionCauseFromSystemError(error) : fallbackCause;
+    throw new CFileException(cause, static_cast<long>(error));
+}
+
+uint32_t CDiskFile::Read(void* buffer, uint32_t count)
+{
+    if (m_fd == -1)
+        throw new CFileException(CFileException::invalidFile);
+    uint32_t done = 0;
+    while (done < count) {
+        DWORD n = 0;
+        if (!::ReadFile(Handle(m_fd), static_cast<char*>(buffer) + done, count - done, &n, nullptr))
+            ThrowLastError(CFileException::hardIO);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+void CDiskFile::Write(const void* buffer, uint32_t count)
+{
+    if (m_fd == -1)
+        throw new CFileException(CFileException::invalidFile);
+    uint32_t done = 0;
+    while (done < count) {
+        DWORD n = 0;
+        if (!::WriteFile(Handle(m_fd), static_cast<const char*>(buffer) + done, count - done, &n, nullptr))
+            ThrowLastError(CFileException::genericException);
+        if (n == 0)
+            throw new CFileException(CFileException::diskFull, ERROR_DISK_FULL);
+        done += n;
+    }
+}
+
+uint64_t CDiskFile::Seek(int64_t offset, unsigned from)
+{
+    if (m_fd == -1)
+        throw new CFileException(CFileException::invalidFile);
+    DWORD method = from == current ? FILE_CURRENT : from == end ? FILE_END : FILE_BEGIN;
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    LARGE_INTEGER position;
+    if (!::SetFilePointerEx(Handle(m_fd), distance, &position, method))
+        ThrowLastError(CFileException::badSeek);
+    return static_cast<uint64_t>(position.QuadPart);
+}
+
+uint32_t CDiskFile::GetLength() const
+{
+    LARGE_INTEGER size;
+    if (m_fd == -1 || !::GetFileSizeEx(Handle(m_fd), &size))
+        throw new CFileException(CFileException::invalidFile);
+    return static_cast<uint32_t>(size.QuadPart);
+}
+
+uint32_t CDiskFile::GetPosition() const
+{
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    LARGE_INTEGER position;
+    if (m_fd == -1 || !::SetFilePointerEx(Handle(m_fd), zero, &position, FILE_CURRENT))
+        throw new CFileException(CFileException::invalidFile);
+    return static_cast<uint32_t>(position.QuadPart);
+}

@@ -1,0 +1,45 @@
+#include "platform/FileOps.h"
+
+#include "platform/win32/LastError.h"
+
+namespace plat {
+
+// DeleteFileA refuses a directory link (access denied); the finder reports
+// such a link as a plain entry, and removing it leaves its target alone.
+bool RemoveFile(const char* path)
+{
+    if (::DeleteFileA(path))
+        return true;
+    int error = RecordLastError();
+    DWORD attributes = ::GetFileAttributesA(path);
+    const DWORD kDirectoryLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & kDirectoryLink) == kDirectoryLink) {
+        if (::RemoveDirectoryA(path))
+            return true;
+        RecordLastError();
+    }
+    return false;
+}
+
+bool MoveFile(const char* from, const char* to)
+{
+    if (!::MoveFileA(from, to)) {
+        RecordLastError();
+        return false;
+    }
+    return true;
+}
+
+bool QueryFileSize64(const char* path, std::uint64_t* size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        RecordLastError();
+        return false;
+    }
+    *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+} // namespace plat

@@ -1,0 +1,55 @@
+#include "platform/HostProcess.h"
+
+#include <mutex>
+
+#include "platform/win32/WinApi.h"
+
+namespace plat {
+namespace {
+
+std::mutex g_overrideMutex;
+bool g_overridden = false;
+std::string g_override;
+
+// The first argument as the C run-time splits it off: quotes group and are
+// dropped, a blank or tab outside quotes ends it, and backslashes are plain
+// characters (a program path such as "C:\dir\" keeps them). Read from the
+// command line itself, since the host's run-time (and so its __argv) need
+// not be ours.
+std::string FirstArgument(const char* line)
+{
+    std::string arg;
+    bool quoted = false;
+    for (const char* p = line; *p != '\0'; ++p) {
+        if (*p == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (!quoted && (*p == ' ' || *p == '\t'))
+            break;
+        arg.push_back(*p);
+    }
+    return arg;
+}
+
+} // namespace
+
+std::string HostFirstArgument()
+{
+    {
+        std::lock_guard<std::mutex> guard(g_overrideMutex);
+        if (g_overridden)
+            return g_override;
+    }
+    const char* line = ::GetCommandLineA();
+    return line != nullptr ? FirstArgument(line) : std::string();
+}
+
+void OverrideHostFirstArgument(const char* path)
+{
+    std::lock_guard<std::mutex> guard(g_overrideMutex);
+    g_overridden = path != nullptr;
+    g_override = path != nullptr ? path : "";
+}
+
+} // namespace plat

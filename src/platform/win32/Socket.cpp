@@ -1,0 +1,239 @@
+#include "platform/Socket.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/win32/WinApi.h"
+
+namespace plat {
+namespace {
+
+// Captured at the failing call: WSAGetLastError is the thread's
+// GetLastError, which any later system call may overwrite.
+thread_local int t_lastError = 0;
+
+SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+int Fail()
+{
+    t_lastError = ::WSAGetLastError();
+    return -1;
+}
+
+// Sockets are inheritable by default on Windows; a program that the service
+// side starts (with handle inheritance on) would keep our connections open.
+void NotInherited(SOCKET s) { ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0); }
+
+timeval ToTimeval(long long ms)
+{
+    if (ms < 0)
+        ms = 0;
+    if (ms > 0x7FFFFFFF)
+        ms = 0x7FFFFFFF;
+    timeval tv;
+    tv.tv_sec = static_cast<long>(ms / 1000);
+    tv.tv_usec = static_cast<long>(ms % 1000) * 1000;
+    return tv;
+}
+
+// Winsock's fd_set is a counted list of handles, not a bit mask indexed by
+// descriptor number, so a single socket always fits, whatever its value.
+int WaitFor(SocketHandle s, bool writable, WaitLimit limit)
+{
+    timeval tv = ToTimeval(static_cast<long long>(limit.tv_sec) * 1000 + limit.tv_usec / 1000);
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(Sock(s), &set);
+    int rc = ::select(0, writable ? nullptr : &set, writable ? &set : nullptr, nullptr, &tv);
+    if (rc == SOCKET_ERROR)
+        return Fail();
+    return rc == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int SocketLastError() { return t_lastError; }
+void SetSocketLastError(int code) { t_lastError = code; }
+
+SocketHandle SocketOpenTcp()
+{
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        Fail();
+        return kInvalidSocket;
+    }
+    NotInherited(s);
+    return static_cast<SocketHandle>(s);
+}
+
+int SocketConnect(SocketHandle s, const SocketAddress& addr)
+{
+    sockaddr_in sin;
+    static_assert(sizeof(sin) == sizeof(addr), "sockaddr_in layout");
+    std::memcpy(&sin, &addr, sizeof(sin));
+    sin.sin_family = AF_INET;
+    if (::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) == SOCKET_ERROR)
+        return Fail();
+    return 0;
+}
+
+// No SIGPIPE exists here: a send to a closed peer just fails (10053/10054).
+long SocketSend(SocketHandle s, const void* data, int length)
+{
+    int n = ::send(Sock(s), static_cast<const char*>(data), length, 0);
+    return n == SOCKET_ERROR ? Fail() : static_cast<long>(n);
+}
+
+constexpr int kMaxPieces = 4;
+
+long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
+{
+    if (count < 1 || count > kMaxPieces) {
+        t_lastError = WSAEINVAL;
+        return -1;
+    }
+    WSABUF pieces[kMaxPieces];
+    for (int i = 0; i < count; ++i) {
+        pieces[i].buf = const_cast<char*>(static_cast<const char*>(buffers[i].data));
+        pieces[i].len = static_cast<ULONG>(buffers[i].length);
+    }
+    DWORD sent = 0;
+    if (::WSASend(Sock(s), pieces, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
+        return Fail();
+    return static_cast<long>(sent);
+}
+
+long SocketRecv(SocketHandle s, void* buffer, int length)
+{
+    int n = ::recv(Sock(s), static_cast<char*>(buffer), length, 0);
+    return n == SOCKET_ERROR ? Fail() : static_cast<long>(n);
+}
+
+// Winsock has no per-call MSG_DONTWAIT: a receive that must not block asks
+// first whether one would (readable also covers the peer's close and a
+// reset, which the receive then reports).
+long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock)
+{
+    if (count < 1 || count > kMaxPieces) {
+        t_lastError = WSAEINVAL;
+        return -1;
+    }
+    if (noBlock) {
+        int ready = WaitFor(s, false, WaitLimit{0, 0});
+        if (ready < 0)
+            return -1;
+        if (ready == 0) {
+            t_lastError = WSAEWOULDBLOCK;
+            return -1;
+        }
+    }
+    WSABUF pieces[kMaxPieces];
+    for (int i = 0; i < count; ++i) {
+        pieces[i].buf = static_cast<char*>(buffers[i].data);
+        pieces[i].len = static_cast<ULONG>(buffers[i].length);
+    }
+    DWORD received = 0;
+    DWORD flags = 0;
+    if (::WSARecv(Sock(s), pieces, static_cast<DWORD>(count), &received, &flags, nullptr, nullptr) == SOCKET_ERROR)
+        return Fail();
+    return static_cast<long>(received);
+}
+
+int SocketWaitReadable(SocketHandle s, WaitLimit limit) { return WaitFor(s, false, limit); }
+int SocketWaitWritable(SocketHandle s, WaitLimit limit) { return WaitFor(s, true, limit); }
+
+int SocketPendingBytes(SocketHandle s, unsigned long* count)
+{
+    u_long n = 0;
+    if (::ioctlsocket(Sock(s), FIONREAD, &n) == SOCKET_ERROR)
+        return Fail();
+    *count = n;
+    return 0;
+}
+
+void SocketClose(SocketHandle s)
+{
+    if (s != kInvalidSocket)
+        ::closesocket(Sock(s));
+}
+
+std::uint32_t ParseIPv4(const char* text) { return ::inet_addr(text); }
+
+// inet_ntoa's buffer is per thread but shared by every call on it.
+std::string FormatIPv4(std::uint32_t address)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(&address);
+    char text[16];
+    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return text;
+}
+
+// getaddrinfo's result codes are Windows Sockets numbers already.
+bool ResolveIPv4(const char* host, std::uint32_t* address)
+{
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    int rc = ::getaddrinfo(host, nullptr, &hints, &result);
+    if (rc != 0 || result == nullptr) {
+        t_lastError = rc != 0 ? rc : WSAHOST_NOT_FOUND;
+        return false;
+    }
+    *address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(result);
+    return true;
+}
+
+// No SO_REUSEADDR: on Windows it would let a second listener share the
+// port, and TIME_WAIT connections do not keep a listener from binding.
+SocketHandle SocketListenTcp(std::uint32_t address, std::uint16_t port, std::uint16_t* boundPort)
+{
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        Fail();
+        return kInvalidSocket;
+    }
+    NotInherited(s);
+    sockaddr_in sin;
+    std::memset(&sin, 0, sizeof(sin));
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(port);
+    sin.sin_addr.s_addr = address;
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) == SOCKET_ERROR ||
+        ::listen(s, 64) == SOCKET_ERROR) {
+        Fail();
+        ::closesocket(s);
+        return kInvalidSocket;
+    }
+    int len = sizeof(sin);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&sin), &len);
+    if (boundPort != nullptr)
+        *boundPort = ntohs(sin.sin_port);
+    return static_cast<SocketHandle>(s);
+}
+
+SocketHandle SocketAccept(SocketHandle listener, int timeoutMs)
+{
+    if (WaitFor(listener, false, WaitLimit{timeoutMs / 1000, (timeoutMs % 1000) * 1000}) <= 0)
+        return kInvalidSocket;
+    SOCKET s = ::accept(Sock(listener), nullptr, nullptr);
+    if (s == INVALID_SOCKET) {
+        Fail();
+        return kInvalidSocket;
+    }
+    NotInherited(s);
+    return static_cast<SocketHandle>(s);
+}
+
+void SocketShutdown(SocketHandle s)
+{
+    if (s != kInvalidSocket)
+        ::shutdown(Sock(s), SD_BOTH);
+}
+
+std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }
+std::uint16_t NetToHost16(std::uint16_t value) { return ntohs(value); }
+
+} // namespace plat
