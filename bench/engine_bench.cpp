@@ -15,7 +15,9 @@
 // medians of the repetitions.
 //
 //   engine_bench                         # 5 repetitions, interleaved
+//   engine_bench --quick                 # 3 short repetitions
 //   engine_bench --benchmark_repetitions=9
+// The last lines ("ratio NAME VALUE") are for bench/run.
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -35,6 +37,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchSupport.h"
 #include "VexaCommFile.h"
 #include "socket/GLSocket.h"
 
@@ -60,26 +63,9 @@ constexpr int kPackets = 256; // 4 MiB of payload per transfer
 constexpr std::uint32_t kPayload = PACKET_PAYLOAD_MAX;
 const char kAddress[] = "127.3.7.1";
 
-std::string Framed(std::uint32_t command, const std::string& payload, bool envelope)
-{
-    std::string bare(PACKET_HEADER_SIZE + payload.size(), '\0');
-    auto* p = reinterpret_cast<std::uint8_t*>(&bare[0]);
-    WriteU32(p, command);
-    WriteU32(p + 4, static_cast<std::uint32_t>(payload.size()));
-    std::memcpy(p + PACKET_HEADER_SIZE, payload.data(), payload.size());
-    if (!envelope)
-        return bare;
-    std::string out(ENVELOPE_HEAD_SIZE + bare.size() + sizeof(EnvelopeTrailer), '\0');
-    auto* o = reinterpret_cast<std::uint8_t*>(&out[0]);
-    WriteU32(o, ENVELOPE_HEAD_MAGIC);
-    WriteU32(o + 4, ENVELOPE_HEAD_MAGIC);
-    std::memcpy(o + ENVELOPE_HEAD_SIZE, bare.data(), bare.size());
-    std::uint8_t* t = o + ENVELOPE_HEAD_SIZE + bare.size();
-    WriteU32(t, ByteSum(p, bare.size()));
-    WriteU32(t + 4, ENVELOPE_TAIL_MAGIC);
-    WriteU32(t + 8, ENVELOPE_TAIL_MAGIC);
-    return out;
-}
+using bench::Framed;
+using bench::ReceiveWhole;
+using bench::SendWhole;
 
 struct Stream {
     bool acks;
@@ -99,34 +85,6 @@ struct Stream {
     }
     std::size_t TransferBytes() const { return kPackets * data.size() + end.size(); }
 };
-
-bool SendWhole(int fd, const char* p, std::size_t n)
-{
-    while (n > 0) {
-        ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k <= 0)
-            return false;
-        p += k;
-        n -= static_cast<std::size_t>(k);
-    }
-    return true;
-}
-
-bool ReceiveWhole(int fd, char* p, std::size_t n)
-{
-    while (n > 0) {
-        ssize_t k = ::recv(fd, p, n, 0);
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k <= 0)
-            return false;
-        p += k;
-        n -= static_cast<std::size_t>(k);
-    }
-    return true;
-}
 
 // Serves one client: a one-byte request starts each transfer. Ends when the
 // client closes or stays away for 30 s.
@@ -366,6 +324,8 @@ BENCHMARK(BM_Engine)->ArgNames({"acks", "envelope"})->Args({1, 0})->Args({1, 1})
 // Console output plus a closing table of engine/raw ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
@@ -392,10 +352,23 @@ public:
         Row(out, "acks off, enveloped", "acks:0/envelope:1", "BM_RawReader");
         Row(out, "acks on, bare", "acks:1/envelope:0", "BM_RawPingPong");
         Row(out, "acks on, enveloped", "acks:1/envelope:1", "BM_RawPingPong");
+        std::fprintf(out, "\n");
+        Figure(out, "bulk_acks_off_bare_vs_raw_reader", "acks:0/envelope:0", "BM_RawReader");
+        Figure(out, "bulk_acks_off_envelope_vs_raw_reader", "acks:0/envelope:1", "BM_RawReader");
+        Figure(out, "bulk_acks_on_bare_vs_raw_ping_pong", "acks:1/envelope:0", "BM_RawPingPong");
+        Figure(out, "bulk_acks_on_envelope_vs_raw_ping_pong", "acks:1/envelope:1", "BM_RawPingPong");
         std::fflush(out);
     }
 
 private:
+    void Figure(std::FILE* out, const char* name, const std::string& args, const std::string& raw)
+    {
+        auto engine = m_rates.find("BM_Engine/" + args);
+        auto baseline = m_rates.find(raw + "/" + args);
+        if (engine != m_rates.end() && baseline != m_rates.end())
+            std::fprintf(out, "ratio %s %.3f\n", name, engine->second / baseline->second);
+    }
+
     void Row(std::FILE* out, const char* label, const std::string& args, const std::string& raw)
     {
         auto engine = m_rates.find("BM_Engine/" + args);
@@ -418,20 +391,20 @@ private:
 
 int main(int argc, char** argv)
 {
-    // Defaults that make the ratios meaningful on a shared machine: several
-    // repetitions, interleaved, judged by their medians.
-    std::vector<char*> args(argv, argv + argc);
-    std::string reps = "--benchmark_repetitions=5";
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    std::string aggregates = "--benchmark_report_aggregates_only=true";
-    bool userReps = false;
-    for (int i = 1; i < argc; ++i)
-        userReps = userReps || std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
-    if (!userReps) {
-        args.push_back(&reps[0]);
-        args.push_back(&interleave[0]);
-        args.push_back(&aggregates[0]);
+    bool quick = false;
+    std::vector<char*> kept;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else
+            kept.push_back(argv[i]);
     }
+    std::string minTime = "--benchmark_min_time=0.2";
+    if (quick)
+        kept.push_back(&minTime[0]);
+    std::vector<std::string> storage;
+    std::vector<char*> args =
+        bench::WithDefaults(static_cast<int>(kept.size()), kept.data(), storage, quick ? 3 : 5);
     int n = static_cast<int>(args.size());
     benchmark::Initialize(&n, args.data());
     if (benchmark::ReportUnrecognizedArguments(n, args.data()))

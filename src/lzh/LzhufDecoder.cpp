@@ -162,6 +162,9 @@ void CLzhufDecoder::Run()
     if (size != 0) {
         m_model.StartHuff();
         std::memset(m_abText, ' ', RING_START);
+        // As in the encoder. A damaged stream may copy from positions not
+        // yet written; it must not see what an earlier decoding left there.
+        std::memset(m_abText + RING_START, 0, N - RING_START);
         int r = RING_START;
         std::uint32_t count = 0;
         while (count < size) {

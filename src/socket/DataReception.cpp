@@ -50,7 +50,8 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
         if (m_wAckMode != 0)
             SendReply(0);
         for (;;) {
-            if (!ReceivePacket(m_packet, TRUE))
+            // Without acknowledgements the peer sends packet after packet.
+            if (!ReceiveNextPacket(m_packet, TRUE, m_wAckMode == 0))
                 break;
             PacketHeader header = Header();
             if (header.command == CMD_CANCEL) {

@@ -34,6 +34,11 @@ BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
 
 BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
 {
+    return ReceiveNextPacket(packet, wait, false);
+}
+
+BOOL CGLSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming)
+{
     if (m_hSocket == kInvalidSocket || packet == nullptr)
         return FALSE;
     // Every byte beyond what arrived reads as zero. Each receive zero-fills
@@ -41,7 +46,8 @@ BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
     // a full data packet is not cleared first and then overwritten.
     std::uint8_t* payload = packet + PACKET_HEADER_SIZE;
     const std::size_t payloadArea = PACKET_BUFFER_SIZE - PACKET_HEADER_SIZE;
-    if (!ReceiveAll(packet, PACKET_HEADER_SIZE, wait)) {
+    plat::RecvBuffer start{packet, static_cast<int>(PACKET_HEADER_SIZE)};
+    if (!ReceivePieces(&start, 1, wait, streaming)) {
         std::memset(payload, 0, payloadArea);
         return FALSE;
     }
@@ -49,7 +55,8 @@ BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
     BOOL enveloped =
         ReadU32(packet) == ENVELOPE_HEAD_MAGIC && ReadU32(packet + 4) == ENVELOPE_HEAD_MAGIC;
     m_bPeerEnvelope = enveloped;
-    if (enveloped && !ReceiveAll(packet, PACKET_HEADER_SIZE, wait)) {
+    plat::RecvBuffer header{packet, static_cast<int>(PACKET_HEADER_SIZE)};
+    if (enveloped && !ReceivePieces(&header, 1, wait, true)) {
         std::memset(payload, 0, payloadArea);
         return FALSE;
     }
@@ -60,8 +67,10 @@ BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
         return FALSE;
     }
     std::memset(payload + length, 0, payloadArea - length);
-    if (!enveloped)
-        return length == 0 || ReceiveAll(payload, static_cast<std::int32_t>(length), wait);
+    if (!enveloped) {
+        plat::RecvBuffer body{payload, static_cast<int>(length)};
+        return length == 0 || ReceivePieces(&body, 1, wait, true);
+    }
 
     // Payload and trailer in one receive: one wait and one call less per
     // enveloped packet, and still not a byte beyond the packet.
@@ -70,7 +79,7 @@ BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
         {payload, static_cast<int>(length)},
         {trailer, static_cast<int>(sizeof(trailer))},
     };
-    if (!ReceivePieces(length != 0 ? pieces : pieces + 1, length != 0 ? 2 : 1, wait))
+    if (!ReceivePieces(length != 0 ? pieces : pieces + 1, length != 0 ? 2 : 1, wait, true))
         return FALSE;
     if (ReadU32(trailer + 4) != ENVELOPE_TAIL_MAGIC || ReadU32(trailer + 8) != ENVELOPE_TAIL_MAGIC)
         return FALSE;

@@ -156,7 +156,13 @@ private:
     // SendAll over several buffers sent as one stream; advances `pieces`.
     BOOL SendPieces(plat::SendBuffer* pieces, int count, BOOL wait);
     // ReceiveAll into several buffers filled in order; advances `pieces`.
-    BOOL ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait);
+    // `expectWaiting`: the bytes are most likely there already (the rest of
+    // a packet, the next packet of a stream); with the wait flag the first
+    // read is then tried at once and waits only if nothing is ready.
+    BOOL ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool expectWaiting = false);
+    // ReceivePacket; `streaming`: packets follow each other without an
+    // answer in between, so the next one is usually waiting already.
+    BOOL ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming);
     // WaitReadable without the count of waiting bytes, for ReceivePieces.
     BOOL WaitForInput();
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,

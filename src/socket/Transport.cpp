@@ -192,7 +192,7 @@ BOOL CGLSocket::WaitForInput()
     return TRUE;
 }
 
-BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait)
+BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool expectWaiting)
 {
     std::int32_t length = 0;
     for (int i = 0; i < count; ++i)
@@ -200,12 +200,19 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait)
 
     CSingleLock lock(&m_lock);
     std::int32_t received = 0;
+    // A wait returns at once when bytes are there. For bytes most likely
+    // there already the read, which never blocks, is tried first and waits
+    // only if it finds none: a system call less. It clears the last error
+    // as the wait would.
+    bool tryAtOnce = expectWaiting && wait;
+    if (tryAtOnce && m_nLastError != 0)
+        SetError(0);
     while (received < length) {
         // WaitReadable would also ask how many bytes are waiting and take
         // none as the peer's close. The receive itself tells the same: it
         // returns 0 then, or fails, and it cannot block after the wait.
         // That saves a system call per receive.
-        if (wait && !WaitForInput())
+        if (wait && !tryAtOnce && !WaitForInput())
             break;
         if (m_hSocket == kInvalidSocket)
             break;
@@ -213,6 +220,10 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait)
         if (n < 0) {
             int code = plat::SocketLastError();
             if (code == kWsaWouldBlock) {
+                if (tryAtOnce) {
+                    tryAtOnce = false; // nothing there yet: wait as usual
+                    continue;
+                }
                 plat::SleepMs(kWouldBlockPauseMs);
                 continue;
             }
@@ -227,6 +238,8 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait)
         m_nBytesReceived += static_cast<std::uint64_t>(n);
         m_tLastReceive = plat::Now();
         received += static_cast<std::int32_t>(n);
+        // A short read took all there was: wait before the next one.
+        tryAtOnce = false;
         while (n > 0 && count > 0) {
             if (n >= pieces->length) {
                 n -= pieces->length;

@@ -57,6 +57,21 @@ TEST(LzhufDecoder, CorruptStreams)
     EXPECT_EQ(out, "A");
 }
 
+// Found by fuzzing: a damaged stream whose first match copies from ring
+// positions nothing has written yet. They read as zeros, as in the encoder,
+// and not as whatever an earlier decoding left there.
+TEST(LzhufDecoder, UnwrittenRingPositionsReadAsZeros)
+{
+    const std::string damaged("\x2c\x01\xff\xaa\xaa\xff\xaa", 7);
+    auto decoder = std::make_unique<CLzhufDecoder>();
+    std::string out;
+    ASSERT_EQ(Decompress(Compress(std::string(5000, 'Z')), &out, decoder.get()), LzhufStatus::Ok);
+    EXPECT_EQ(Decompress(damaged, &out, decoder.get()), LzhufStatus::Truncated);
+    EXPECT_EQ(out, std::string(33, '\0'));
+    EXPECT_EQ(Decompress(damaged, &out), LzhufStatus::Truncated);
+    EXPECT_EQ(out, std::string(33, '\0'));
+}
+
 // Whatever the bytes, decoding ends in a status, within its buffers (the
 // sanitizer builds check that), and never produces more than the header
 // promised or 60 bytes per input bit.
