@@ -270,7 +270,7 @@ TEST_F(ShellStart, QuotedDocumentOpensWithTheDefaultVerbAfterTheDelay)
     auto start = Clock::now();
     EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL | PROG_DELAY, 30000, 500, command)), ReplyBytes(0));
     EXPECT_GE(MillisSince(start), 500);
-    ASSERT_TRUE(WaitForPath(m_document + ".out"));
+    ASSERT_TRUE(WaitForContent(m_document + ".out"));
     EXPECT_EQ(ReadWholeFile(m_document + ".out"), m_document + "\n");
 }
 
@@ -316,7 +316,7 @@ TEST_F(ShellStart, OpenerGetsTheWholeCommandAsOneArgument)
     auto start = Clock::now();
     EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL | PROG_DELAY, 30000, 500, command)), ReplyBytes(0));
     EXPECT_GE(MillisSince(start), 500);
-    ASSERT_TRUE(WaitForPath(m_opener + ".out"));
+    ASSERT_TRUE(WaitForContent(m_opener + ".out"));
     EXPECT_EQ(ReadWholeFile(m_opener + ".out"), command + "\n");
 }
 

@@ -55,6 +55,18 @@ struct ServiceConnection {
     CGLSocket socket;
 };
 
+// A program's output file appears before its text is written: wait for
+// the text, bounded.
+inline bool WaitForContent(const std::string& path, int timeoutMs = 20000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        if (PathExists(path) && !ReadWholeFile(path).empty())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return PathExists(path) && !ReadWholeFile(path).empty();
+}
+
 inline bool WaitForPath(const std::string& path, int timeoutMs = 20000)
 {
     for (int waited = 0; waited < timeoutMs; waited += 10) {
