@@ -164,7 +164,9 @@ private:
     // answer in between, so the next one is usually waiting already.
     BOOL ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming);
     // WaitReadable without the count of waiting bytes, for ReceivePieces.
-    BOOL WaitForInput();
+    BOOL WaitForInput(WaitLimit limit);
+    // Records a wait that timed out (10060) or failed; true when ready.
+    BOOL JudgeWait(int rc);
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
                         std::uint16_t maxAccepted, std::uint16_t fallback);
 };

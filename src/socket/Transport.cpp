@@ -68,19 +68,8 @@ BOOL CGLSocket::ConnectSockAddr(const SocketAddress* address)
 
 BOOL CGLSocket::WaitReadable(WaitLimit limit)
 {
-    SetError(0);
-    // SetError(0) closes nothing on an open socket; guard for a closed one.
-    if (m_hSocket == kInvalidSocket)
+    if (!WaitForInput(limit))
         return FALSE;
-    int rc = plat::SocketWaitReadable(m_hSocket, limit);
-    if (rc == 0) {
-        SetError(10060);
-        return FALSE;
-    }
-    if (rc < 0) {
-        SetError(plat::SocketLastError());
-        return FALSE;
-    }
     unsigned long waiting = 0;
     if (plat::SocketPendingBytes(m_hSocket, &waiting) != 0) {
         SetError(plat::SocketLastError());
@@ -97,7 +86,11 @@ BOOL CGLSocket::WaitWritable(WaitLimit limit)
 {
     if (m_hSocket == kInvalidSocket)
         return FALSE;
-    int rc = plat::SocketWaitWritable(m_hSocket, limit);
+    return JudgeWait(plat::SocketWaitWritable(m_hSocket, limit));
+}
+
+BOOL CGLSocket::JudgeWait(int rc)
+{
     if (rc == 0) {
         SetError(10060);
         return FALSE;
@@ -175,21 +168,13 @@ BOOL CGLSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
     return ReceivePieces(&piece, 1, wait);
 }
 
-BOOL CGLSocket::WaitForInput()
+BOOL CGLSocket::WaitForInput(WaitLimit limit)
 {
     SetError(0);
+    // SetError(0) closes nothing on an open socket; guard for a closed one.
     if (m_hSocket == kInvalidSocket)
         return FALSE;
-    int rc = plat::SocketWaitReadable(m_hSocket, m_tvTimeout);
-    if (rc == 0) {
-        SetError(10060);
-        return FALSE;
-    }
-    if (rc < 0) {
-        SetError(plat::SocketLastError());
-        return FALSE;
-    }
-    return TRUE;
+    return JudgeWait(plat::SocketWaitReadable(m_hSocket, limit));
 }
 
 BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool expectWaiting)
@@ -212,7 +197,7 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bo
         // none as the peer's close. The receive itself tells the same: it
         // returns 0 then, or fails, and it cannot block after the wait.
         // That saves a system call per receive.
-        if (wait && !tryAtOnce && !WaitForInput())
+        if (wait && !tryAtOnce && !WaitForInput(m_tvTimeout))
             break;
         if (m_hSocket == kInvalidSocket)
             break;
