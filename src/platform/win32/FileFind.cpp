@@ -64,59 +64,10 @@ bool CFileFind::FindFile(const char* pattern)
     return true;
 }
 
-bool CFileFind::FindNextFile()
-{
-    if (m_next < m_entries.size())
-        ++m_next;
-    return m_next < m_entries.size();
-}
-
-void CFileFind::Close()
-{
-    m_entries.clear();
-    m_next = 0;
-    m_root.clear();
-}
-
-const CFileFind::Entry* CFileFind::Current() const
-{
-    return m_next == 0 || m_next > m_entries.size() ? nullptr : &m_entries[m_next - 1];
-}
-
-bool CFileFind::IsDots() const
-{
-    const Entry* entry = Current();
-    return entry != nullptr && (entry->name == "." || entry->name == "..");
-}
-
-bool CFileFind::IsDirectory() const
-{
-    const Entry* entry = Current();
-    return entry != nullptr && entry->directory;
-}
-
-std::string CFileFind::GetFileName() const
-{
-    const Entry* entry = Current();
-    return entry != nullptr ? entry->name : std::string();
-}
-
 std::string CFileFind::GetFilePath() const
 {
     const Entry* entry = Current();
     if (entry == nullptr)
         return std::string();
     return (IsSeparator(m_root.back()) ? m_root : m_root + "\\") + entry->name;
-}
-
-std::uint32_t CFileFind::GetLength() const
-{
-    const Entry* entry = Current();
-    return entry != nullptr ? static_cast<std::uint32_t>(entry->size) : 0;
-}
-
-std::int64_t CFileFind::GetLastWriteTime() const
-{
-    const Entry* entry = Current();
-    return entry != nullptr ? entry->mtime : 0;
 }
