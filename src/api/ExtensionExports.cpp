@@ -29,16 +29,12 @@ extern "C" {
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetIdent(VexaCommObject* obj, char* buffer, int32_t size)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    return CopyText(socket->m_strIdent, buffer, size);
+    return WithObject<int32_t>(obj, [&](CDeviceSocket& s) { return CopyText(s.m_strIdent, buffer, size); });
 }
 
 VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetDeviceType(VexaCommObject* obj)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    return socket->m_wDeviceType;
+    return WithObject<uint16_t>(obj, [](CDeviceSocket& s) { return s.m_wDeviceType; });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject*, int32_t code, char* buffer,
@@ -58,9 +54,9 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject*, int32_
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    return socket->m_hSocket != kInvalidSocket && socket->m_bConnected ? 1 : 0;
+    return WithObject<int32_t>(obj, [](CDeviceSocket& s) {
+        return s.m_hSocket != kInvalidSocket && s.m_bConnected ? 1 : 0;
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path)
@@ -71,55 +67,51 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path)
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    if (milliseconds == 0) {
-        socket->m_tvTimeout = kDefaultWaitLimit;
-    } else {
-        uint32_t ms = milliseconds > 0x7FFFFFFFu ? 0x7FFFFFFFu : milliseconds;
-        socket->m_tvTimeout = WaitLimit{static_cast<int32_t>(ms / 1000),
-                                        static_cast<int32_t>(ms % 1000) * 1000};
-    }
-    return 0;
+    return WithObject<int32_t>(obj, [&](CDeviceSocket& s) {
+        if (milliseconds == 0) {
+            s.m_tvTimeout = kDefaultWaitLimit;
+        } else {
+            uint32_t ms = milliseconds > 0x7FFFFFFFu ? 0x7FFFFFFFu : milliseconds;
+            s.m_tvTimeout = WaitLimit{static_cast<int32_t>(ms / 1000),
+                                      static_cast<int32_t>(ms % 1000) * 1000};
+        }
+        return 0;
+    });
 }
 
 VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    const WaitLimit& t = socket->m_tvTimeout;
-    if (t.tv_sec == kDefaultWaitLimit.tv_sec && t.tv_usec == kDefaultWaitLimit.tv_usec)
-        return kDefaultWaitMs;
-    return static_cast<uint32_t>(t.tv_sec) * 1000u + static_cast<uint32_t>(t.tv_usec) / 1000u;
+    return WithObject<uint32_t>(obj, [](CDeviceSocket& s) {
+        const WaitLimit& t = s.m_tvTimeout;
+        if (t.tv_sec == kDefaultWaitLimit.tv_sec && t.tv_usec == kDefaultWaitLimit.tv_usec)
+            return kDefaultWaitMs;
+        return static_cast<uint32_t>(t.tv_sec) * 1000u + static_cast<uint32_t>(t.tv_usec) / 1000u;
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ConnectPort(VexaCommObject* obj, const char* host,
                                                        uint16_t port)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    socket->m_nLastError = 0;
-    BOOL ok = socket->ConnectPort(host, port != 0 ? port : DEVICE_PORT);
-    return FailureCode(socket, ok);
+    return RunOperation(obj, [&](CDeviceSocket& s) { return s.ConnectPort(host, port != 0 ? port : DEVICE_PORT); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* obj,
                                                                VexaCommProgressFn fn, void* user,
                                                                int32_t queued)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    BindProgress(socket, fn, user, queued != 0);
-    return 0;
+    return WithObject<int32_t>(obj, [&](CDeviceSocket& s) {
+        BindProgress(&s, fn, user, queued != 0);
+        return 0;
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressWindow(VexaCommObject* obj, void* window,
                                                              int32_t post)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    BindProgressWindow(socket, window, post != 0);
-    return 0;
+    return WithObject<int32_t>(obj, [&](CDeviceSocket& s) {
+        BindProgressWindow(&s, window, post != 0);
+        return 0;
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj)
@@ -147,15 +139,17 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj, const char* path,
                                                            const void* request)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    socket->m_nLastError = 0;
-    CDiskFile file;
-    if (path == nullptr || !file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite))
-        return COMM_ERR_FILE_CREATE;
-    BOOL ok = socket->GetAsdu10(&file, request);
-    file.Close();
-    return FailureCode(socket, ok);
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        CDiskFile file;
+        if (path == nullptr ||
+            !file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {
+            s.m_nLastError = COMM_ERR_FILE_CREATE;
+            return FALSE;
+        }
+        BOOL ok = s.GetAsdu10(&file, request);
+        file.Close();
+        return ok;
+    });
 }
 
 } // extern "C"
