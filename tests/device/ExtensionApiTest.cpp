@@ -41,6 +41,29 @@ TEST(ExtensionProgress, SynchronousObserverSeesEveryPacket)
     EXPECT_EQ(VexaComm_DispatchProgress(obj.get()), 0);
 }
 
+// The device sends packets of the size it answered last: the range counts
+// those, so that range and positions end together.
+TEST(ExtensionProgress, RangeFollowsAPacketSizeChange)
+{
+    SimulatorOptions o;
+    o.generatedBytes = 20 * 1000 - 1;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    std::uint16_t size = 1000;
+    ASSERT_EQ(VexaComm_SetPacketSizeMax(obj.get(), &size), 0);
+    ASSERT_EQ(size, 1000);
+    ProgressLog log;
+    VexaComm_SetProgressCallback(obj.get(), &ProgressLog::Callback, &log, 0);
+    CaptureFile file;
+    ASSERT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 0);
+    EXPECT_EQ(file.writes, 20);
+    ASSERT_GE(log.messages.size(), 3u);
+    EXPECT_EQ(log.messages.front(), (Message{1, 20}));
+    EXPECT_EQ(log.messages[log.messages.size() - 2], (Message{0, 20}));
+    EXPECT_EQ(VexaComm_GetPacketSizeMax(obj.get()), 16376);
+}
+
 TEST(ExtensionProgress, QueuedObserverRunsOnDispatch)
 {
     SimulatorOptions o;
