@@ -35,7 +35,8 @@ static const char* const kExports[] = {
     "VexaComm_IsConnected",         "VexaComm_SetLogPath",          "VexaComm_SetWaitLimit",
     "VexaComm_GetWaitLimit",        "VexaComm_ConnectPort",         "VexaComm_SetProgressCallback",
     "VexaComm_DispatchProgress",    "VexaComm_CancelTransfer",      "VexaComm_WaitTransferDone",
-    "VexaComm_GetAsdu10ToPath",     "VexaComm_SetProgressWindow",
+    "VexaComm_GetAsdu10ToPath",     "VexaComm_SetProgressWindow",   "VexaComm_GetAsdu10ToCallback",
+    "VexaComm_SetDiagnosticCallback",
 };
 #define EXPORT_COUNT (sizeof(kExports) / sizeof(kExports[0]))
 
