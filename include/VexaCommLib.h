@@ -175,7 +175,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj);
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path);
 
 /* Ordinal 12. Limit of every wait for the device, in milliseconds
- * (default 30030). 0 restores the default. Takes effect at the next wait. */
+ * (default 30030): the TCP connect, the greeting, each reply and each data
+ * packet. 0 restores the default. Takes effect at the next wait. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds);
 
 /* Ordinal 13. The wait limit in milliseconds. */
