@@ -99,7 +99,7 @@ typedef struct VexaCommObject VexaCommObject;
 
 /* How long a cancelled transfer waits for the device to answer the cancel
  * before it closes the connection. */
-#define VEXACOMM_CANCEL_GRACE_MS 1000
+#define VEXACOMM_CANCEL_GRACE_MS 800
 
 /* Ordinal 1. Creates an unconnected object (packet size 16376,
  * acknowledgements off, wait limit 30.03 s). Returns NULL when memory or a
