@@ -1,6 +1,4 @@
-// The six exports. Each one clears the last error, runs one operation and
-// returns the last error, holding the object's lock from the clear to the
-// read so that threads sharing an object never see each other's codes.
+// The six exports, each a thin shell over one operation of the object.
 #include <new>
 
 #include "api/ObjectHandle.h"
@@ -10,8 +8,11 @@ extern "C" {
 
 VEXACOMM_API VexaCommObject* VEXACOMM_CALL VexaComm_CreateObject(void)
 {
-    CDeviceSocket* socket = new (std::nothrow) CDeviceSocket();
-    return ToHandle(socket);
+    try {
+        return ToHandle(new CDeviceSocket());
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj)
@@ -25,35 +26,27 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj)
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const char* host)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    socket->m_nLastError = 0;
-    BOOL ok = socket->Connect(host);
-    return FailureCode(socket, ok);
+    return RunOperation(obj, [&](CDeviceSocket& s) { return s.Connect(host); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj, uint16_t* size)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    socket->m_nLastError = 0;
-    socket->NegotiatePacketSize(*size);
-    return socket->m_nLastError;
+    // The negotiation's truth value is dropped: only a recorded reason counts.
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        s.NegotiatePacketSize(*size);
+        return TRUE;
+    });
 }
 
 VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* obj)
 {
-    return FromHandle(obj)->m_wPacketSizeMax;
+    return obj != nullptr ? FromHandle(obj)->LoadPacketSizeMax() : 0;
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,
                                                      const void* request)
 {
-    CDeviceSocket* socket = FromHandle(obj);
-    CSingleLock lock(&socket->m_lock);
-    socket->m_nLastError = 0;
-    BOOL ok = socket->GetAsdu10(file, request);
-    return FailureCode(socket, ok);
+    return RunOperation(obj, [&](CDeviceSocket& s) { return s.GetAsdu10(file, request); });
 }
 
 } // extern "C"
