@@ -214,6 +214,11 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceDeletePath(VexaCommObject* ob
  * 71010 for a packet that failed its checks, 71006 without a connection). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ReceivePacket(VexaCommObject* obj, uint32_t* command, uint32_t* length,
                                                          void* payload, uint32_t capacity);
+/* Sends one packet of the host's own: `command` and `length` bytes of
+ * `payload` (at most 16376), framed as the connection negotiated (in an
+ * envelope when the peer uses them). 71010 for a payload too long. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint32_t command, const void* payload,
+                                                      uint32_t length);
 /* Answers the peer with CMD_REPLY: empty for 0, else the code and its text. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendReply(VexaCommObject* obj, uint32_t code);
 /* Process-wide: the directory (a plain prefix: end it with the separator)

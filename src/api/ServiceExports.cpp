@@ -216,6 +216,20 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ReceivePacket(VexaCommObject* obj, u
     });
 }
 
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint32_t command, const void* payload,
+                                                      uint32_t length)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        if (length > PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr))
+            return FALSE;
+        CSingleLock lock(&s.m_lock);
+        s.SetHeader(command, length);
+        if (length != 0)
+            std::memcpy(s.Payload(), payload, length);
+        return s.SendPacket(s.m_packet, TRUE);
+    });
+}
+
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendReply(VexaCommObject* obj, uint32_t code)
 {
     return RunAnswer(obj, [&](CDeviceSocket& s) { s.SendReply(code); });

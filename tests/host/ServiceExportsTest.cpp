@@ -155,6 +155,8 @@ TEST(ServiceExports, AnswersReachThePeerByteForByte)
         {"ReplyNotSupported", VexaComm_ServiceReplyNotSupported(obj.get(), nullptr), 71305, ReplyBytes(71305)},
         {"RunProgramRequest", VexaComm_ServiceRunProgramRequest(obj.get(), &program), 71305, ReplyBytes(71305)},
         {"SendReply", VexaComm_SendReply(obj.get(), 0), 0, ReplyBytes(0)},
+        {"SendPacket", VexaComm_SendPacket(obj.get(), 0x7E01, "xyz", 3), 0, U32(0x7E01) + U32(3) + "xyz"},
+        {"SendPacket too long", VexaComm_SendPacket(obj.get(), 0x7E01, payload, 16377), 71010, ""},
     };
     std::string expected;
     for (const Row& r : rows) {
