@@ -1,9 +1,11 @@
 // vexacomm: fetch data from a device, simulate one, compress files.
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
+#include "vexacomm/Interrupt.h"
 
 #ifdef _WIN32
 #include "platform/win32/WinApi.h"
@@ -27,15 +29,21 @@ const Command kCommands[] = {
 
 void PrintUsage(FILE* out)
 {
-    std::fprintf(out, "usage: vexacomm COMMAND [options]   (vexacomm COMMAND --help)\n\ncommands:\n");
+    std::fprintf(out, "usage: vexacomm COMMAND [options]   (vexacomm COMMAND --help)\n"
+                      "       vexacomm --version\n\ncommands:\n");
     for (const Command& c : kCommands)
         std::fprintf(out, "  %s\n", c.summary);
+    std::fprintf(out, "\nExit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
+                      "Ctrl-C/SIGTERM.\n");
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Before any thread exists, so that every thread inherits the signal mask.
+    InstallInterruptHandler();
+    std::setlocale(LC_CTYPE, "");
 #ifdef _WIN32
     // The library leaves starting Windows Sockets to its host.
     WSADATA wsa;
@@ -50,6 +58,10 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         PrintUsage(stdout);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vexacomm %s\n", VEXACOMM_VERSION);
         return 0;
     }
     for (const Command& c : kCommands) {
