@@ -10,7 +10,18 @@
  *
  * Failure contract: Write() writes every byte or throws a CFileException
  * (by pointer, `throw new CFileException(...)`, as the library catches it).
- * The library deletes a caught exception with Delete().
+ * The library deletes a caught exception with Delete(). Anything else that
+ * Write() throws ends the transfer with VEXACOMM_ERR_EXCEPTION (71011) and
+ * closes the connection; nothing is rethrown to the host.
+ *
+ * ABI condition: a CFile crosses the boundary as a C++ object, so host and
+ * library must share a C++ ABI: the same compiler family and run-time (the
+ * layout of the virtual table differs, for one, since the virtual
+ * destructor takes two slots with g++ and mingw-w64 and one with MSVC; an
+ * exception cannot be thrown from one C++ run-time into another). A host
+ * built any other way, or written in another language, uses the C paths:
+ * VexaComm_GetAsdu10ToCallback (a write function) or
+ * VexaComm_GetAsdu10ToPath (a file by name).
  */
 #ifndef VEXACOMM_FILE_H
 #define VEXACOMM_FILE_H

@@ -7,23 +7,30 @@
  * convention; the header compiles as C and as C++.
  *
  * Result codes: functions that talk to the device return the object's last
- * error code, a signed 32-bit integer; 0 means no error was recorded.
+ * error code, a signed 32-bit integer; 0 means no error was recorded. The
+ * library's own codes have names below (VEXACOMM_ERR_...); besides them:
  *   10035..11004   Windows Sockets numbers, on every platform
  *                  (10053 aborted, 10054 reset, 10060 timed out,
  *                   10061 refused, 10065 unreachable, 11001 host not found)
- *   1..14          file exception causes (13 = disk full)
- *   71000          the device closed the connection
- *   71001          the device refused the connection in its greeting
- *   71002          no valid greeting after the TCP connect
- *   71003          the device answered with an unexpected command
- *   71004          the device cancelled the transfer
- *   71005          the transfer was cancelled at the host's request
- *   71006          no connection is open (the operation failed without
- *                  another reason; see VexaComm_Connect/VexaComm_GetAsdu10)
- *   71010          protocol failure: a packet failed its length, trailer or
- *                  checksum test, or a request could not be framed
- *   75001          the device refused the user's verification
+ *   1..14          file exception causes (13 = disk full), and a write
+ *                  function's own non-zero answer
  *   other          codes sent by the device are passed through
+ * VexaComm_GetErrorText gives each code's text.
+ *
+ * NULL object: every function that takes an object accepts NULL without
+ * touching memory; result-code functions then return VEXACOMM_ERR_NOT_CONNECTED
+ * (71006), value functions 0, VexaComm_DestroyObject 0.
+ *
+ * Exceptions: no C++ exception leaves a function of this library. A
+ * CFileException* thrown by a host's file object ends the transfer with its
+ * cause; anything else a host's object or callback throws ends it with
+ * VEXACOMM_ERR_EXCEPTION and closes the connection (the exception object is
+ * destroyed by the run-time as the library catches it).
+ *
+ * Waits: every wait for the device, the TCP connect included, ends at the
+ * object's wait limit (VexaComm_SetWaitLimit; 30.03 s by default), measured
+ * on a monotonic clock. A signal delivered to the process neither ends nor
+ * restarts a wait.
  *
  * Thread safety: different objects are independent and may be used on
  * different threads at once. Calls on one object from several threads are
@@ -71,6 +78,29 @@ typedef struct VexaCommFile VexaCommFile;
 /* Opaque connection object. */
 typedef struct VexaCommObject VexaCommObject;
 
+/* The library's own result codes. */
+#define VEXACOMM_OK 0
+#define VEXACOMM_ERR_PEER_CLOSED 71000       /* the device closed the connection */
+#define VEXACOMM_ERR_CONNECT_REFUSED 71001   /* the device's greeting refused the connection */
+#define VEXACOMM_ERR_NO_GREETING 71002       /* no valid greeting after the TCP connect */
+#define VEXACOMM_ERR_UNEXPECTED_REPLY 71003  /* the device answered with another command */
+#define VEXACOMM_ERR_PEER_CANCELLED 71004    /* the device cancelled the transfer */
+#define VEXACOMM_ERR_CANCELLED 71005         /* cancelled at the host's request (transfer or connect) */
+#define VEXACOMM_ERR_NOT_CONNECTED 71006     /* no connection is open, or a NULL object */
+#define VEXACOMM_ERR_EXEC_FAILED 71007       /* service side: starting a program failed */
+#define VEXACOMM_ERR_EXEC_BAD_COMMAND 71008  /* service side: malformed command or missing program */
+#define VEXACOMM_ERR_EXEC_TIMEOUT 71009      /* service side: a program did not end in time */
+#define VEXACOMM_ERR_PROTOCOL 71010          /* a packet failed its checks, or a request did not fit */
+#define VEXACOMM_ERR_EXCEPTION 71011         /* a host's object threw an unknown exception, or memory
+                                                ran out; the connection is closed */
+#define VEXACOMM_ERR_FILE_CREATE 71200       /* a file (or write function) could not be had */
+#define VEXACOMM_ERR_NOT_SUPPORTED 71305     /* the operation is not supported */
+#define VEXACOMM_ERR_USER_VERIFY 75001       /* the device refused the user's verification */
+
+/* How long a cancelled transfer waits for the device to answer the cancel
+ * before it closes the connection. */
+#define VEXACOMM_CANCEL_GRACE_MS 1000
+
 /* Ordinal 1. Creates an unconnected object (packet size 16376,
  * acknowledgements off, wait limit 30.03 s). Returns NULL when memory or a
  * platform object cannot be had. */
@@ -85,8 +115,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj);
  * acknowledgement negotiation, device type and identification. Does nothing
  * and returns 0 when the object is already connected. On failure the object
  * is left closed and the result is the reason: a Windows Sockets number for
- * name look-up or connect failures, 71001/71002 for a refused or missing
- * greeting, a device code, or 71006/71010 when no other reason exists. */
+ * name look-up or connect failures (10060 when the TCP connect does not
+ * stand within the wait limit), 71001/71002 for a refused or missing
+ * greeting, 71005 when VexaComm_CancelTransfer ended it, a device code, or
+ * 71006/71010 when no other reason exists. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const char* host);
 
 /* Ordinal 4. Negotiates the packet size with the device on the host's own
@@ -98,7 +130,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const c
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj, uint16_t* size);
 
 /* Ordinal 5. The packet size agreed while connecting (16376 on a new
- * object). Takes no lock and does not touch the last error. */
+ * object). Takes no lock and does not touch the last error; safe while a
+ * connect runs on another thread. */
 VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* obj);
 
 /* Ordinal 6. Sends the ASDU 10 request block `request` (8 + 8*N bytes, N =
@@ -108,7 +141,9 @@ VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* ob
  * answer arrived; 71006 when no connection is open; 71010 when the request
  * block does not fit a packet or a packet failed its checks; otherwise the
  * reason (71003/71004/71005, a socket number, a file exception cause, a
- * device code). The library neither opens, seeks nor closes the file. */
+ * device code, 71011). The library neither opens, seeks nor closes the file.
+ * `file` is a C++ object (VexaCommFile.h) and works only when host and
+ * library share a C++ ABI; other hosts use VexaComm_GetAsdu10ToCallback. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,
                                                      const void* request);
 
@@ -167,11 +202,19 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* 
  * returns how many. Safe while a transfer runs on another thread. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj);
 
-/* Ordinal 17. Asks a running transfer to cancel: after its current data
- * packet the device is asked to stop; VexaComm_GetAsdu10 then returns 71005
- * (or 0 if the device had already sent everything). Callable from any
- * thread; does not wait. A request made while no transfer runs is dropped
- * when the next transfer starts. */
+/* Ordinal 17. Asks the operation running on the object to stop. Callable
+ * from any thread; does not wait.
+ * - A transfer: the device is asked to stop at once, after the packet being
+ *   written or, when the transfer waits for the next packet, within 100 ms.
+ *   Packets still in flight are kept. The transfer then ends with 71005 when
+ *   the device answers the cancel (the connection stays open), 0 if it had
+ *   already sent everything, and 71005 with the connection closed if the
+ *   device stays silent for VEXACOMM_CANCEL_GRACE_MS.
+ * - A connect (VexaComm_Connect, VexaComm_ConnectPort): it ends within
+ *   100 ms with 71005 and the object closed (a host-name look-up in
+ *   progress is not interrupted; it ends first).
+ * A request made while nothing runs is dropped when the next connect or
+ * transfer starts. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CancelTransfer(VexaCommObject* obj);
 
 /* Ordinal 18. Waits up to timeoutMs (0xFFFFFFFF: no limit) until no
@@ -196,6 +239,28 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
  * platforms have no windows: nothing is sent. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressWindow(VexaCommObject* obj, void* window,
                                                              int32_t post);
+
+/* Receives the data of VexaComm_GetAsdu10ToCallback: each packet's payload
+ * in order. 0 goes on; any other value ends the transfer with that value as
+ * the result. */
+typedef int32_t(VEXACOMM_CALL* VexaCommWriteFn)(void* user, const void* data, uint32_t size);
+
+/* Ordinal 21. VexaComm_GetAsdu10 into a function instead of a C++ file
+ * object, for hosts in C or built by another compiler. What was delivered
+ * before a failure stays delivered. Results as VexaComm_GetAsdu10, plus the
+ * write function's own non-zero answer and 71200 when `write` is NULL. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToCallback(VexaCommObject* obj, VexaCommWriteFn write,
+                                                               void* user, const void* request);
+
+/* Receives every diagnostic line (zero-terminated, ending in a line feed). */
+typedef void(VEXACOMM_CALL* VexaCommDiagnosticFn)(void* user, const char* line);
+
+/* Ordinal 22. Process-wide: hands every diagnostic line to fn as well (the
+ * debugger output, VEXACOMM_DEBUG on POSIX, and the log file go on as
+ * before); NULL removes it. Lines arrive one at a time, on the thread that
+ * logs them; fn may call the library. Returns 0; after it returns, no line
+ * reaches a replaced fn. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user);
 
 #ifdef __cplusplus
 }

@@ -8,8 +8,11 @@ extern "C" {
 
 VEXACOMM_API VexaCommObject* VEXACOMM_CALL VexaComm_CreateObject(void)
 {
-    CDeviceSocket* socket = new (std::nothrow) CDeviceSocket();
-    return ToHandle(socket);
+    try {
+        return ToHandle(new CDeviceSocket());
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj)
@@ -37,7 +40,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj
 
 VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* obj)
 {
-    return FromHandle(obj)->m_wPacketSizeMax;
+    return obj != nullptr ? FromHandle(obj)->LoadPacketSizeMax() : 0;
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,

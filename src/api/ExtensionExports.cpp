@@ -1,8 +1,9 @@
 // Host extensions: the connected device's data, error texts, wait limit,
-// another port, progress observers and windows, cancel, and fetching into
-// a path.
+// another port, progress observers and windows, cancel, fetching into a
+// path or a function, and the diagnostic hook.
 #include <cstring>
 
+#include "api/CallbackFile.h"
 #include "api/ObjectHandle.h"
 #include "api/ProgressBinding.h"
 #include "support/DebugLog.h"
@@ -23,51 +24,77 @@ int32_t CopyText(const std::string& text, char* buffer, int32_t size)
 
 constexpr uint32_t kDefaultWaitMs = 30030;
 
+// Setters: 0, 71006 for a NULL object, 71011 when memory ran out.
+template <class Op>
+int32_t ChangeObject(VexaCommObject* obj, Op&& op)
+{
+    return WithObject<int32_t>(obj, COMM_ERR_NOT_CONNECTED, [&](CDeviceSocket& s) {
+        try {
+            op(s);
+            return 0;
+        } catch (...) {
+            return static_cast<int32_t>(COMM_ERR_EXCEPTION);
+        }
+    });
+}
+
 } // namespace
 
 extern "C" {
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetIdent(VexaCommObject* obj, char* buffer, int32_t size)
 {
-    return WithObject<int32_t>(obj, [&](CDeviceSocket& s) { return CopyText(s.m_strIdent, buffer, size); });
+    if (obj == nullptr)
+        return CopyText(std::string(), buffer, size);
+    return WithObject<int32_t>(obj, 0, [&](CDeviceSocket& s) { return CopyText(s.m_strIdent, buffer, size); });
 }
 
 VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetDeviceType(VexaCommObject* obj)
 {
-    return WithObject<uint16_t>(obj, [](CDeviceSocket& s) { return s.m_wDeviceType; });
+    return WithObject<uint16_t>(obj, 0, [](CDeviceSocket& s) { return s.m_wDeviceType; });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject*, int32_t code, char* buffer,
                                                         int32_t size)
 {
-    std::string text = CDeviceSocket::DeviceErrorTextFor(code);
-    // Our own export-level codes say what they mean unless a companion
-    // library supplied a text of its own.
-    if (text == CGLSocket::FallbackErrorText(code)) {
-        if (code == COMM_ERR_NOT_CONNECTED)
-            text = "CONN-71006 : no connection is open";
-        else if (code == COMM_ERR_PROTOCOL)
-            text = "CONN-71010 : protocol failure (a packet failed its checks or a request did not fit)";
+    try {
+        std::string text = CDeviceSocket::DeviceErrorTextFor(code);
+        // Our own export-level codes say what they mean unless a companion
+        // library supplied a text of its own.
+        if (text == CGLSocket::FallbackErrorText(code)) {
+            if (code == COMM_ERR_NOT_CONNECTED)
+                text = "CONN-71006 : no connection is open";
+            else if (code == COMM_ERR_PROTOCOL)
+                text = "CONN-71010 : protocol failure (a packet failed its checks or a request did not fit)";
+            else if (code == COMM_ERR_EXCEPTION)
+                text = "CONN-71011 : the host's file object threw an unknown exception, or memory ran out";
+        }
+        return CopyText(text, buffer, size);
+    } catch (...) {
+        return CopyText(std::string(), buffer, size);
     }
-    return CopyText(text, buffer, size);
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj)
 {
-    return WithObject<int32_t>(obj, [](CDeviceSocket& s) {
+    return WithObject<int32_t>(obj, 0, [](CDeviceSocket& s) {
         return s.m_hSocket != kInvalidSocket && s.m_bConnected ? 1 : 0;
     });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path)
 {
-    SetLogPath(path);
-    return 0;
+    try {
+        SetLogPath(path);
+        return 0;
+    } catch (...) {
+        return COMM_ERR_EXCEPTION;
+    }
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds)
 {
-    return WithObject<int32_t>(obj, [&](CDeviceSocket& s) {
+    return ChangeObject(obj, [&](CDeviceSocket& s) {
         if (milliseconds == 0) {
             s.m_tvTimeout = kDefaultWaitLimit;
         } else {
@@ -75,13 +102,12 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, ui
             s.m_tvTimeout = WaitLimit{static_cast<int32_t>(ms / 1000),
                                       static_cast<int32_t>(ms % 1000) * 1000};
         }
-        return 0;
     });
 }
 
 VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj)
 {
-    return WithObject<uint32_t>(obj, [](CDeviceSocket& s) {
+    return WithObject<uint32_t>(obj, 0, [](CDeviceSocket& s) {
         const WaitLimit& t = s.m_tvTimeout;
         if (t.tv_sec == kDefaultWaitLimit.tv_sec && t.tv_usec == kDefaultWaitLimit.tv_usec)
             return kDefaultWaitMs;
@@ -99,34 +125,38 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* 
                                                                VexaCommProgressFn fn, void* user,
                                                                int32_t queued)
 {
-    return WithObject<int32_t>(obj, [&](CDeviceSocket& s) {
-        BindProgress(&s, fn, user, queued != 0);
-        return 0;
-    });
+    return ChangeObject(obj, [&](CDeviceSocket& s) { BindProgress(&s, fn, user, queued != 0); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressWindow(VexaCommObject* obj, void* window,
                                                              int32_t post)
 {
-    return WithObject<int32_t>(obj, [&](CDeviceSocket& s) {
-        BindProgressWindow(&s, window, post != 0);
-        return 0;
-    });
+    return ChangeObject(obj, [&](CDeviceSocket& s) { BindProgressWindow(&s, window, post != 0); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj)
 {
-    return DispatchProgress(FromHandle(obj));
+    if (obj == nullptr)
+        return 0;
+    try {
+        return DispatchProgress(FromHandle(obj));
+    } catch (...) {
+        return 0;
+    }
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CancelTransfer(VexaCommObject* obj)
 {
+    if (obj == nullptr)
+        return COMM_ERR_NOT_CONNECTED;
     FromHandle(obj)->m_evCancel.SetEvent();
     return 0;
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj, uint32_t timeoutMs)
 {
+    if (obj == nullptr)
+        return 0;
     CEvent& done = FromHandle(obj)->m_evDone;
     long wait = timeoutMs == 0xFFFFFFFFu ? -1 : static_cast<long>(timeoutMs);
     if (!done.Lock(wait))
@@ -150,6 +180,23 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
         file.Close();
         return ok;
     });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToCallback(VexaCommObject* obj, VexaCommWriteFn write,
+                                                               void* user, const void* request)
+{
+    if (write == nullptr)
+        return obj == nullptr ? COMM_ERR_NOT_CONNECTED : COMM_ERR_FILE_CREATE;
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        CCallbackFile file(write, user);
+        return s.GetAsdu10(&file, request);
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user)
+{
+    SetDiagnosticHook(fn, user);
+    return 0;
 }
 
 } // extern "C"

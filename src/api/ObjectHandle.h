@@ -1,8 +1,10 @@
 // The opaque handle the host holds is a CDeviceSocket; every export runs its
-// operation through one of the two frames below, so that locking, the
-// cleared last error and the result of a silent failure are decided once.
+// operation through one of the frames below, so that the NULL check, the
+// locking, the cleared last error, the exception barrier and the result of
+// a silent failure are decided once.
 #pragma once
 
+#include "VexaCommFile.h"
 #include "VexaCommLib.h"
 #include "device/DeviceSocket.h"
 
@@ -18,6 +20,24 @@ inline std::int32_t FailureCode(CDeviceSocket* socket, BOOL succeeded)
     return socket->m_hSocket == kInvalidSocket ? COMM_ERR_NOT_CONNECTED : COMM_ERR_PROTOCOL;
 }
 
+// No exception crosses the C boundary. One that reaches an export was not
+// expected where it was thrown, so the connection is not trusted again.
+inline std::int32_t ExceptionCode(CDeviceSocket* socket)
+{
+    try {
+        throw;
+    } catch (CFileException* e) {
+        std::int32_t cause = e != nullptr ? e->m_cause : CFileException::genericException;
+        if (e != nullptr)
+            e->Delete();
+        socket->m_nLastError = cause;
+    } catch (...) {
+        socket->m_nLastError = COMM_ERR_EXCEPTION;
+        socket->Close();
+    }
+    return socket->m_nLastError;
+}
+
 // An export that returns a result code: the lock is held from clearing the
 // last error to reading it, so that threads sharing an object never see
 // each other's codes. `op(CDeviceSocket&)` returns the operation's truth
@@ -25,19 +45,32 @@ inline std::int32_t FailureCode(CDeviceSocket* socket, BOOL succeeded)
 template <class Op>
 std::int32_t RunOperation(VexaCommObject* obj, Op&& op)
 {
+    if (obj == nullptr)
+        return COMM_ERR_NOT_CONNECTED;
     CDeviceSocket* socket = FromHandle(obj);
     CSingleLock lock(&socket->m_lock);
     socket->m_nLastError = 0;
-    BOOL ok = op(*socket);
-    return FailureCode(socket, ok);
+    try {
+        BOOL ok = op(*socket);
+        return FailureCode(socket, ok);
+    } catch (...) {
+        return ExceptionCode(socket);
+    }
 }
 
 // An export that reads or sets something of the object under its lock
-// without touching the last error.
+// without touching the last error; `fallback` for a NULL object or an
+// exception (out of memory).
 template <class Result, class Op>
-Result WithObject(VexaCommObject* obj, Op&& op)
+Result WithObject(VexaCommObject* obj, Result fallback, Op&& op)
 {
+    if (obj == nullptr)
+        return fallback;
     CDeviceSocket* socket = FromHandle(obj);
     CSingleLock lock(&socket->m_lock);
-    return op(*socket);
+    try {
+        return op(*socket);
+    } catch (...) {
+        return fallback;
+    }
 }

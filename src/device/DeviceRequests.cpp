@@ -65,6 +65,9 @@ BOOL CDeviceSocket::ConnectPort(const char* host, std::uint16_t port)
     IsLost();
     if (m_hSocket != kInvalidSocket && m_bConnected)
         return TRUE;
+    // A request left from an earlier transfer must not end this connect.
+    m_evCancel.ResetEvent();
+    CCancelScope scope(*this, CANCEL_CONNECT);
     if (!ConnectHost(host, port) || !QueryDeviceType() || !QueryIdent()) {
         Close();
         return FALSE;

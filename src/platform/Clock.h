@@ -1,4 +1,5 @@
-// Wall-clock seconds, local calendar time and sleeping.
+// Wall-clock seconds, a monotonic clock for wait limits, local calendar
+// time and sleeping.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,10 @@ namespace plat {
 
 // Seconds since 1970, truncated to 32 bits as the connection stores them.
 std::int32_t Now();
+
+// Milliseconds from an arbitrary start; never goes back when the wall
+// clock is set, so a wait limit measured on it holds.
+std::int64_t MonotonicMs();
 
 void SleepMs(unsigned milliseconds);
 

@@ -14,8 +14,16 @@ int SocketLastError();
 void SetSocketLastError(int code);
 
 SocketHandle SocketOpenTcp();
-// 0 on success, -1 on failure.
+// 0 on success, -1 on failure. Blocks for as long as the system tries.
 int SocketConnect(SocketHandle s, const SocketAddress& addr);
+// A connect that a wait can bound: starts it without blocking and returns
+// 0 when it already stands, 1 when it is under way (wait with
+// SocketWaitConnected, then ask SocketConnectResult), -1 on failure.
+int SocketConnectStart(SocketHandle s, const SocketAddress& addr);
+// 1 the attempt has ended, either way; 0 limit reached; -1 failure.
+int SocketWaitConnected(SocketHandle s, WaitLimit limit);
+// Outcome of an ended attempt, 0 or -1; the socket is blocking again.
+int SocketConnectResult(SocketHandle s);
 // Bytes accepted or received, or -1. A send never raises SIGPIPE.
 long SocketSend(SocketHandle s, const void* data, int length);
 // One send from several buffers in order (sendmsg, WSASend): a packet and
@@ -35,7 +43,8 @@ struct RecvBuffer {
     int length;
 };
 long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock);
-// 1 ready, 0 limit reached, -1 failure.
+// 1 ready, 0 limit reached, -1 failure. A signal neither ends nor
+// restarts the wait: it goes on with the time that remains.
 int SocketWaitReadable(SocketHandle s, WaitLimit limit);
 int SocketWaitWritable(SocketHandle s, WaitLimit limit);
 // Bytes waiting to be read (FIONREAD); 0 on success, -1 on failure.

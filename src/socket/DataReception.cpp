@@ -1,10 +1,38 @@
+// Bulk data reception: the stream of data packets after an accepted
+// request, written to the caller's file, with acknowledgements, progress
+// and cancel.
 #include "VexaCommFile.h"
 #include "platform/Notify.h"
 #include "socket/GLSocket.h"
 
 namespace {
+
 constexpr std::uint32_t kProgressRangeMax = 10000;
-}
+
+// Ends a transfer on every exit, exceptions included: the end message goes
+// out, then the transfer counts as over (m_evDone), and a cancel no longer
+// applies.
+class CTransferEnd {
+public:
+    explicit CTransferEnd(CGLSocket& socket) : m_socket(socket) {}
+    ~CTransferEnd()
+    {
+        // A host's observer must not turn the end into a termination.
+        try {
+            m_socket.NotifyProgress(1, 0);
+        } catch (...) {
+        }
+        m_socket.m_bCancelSent = FALSE;
+        m_socket.m_evDone.SetEvent();
+    }
+    CTransferEnd(const CTransferEnd&) = delete;
+    CTransferEnd& operator=(const CTransferEnd&) = delete;
+
+private:
+    CGLSocket& m_socket;
+};
+
+} // namespace
 
 void CGLSocket::NotifyProgress(std::uintptr_t wParam, std::intptr_t lParam)
 {
@@ -22,31 +50,33 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
         return TRUE;
 
     CSingleLock lock(&m_lock);
-    // A packet size of 0 never survives negotiation; guard the division.
-    std::uint32_t packetSize = m_wPacketSizeMax != 0 ? m_wPacketSizeMax : PACKET_SIZE_DEFAULT;
-    std::uint32_t position = file->GetPosition();
-    std::uint32_t start = (position + packetSize - 1) / packetSize;
-    std::uint32_t total = start + expectedPackets;
-
-    bool reporting = m_hNotifyWnd != nullptr;
-    std::uint32_t step = 1;
-    std::uint32_t counter = start;
-    if (reporting) {
-        step = total / kProgressRangeMax;
-        std::uint32_t range = kProgressRangeMax;
-        if (step == 0) {
-            step = 1;
-            range = total;
-        }
-        NotifyProgress(1, static_cast<std::intptr_t>(range));
-        NotifyProgress(0, static_cast<std::intptr_t>(start / step));
-    }
-
-    m_evCancel.ResetEvent();
-    m_evDone.ResetEvent();
+    CTransferEnd end(*this);
     BOOL result = FALSE;
-    bool cancelSent = false;
     try {
+        // A packet size of 0 never survives negotiation; guard the division.
+        std::uint32_t packetSize = m_wPacketSizeMax != 0 ? m_wPacketSizeMax : PACKET_SIZE_DEFAULT;
+        std::uint32_t position = file->GetPosition();
+        std::uint32_t start = (position + packetSize - 1) / packetSize;
+        std::uint32_t total = start + expectedPackets;
+
+        bool reporting = m_hNotifyWnd != nullptr;
+        std::uint32_t step = 1;
+        std::uint32_t counter = start;
+        if (reporting) {
+            step = total / kProgressRangeMax;
+            std::uint32_t range = kProgressRangeMax;
+            if (step == 0) {
+                step = 1;
+                range = total;
+            }
+            NotifyProgress(1, static_cast<std::intptr_t>(range));
+            NotifyProgress(0, static_cast<std::intptr_t>(start / step));
+        }
+
+        m_evCancel.ResetEvent();
+        m_evDone.ResetEvent();
+        m_bCancelSent = FALSE;
+        CCancelScope scope(*this, CANCEL_TRANSFER);
         if (m_wAckMode != 0)
             SendReply(0);
         for (;;) {
@@ -55,7 +85,7 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
                 break;
             PacketHeader header = Header();
             if (header.command == CMD_CANCEL) {
-                SetError(cancelSent ? COMM_ERR_CANCELLED : COMM_ERR_PEER_CANCELLED);
+                SetError(m_bCancelSent ? COMM_ERR_CANCELLED : COMM_ERR_PEER_CANCELLED);
                 break;
             }
             if (header.command != dataCommand) {
@@ -70,30 +100,31 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
                 break;
             }
             file->Write(Payload(), header.length);
-            if (!cancelSent) {
+            if (!m_bCancelSent) {
                 if (reporting) {
                     ++counter;
                     if (counter % step == 0)
                         NotifyProgress(0, static_cast<std::intptr_t>(counter / step));
                 }
-                if (m_evCancel.Lock(0)) {
-                    SetHeader(CMD_CANCEL, 0);
-                    SendPacket(m_packet, TRUE);
-                    cancelSent = true;
-                    m_evCancel.SetEvent();
-                }
+                // Read without consuming: the request stays signalled until
+                // the next transfer resets it.
+                if (m_evCancel.IsSignalled())
+                    SendCancelRequest();
             }
             if (m_wAckMode != 0)
                 SendReply(0);
         }
     } catch (CFileException* e) {
-        NotifyProgress(1, 0);
-        SetError(e->m_cause);
-        e->Delete();
-        m_evDone.SetEvent();
-        return FALSE;
+        SetError(e != nullptr ? e->m_cause : static_cast<std::int32_t>(CFileException::genericException));
+        if (e != nullptr)
+            e->Delete();
+        result = FALSE;
+    } catch (...) {
+        // Thrown by the host's file or observer: the peer goes on sending a
+        // stream nobody reads, so the connection cannot be used again.
+        SetError(COMM_ERR_EXCEPTION);
+        Close();
+        result = FALSE;
     }
-    NotifyProgress(1, 0);
-    m_evDone.SetEvent();
     return result;
 }

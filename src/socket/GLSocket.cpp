@@ -25,7 +25,9 @@ CGLSocket::CGLSocket()
       m_tLastSend(0),
       m_bPeerEnvelope(FALSE),
       m_bEnvelopeAllowed(TRUE),
-      m_bConnected(FALSE)
+      m_bConnected(FALSE),
+      m_nCancelScope(CANCEL_NONE),
+      m_bCancelSent(FALSE)
 {
     std::memset(&m_addr, 0, sizeof(m_addr));
     std::memset(m_packet, 0, sizeof(m_packet));

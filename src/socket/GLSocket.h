@@ -34,6 +34,16 @@ constexpr std::uint32_t WM_COMM_PROGRESS = 0x0A00;
 // Default wait limit: 30 seconds plus 30000 microseconds.
 constexpr WaitLimit kDefaultWaitLimit = {30, 30000};
 
+// What a cancel request (m_evCancel) does to the waits of the operation in
+// progress: nothing, end a connect, or ask the peer to stop a transfer.
+enum CancelScope : int { CANCEL_NONE, CANCEL_CONNECT, CANCEL_TRANSFER };
+// After asking the peer to stop, a transfer gives each silence this long
+// before it closes the connection; waits look for a request this often.
+constexpr std::int64_t CANCEL_GRACE_MS = 1000;
+constexpr std::int64_t CANCEL_POLL_MS = 50;
+
+enum class SocketWaitKind { Readable, Writable, Connected };
+
 class CGLSocket {
 public:
     CGLSocket();
@@ -95,6 +105,10 @@ public:
     BOOL ConnectHost(const char* host, std::uint16_t port);
     BOOL ConnectAddr(std::uint32_t address, std::uint16_t port);
     BOOL ConnectSockAddr(const SocketAddress* address);
+    // Waits for `s` up to `limit`, measured on a monotonic clock; within a
+    // cancel scope a request ends it early. Records 10060, the socket
+    // layer's code or 71005 (the connection then closed); TRUE when ready.
+    BOOL AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit);
     BOOL WaitReadable(WaitLimit limit);
     BOOL WaitWritable(WaitLimit limit);
     BOOL SendAll(const void* data, std::int32_t length, BOOL wait);
@@ -120,7 +134,14 @@ public:
 
     // ---- Bulk data reception. ----
     BOOL ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets);
+    // CMD_CANCEL to the peer, once per transfer.
+    void SendCancelRequest();
     void NotifyProgress(std::uintptr_t wParam, std::intptr_t lParam);
+
+    // m_wPacketSizeMax for readers without the lock (the export reports it
+    // while a connect may run on another thread).
+    std::uint16_t LoadPacketSizeMax() const { return __atomic_load_n(&m_wPacketSizeMax, __ATOMIC_RELAXED); }
+    void StorePacketSizeMax(std::uint16_t value) { __atomic_store_n(&m_wPacketSizeMax, value, __ATOMIC_RELAXED); }
 
     // ---- Packet buffer access. ----
     PacketHeader Header() const;
@@ -150,9 +171,14 @@ public:
     BOOL m_bPeerEnvelope;
     BOOL m_bEnvelopeAllowed;
     BOOL m_bConnected;
+    // Used only by the thread running the operation in progress.
+    CancelScope m_nCancelScope;
+    BOOL m_bCancelSent;
 
 private:
     void CloseSocketOnly();
+    // Connects `s` to m_addr within m_tvTimeout; records the failure.
+    BOOL ConnectWithinLimit(SocketHandle s);
     // SendAll over several buffers sent as one stream; advances `pieces`.
     BOOL SendPieces(plat::SendBuffer* pieces, int count, BOOL wait);
     // ReceiveAll into several buffers filled in order; advances `pieces`.
@@ -165,8 +191,27 @@ private:
     BOOL ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming);
     // WaitReadable without the count of waiting bytes, for ReceivePieces.
     BOOL WaitForInput(WaitLimit limit);
-    // Records a wait that timed out (10060) or failed; true when ready.
-    BOOL JudgeWait(int rc);
+    // Reacts to a cancel request seen during a wait; FALSE when it ended
+    // the operation.
+    BOOL OnCancelRequest(SocketWaitKind kind);
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
                         std::uint16_t maxAccepted, std::uint16_t fallback);
+};
+
+// Makes a cancel request end the waits of one operation; the previous
+// scope returns when the operation does, by whatever exit.
+class CCancelScope {
+public:
+    CCancelScope(CGLSocket& socket, CancelScope scope)
+        : m_socket(socket), m_previous(socket.m_nCancelScope)
+    {
+        socket.m_nCancelScope = scope;
+    }
+    ~CCancelScope() { m_socket.m_nCancelScope = m_previous; }
+    CCancelScope(const CCancelScope&) = delete;
+    CCancelScope& operator=(const CCancelScope&) = delete;
+
+private:
+    CGLSocket& m_socket;
+    CancelScope m_previous;
 };

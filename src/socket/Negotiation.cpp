@@ -5,7 +5,9 @@
 BOOL CGLSocket::ReceiveGreeting()
 {
     if (!WaitReadable(m_tvTimeout)) {
-        SetError(COMM_ERR_NO_GREETING);
+        // A cancel request keeps its own code.
+        if (m_nLastError != COMM_ERR_CANCELLED)
+            SetError(COMM_ERR_NO_GREETING);
         Close();
         return FALSE;
     }
@@ -36,8 +38,12 @@ BOOL CGLSocket::ReceiveGreeting()
 BOOL CGLSocket::OpenConnection()
 {
     ProbeEnvelope();
-    m_wPacketSizeMax = NEGOTIATE_QUERY;
-    NegotiatePacketSize(m_wPacketSizeMax);
+    // Negotiated on a copy and published at once: a host may read the
+    // value on another thread while this connect runs.
+    std::uint16_t packetSize = NEGOTIATE_QUERY;
+    StorePacketSizeMax(packetSize);
+    NegotiatePacketSize(packetSize);
+    StorePacketSizeMax(packetSize);
     m_wAckMode = NEGOTIATE_QUERY;
     NegotiateAckMode(m_wAckMode);
     return TRUE;
@@ -96,7 +102,7 @@ BOOL CGLSocket::NegotiateAckMode(std::uint16_t& value)
 BOOL CGLSocket::AnswerPacketSize(std::uint16_t requested)
 {
     if (requested >= PACKET_SIZE_MIN && requested <= PACKET_PAYLOAD_MAX)
-        m_wPacketSizeMax = requested;
+        StorePacketSizeMax(requested);
     SetHeader(CMD_PACKET_SIZE, 2);
     WriteU16(Payload(), m_wPacketSizeMax);
     return SendPacket(m_packet, TRUE);

@@ -54,16 +54,31 @@ BOOL CGLSocket::ConnectSockAddr(const SocketAddress* address)
         SetError(plat::SocketLastError());
         return FALSE;
     }
-    if (plat::SocketConnect(s, m_addr) != 0) {
-        int code = plat::SocketLastError();
-        // Record while the old state is closed, then drop the new socket.
-        SetError(code);
+    if (!ConnectWithinLimit(s)) {
         plat::SocketClose(s);
         Close();
         return FALSE;
     }
     m_hSocket = s;
     return ReceiveGreeting();
+}
+
+// The system would try for minutes; the wait limit bounds the connect like
+// every other wait, and a cancel request ends it.
+BOOL CGLSocket::ConnectWithinLimit(SocketHandle s)
+{
+    int started = plat::SocketConnectStart(s, m_addr);
+    if (started == 1) {
+        if (!AwaitSocket(s, SocketWaitKind::Connected, m_tvTimeout))
+            return FALSE;
+        started = plat::SocketConnectResult(s) == 0 ? 0 : -1;
+    }
+    if (started != 0) {
+        // Recorded while the old state is closed; the caller drops `s`.
+        SetError(plat::SocketLastError());
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL CGLSocket::WaitReadable(WaitLimit limit)
@@ -86,20 +101,7 @@ BOOL CGLSocket::WaitWritable(WaitLimit limit)
 {
     if (m_hSocket == kInvalidSocket)
         return FALSE;
-    return JudgeWait(plat::SocketWaitWritable(m_hSocket, limit));
-}
-
-BOOL CGLSocket::JudgeWait(int rc)
-{
-    if (rc == 0) {
-        SetError(10060);
-        return FALSE;
-    }
-    if (rc < 0) {
-        SetError(plat::SocketLastError());
-        return FALSE;
-    }
-    return TRUE;
+    return AwaitSocket(m_hSocket, SocketWaitKind::Writable, limit);
 }
 
 BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
@@ -174,7 +176,7 @@ BOOL CGLSocket::WaitForInput(WaitLimit limit)
     // SetError(0) closes nothing on an open socket; guard for a closed one.
     if (m_hSocket == kInvalidSocket)
         return FALSE;
-    return JudgeWait(plat::SocketWaitReadable(m_hSocket, limit));
+    return AwaitSocket(m_hSocket, SocketWaitKind::Readable, limit);
 }
 
 BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool expectWaiting)

@@ -23,7 +23,35 @@ std::mutex& LogMutex()
     static std::mutex mutex;
     return mutex;
 }
+// Recursive: a host's hook may call back into the library, which may log.
+std::recursive_mutex& HookMutex()
+{
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+DiagnosticHook g_hook = nullptr;
+void* g_hookUser = nullptr;
+
+void DeliverToHook(const char* text)
+{
+    std::lock_guard<std::recursive_mutex> guard(HookMutex());
+    if (g_hook == nullptr)
+        return;
+    // A C++ host's exception must not end the operation that logged.
+    try {
+        g_hook(g_hookUser, text);
+    } catch (...) {
+    }
+}
+
 } // namespace
+
+void SetDiagnosticHook(DiagnosticHook hook, void* user)
+{
+    std::lock_guard<std::recursive_mutex> guard(HookMutex());
+    g_hook = hook;
+    g_hookUser = user;
+}
 
 void SetLogPath(const char* path)
 {
@@ -92,6 +120,7 @@ void DebugLog(const char* format, ...)
         return;
 
     plat::DebugOutput(text);
+    DeliverToHook(text);
     std::string path = GetLogPath();
     if (!path.empty())
         AppendLogFile(text, path.c_str(), TRUE);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "VexaCommLib.h"
 #include "platform/Types.h"
 
 // Process-wide log state. Set the texts through SetLogPath/SetTempDir while
@@ -26,6 +27,12 @@ void DebugLog(const char* format, ...)
 // count after a successful append, else g_nLogResult unchanged. Appends and
 // their numbering are serialised process-wide.
 std::int32_t AppendLogFile(const char* text, const char* path, BOOL header);
+
+// A host's receiver of every diagnostic line, besides the debugger output
+// and the log file (null removes it). Lines reach it one at a time; a
+// change waits for a line being delivered.
+using DiagnosticHook = VexaCommDiagnosticFn;
+void SetDiagnosticHook(DiagnosticHook hook, void* user);
 
 void SetLogPath(const char* path);
 std::string GetLogPath();

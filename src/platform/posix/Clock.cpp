@@ -7,6 +7,13 @@ namespace plat {
 
 std::int32_t Now() { return static_cast<std::int32_t>(std::time(nullptr)); }
 
+std::int64_t MonotonicMs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 void SleepMs(unsigned milliseconds)
 {
     timespec ts{static_cast<time_t>(milliseconds / 1000),

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,6 +12,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "platform/Clock.h"
 #include "platform/SocketErrors.h"
 
 namespace plat {
@@ -35,11 +37,19 @@ int WaitFor(SocketHandle s, short events, WaitLimit limit)
         ms = 0;
     if (ms > 0x7FFFFFFF)
         ms = 0x7FFFFFFF;
+    const std::int64_t deadline = MonotonicMs() + ms;
     pollfd pfd{Fd(s), events, 0};
     int rc;
-    do {
+    for (;;) {
         rc = ::poll(&pfd, 1, static_cast<int>(ms));
-    } while (rc < 0 && errno == EINTR);
+        if (rc >= 0 || errno != EINTR)
+            break;
+        // A host's signal handler ran: go on with what is left of the
+        // limit, or a periodic signal would keep the wait going forever.
+        ms = deadline - MonotonicMs();
+        if (ms < 0)
+            ms = 0;
+    }
     if (rc < 0)
         return Fail();
     if (rc == 0)
@@ -79,6 +89,43 @@ int SocketConnect(SocketHandle s, const SocketAddress& addr)
         rc = ::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
     } while (rc < 0 && errno == EINTR);
     return rc < 0 ? Fail() : 0;
+}
+
+int SocketConnectStart(SocketHandle s, const SocketAddress& addr)
+{
+    const int flags = ::fcntl(Fd(s), F_GETFL);
+    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) < 0)
+        return Fail();
+    sockaddr_in sin;
+    std::memcpy(&sin, &addr, sizeof(sin));
+    sin.sin_family = AF_INET;
+    if (::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) == 0) {
+        ::fcntl(Fd(s), F_SETFL, flags);
+        return 0;
+    }
+    // An interrupted connect goes on in the background: waiting completes
+    // it, issuing it again would fail with EALREADY.
+    if (errno == EINPROGRESS || errno == EINTR)
+        return 1;
+    return Fail();
+}
+
+int SocketWaitConnected(SocketHandle s, WaitLimit limit) { return WaitFor(s, POLLOUT, limit); }
+
+int SocketConnectResult(SocketHandle s)
+{
+    int error = 0;
+    socklen_t len = sizeof(error);
+    if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &len) < 0)
+        return Fail();
+    const int flags = ::fcntl(Fd(s), F_GETFL);
+    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags & ~O_NONBLOCK) < 0)
+        return Fail();
+    if (error != 0) {
+        t_lastError = WsaErrorFromErrno(error);
+        return -1;
+    }
+    return 0;
 }
 
 long SocketSend(SocketHandle s, const void* data, int length)

@@ -8,6 +8,8 @@ namespace plat {
 
 std::int32_t Now() { return static_cast<std::int32_t>(std::time(nullptr)); }
 
+std::int64_t MonotonicMs() { return static_cast<std::int64_t>(::GetTickCount64()); }
+
 void SleepMs(unsigned milliseconds) { ::Sleep(milliseconds); }
 
 // The C run-time's conversion, as CTime::GetLocalTm makes it: it honours TZ

@@ -77,6 +77,58 @@ int SocketConnect(SocketHandle s, const SocketAddress& addr)
     return 0;
 }
 
+// Non-blocking for the attempt only: the transport expects a blocking
+// socket afterwards.
+int SocketConnectStart(SocketHandle s, const SocketAddress& addr)
+{
+    u_long on = 1;
+    if (::ioctlsocket(Sock(s), FIONBIO, &on) == SOCKET_ERROR)
+        return Fail();
+    sockaddr_in sin;
+    std::memcpy(&sin, &addr, sizeof(sin));
+    sin.sin_family = AF_INET;
+    if (::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) == 0) {
+        u_long off = 0;
+        ::ioctlsocket(Sock(s), FIONBIO, &off);
+        return 0;
+    }
+    if (::WSAGetLastError() == WSAEWOULDBLOCK)
+        return 1;
+    return Fail();
+}
+
+// A failed attempt shows in the exception set, not the write set.
+int SocketWaitConnected(SocketHandle s, WaitLimit limit)
+{
+    timeval tv = ToTimeval(static_cast<long long>(limit.tv_sec) * 1000 + limit.tv_usec / 1000);
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(Sock(s), &writable);
+    FD_SET(Sock(s), &failed);
+    int rc = ::select(0, nullptr, &writable, &failed, &tv);
+    if (rc == SOCKET_ERROR)
+        return Fail();
+    return rc == 0 ? 0 : 1;
+}
+
+int SocketConnectResult(SocketHandle s)
+{
+    int error = 0;
+    int len = sizeof(error);
+    if (::getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) == SOCKET_ERROR)
+        return Fail();
+    u_long off = 0;
+    if (::ioctlsocket(Sock(s), FIONBIO, &off) == SOCKET_ERROR)
+        return Fail();
+    if (error != 0) {
+        t_lastError = error;
+        return -1;
+    }
+    return 0;
+}
+
 // No SIGPIPE exists here: a send to a closed peer just fails (10053/10054).
 long SocketSend(SocketHandle s, const void* data, int length)
 {
