@@ -197,7 +197,7 @@ int CmdFetch(int argc, char** argv)
         VexaComm_SetWaitLimit(obj.get(), waitMs);
     int32_t rc = VexaComm_ConnectPort(obj.get(), host.c_str(), port);
     if (rc == 0 && !VexaComm_IsConnected(obj.get()))
-        rc = 71006;
+        rc = VEXACOMM_ERR_NOT_CONNECTED;
     if (rc == 0) {
         PrintDevice(obj.get(), out.info);
         if (haveSize) {

@@ -1,9 +1,29 @@
 // Signal delivery on POSIX: one thread takes SIGINT and SIGTERM by sigwait.
 #include "vexacomm/Interrupt.h"
 
+#include <atomic>
 #include <csignal>
 #include <pthread.h>
 #include <thread>
+
+namespace {
+
+// Joined at exit, so that no thread outlives main (leak checkers count a
+// detached one's stack as lost).
+struct Watcher {
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    ~Watcher()
+    {
+        if (!thread.joinable())
+            return;
+        stopping = true;
+        ::pthread_kill(thread.native_handle(), SIGTERM);
+        thread.join();
+    }
+};
+
+} // namespace
 
 void InstallInterruptHandler()
 {
@@ -20,11 +40,15 @@ void InstallInterruptHandler()
         sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
+    static Watcher watcher;
+    watcher.thread = std::thread([set] {
         for (;;) {
             int signal = 0;
-            if (::sigwait(&set, &signal) == 0)
-                OnInterrupt(signal == SIGINT ? 130 : 143);
+            if (::sigwait(&set, &signal) != 0)
+                continue;
+            if (watcher.stopping)
+                return;
+            OnInterrupt(signal == SIGINT ? 130 : 143);
         }
-    }).detach();
+    });
 }

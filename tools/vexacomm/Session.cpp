@@ -10,9 +10,9 @@
 
 namespace {
 
-// The library shortens a cancelled wait to 100 ms and grants the device
-// 1 s to answer; this covers that and a loaded machine, not a healthy run.
-constexpr auto kCancelGiveUp = std::chrono::seconds(2);
+// The library ends a cancelled wait within 100 ms and then grants the
+// device its grace to answer; this covers that and a loaded machine.
+constexpr auto kCancelGiveUp = std::chrono::milliseconds(VEXACOMM_CANCEL_GRACE_MS + 1000);
 // A cancel asked for just before the transfer starts is dropped when it
 // starts, so it is asked again until the transfer returns.
 constexpr auto kCancelRepeat = std::chrono::milliseconds(50);

@@ -18,9 +18,9 @@ using ObjectPtr = std::unique_ptr<VexaCommObject, ObjectDeleter>;
 // identification as the device sent its bytes, control characters escaped.
 void PrintDevice(VexaCommObject* obj, std::FILE* out);
 
-// Runs VexaComm_GetAsdu10 while a signal asks the device to cancel. A second
-// signal, or a transfer that has not ended 2 s after the first, ends the
-// program after `beforeQuit`.
+// Runs VexaComm_GetAsdu10 while a signal asks the device to cancel. A
+// second signal, or a transfer still running 1 s past the library's cancel
+// grace, ends the program after `beforeQuit`.
 int32_t FetchWithInterrupt(VexaCommObject* obj, VexaCommFile* file, const std::string& request,
                            std::function<void()> beforeQuit);
 

@@ -2,6 +2,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
@@ -72,6 +73,11 @@ int main(int argc, char** argv)
         } catch (const UsageError& e) {
             std::fprintf(stderr, "vexacomm %s: %s (see --help)\n", c.name, e.message.c_str());
             return 2;
+        } catch (const std::exception& e) {
+            // Nothing is meant to arrive here; if it does, it ends with a
+            // message rather than an abort.
+            std::fprintf(stderr, "error: %s\n", e.what());
+            return 1;
         }
     }
     std::fprintf(stderr, "vexacomm: unknown command '%s' (see --help)\n", argv[1]);
