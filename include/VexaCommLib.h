@@ -157,11 +157,13 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetIdent(VexaCommObject* obj, char* 
 /* Ordinal 8. The connected device's type code; 0 when not connected. */
 VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetDeviceType(VexaCommObject* obj);
 
-/* Ordinal 9. The text for an error code, as the diagnostic log writes it
- * (from CONNERROR.DLL beside the host when it has one, else
- * "CONN-<code> : " and a GBK text), copied like VexaComm_GetIdent. 71006 and
- * 71010 get plain English texts when the companion has none. Returns the
- * full length; 0 for code 0. */
+/* Ordinal 9. The text for an error code, copied like VexaComm_GetIdent:
+ * the text of CONNERROR.DLL beside the host executable when it supplies
+ * one (as it formats it, usually "CONN-<code> : ..."), otherwise a readable
+ * English meaning: for every code named in this header, the Windows Sockets
+ * numbers, the file exception causes 1..14, and "device error <code>" for
+ * any other code (the device's own). The diagnostic log keeps its fixed
+ * format. Returns the full length; "" and 0 for code 0. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject* obj, int32_t code,
                                                         char* buffer, int32_t size);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/CallbackFile.h"
+#include "api/ErrorMeaning.h"
 #include "api/ObjectHandle.h"
 #include "api/ProgressBinding.h"
 #include "support/DebugLog.h"
@@ -58,17 +59,13 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject*, int32_
                                                         int32_t size)
 {
     try {
-        std::string text = CDeviceSocket::DeviceErrorTextFor(code);
-        // Our own export-level codes say what they mean unless a companion
-        // library supplied a text of its own.
-        if (text == CGLSocket::FallbackErrorText(code)) {
-            if (code == COMM_ERR_NOT_CONNECTED)
-                text = "CONN-71006 : no connection is open";
-            else if (code == COMM_ERR_PROTOCOL)
-                text = "CONN-71010 : protocol failure (a packet failed its checks or a request did not fit)";
-            else if (code == COMM_ERR_EXCEPTION)
-                text = "CONN-71011 : the host's file object threw an unknown exception, or memory ran out";
-        }
+        if (code == 0)
+            return CopyText(std::string(), buffer, size);
+        // The companion library's text where it has one; otherwise the
+        // meaning in English, not the log's fixed text.
+        std::string text = CGLSocket::ErrorTextFor(code);
+        if (text == CGLSocket::FallbackErrorText(code))
+            text = ErrorMeaning(code);
         return CopyText(text, buffer, size);
     } catch (...) {
         return CopyText(std::string(), buffer, size);

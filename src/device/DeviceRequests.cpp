@@ -87,7 +87,7 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
         return FALSE;
 
     std::uint32_t total = ReadU32(Payload());
-    std::uint32_t packetSize = m_wPacketSizeMax != 0 ? m_wPacketSizeMax : PACKET_SIZE_DEFAULT;
+    std::uint32_t packetSize = PacketSizeInUse();
     std::uint32_t expected =
         static_cast<std::uint32_t>((static_cast<std::uint64_t>(total) + packetSize - 1) / packetSize);
     return ReceiveData(file, CMD_ASDU10, expected);

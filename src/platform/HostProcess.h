@@ -9,6 +9,11 @@ namespace plat {
 // host executable was started.
 std::string HostFirstArgument();
 
+// The full path of the host's executable file, wherever it was started
+// from (through PATH, a link or a relative path); "" when the system cannot
+// tell. Follows the override below.
+std::string HostExecutablePath();
+
 // Tests point the library at another executable path; null restores the
 // real argument.
 void OverrideHostFirstArgument(const char* path);

@@ -53,8 +53,7 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
     CTransferEnd end(*this);
     BOOL result = FALSE;
     try {
-        // A packet size of 0 never survives negotiation; guard the division.
-        std::uint32_t packetSize = m_wPacketSizeMax != 0 ? m_wPacketSizeMax : PACKET_SIZE_DEFAULT;
+        std::uint32_t packetSize = PacketSizeInUse();
         std::uint32_t position = file->GetPosition();
         std::uint32_t start = (position + packetSize - 1) / packetSize;
         std::uint32_t total = start + expectedPackets;

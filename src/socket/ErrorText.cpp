@@ -14,11 +14,15 @@ const char kCompanionPrefix[] = "CONN-%lu : ";
 
 typedef const char* (*CompanionGetErrorString)(unsigned long code, const char* prefixFormat);
 
-// The companion lies beside the host executable: the host's first argument
-// cut after its last separator, or the bare name for the ordinary search.
+// The companion lies beside the host executable: its real path (a host
+// started through PATH has no directory in its first argument), else the
+// first argument, cut after the last separator; or the bare name for the
+// ordinary search.
 std::string CompanionPath()
 {
-    std::string host = plat::HostFirstArgument();
+    std::string host = plat::HostExecutablePath();
+    if (host.empty())
+        host = plat::HostFirstArgument();
     std::string::size_type cut = host.find_last_of(plat::kPathSeparator);
     std::string path = cut == std::string::npos ? std::string() : host.substr(0, cut + 1);
     return path + kCompanionName;

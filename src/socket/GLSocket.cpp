@@ -27,7 +27,8 @@ CGLSocket::CGLSocket()
       m_bEnvelopeAllowed(TRUE),
       m_bConnected(FALSE),
       m_nCancelScope(CANCEL_NONE),
-      m_bCancelSent(FALSE)
+      m_bCancelSent(FALSE),
+      m_wPacketSizeInUse(0)
 {
     std::memset(&m_addr, 0, sizeof(m_addr));
     std::memset(m_packet, 0, sizeof(m_packet));

@@ -143,6 +143,13 @@ public:
     std::uint16_t LoadPacketSizeMax() const { return __atomic_load_n(&m_wPacketSizeMax, __ATOMIC_RELAXED); }
     void StorePacketSizeMax(std::uint16_t value) { __atomic_store_n(&m_wPacketSizeMax, value, __ATOMIC_RELAXED); }
 
+    // The size data packets arrive in, for counting them; never 0.
+    std::uint32_t PacketSizeInUse() const
+    {
+        std::uint16_t size = m_wPacketSizeInUse != 0 ? m_wPacketSizeInUse : m_wPacketSizeMax;
+        return size != 0 ? size : PACKET_SIZE_DEFAULT;
+    }
+
     // ---- Packet buffer access. ----
     PacketHeader Header() const;
     void SetHeader(std::uint32_t command, std::uint32_t length);
@@ -174,6 +181,11 @@ public:
     // Used only by the thread running the operation in progress.
     CancelScope m_nCancelScope;
     BOOL m_bCancelSent;
+    // The peer's answer to a packet-size negotiation after the connect, 0
+    // while none came: m_wPacketSizeMax keeps the size agreed while
+    // connecting (what hosts read), but the peer sends packets of the size
+    // it answered last.
+    std::uint16_t m_wPacketSizeInUse;
 
 private:
     void CloseSocketOnly();

@@ -44,6 +44,7 @@ BOOL CGLSocket::OpenConnection()
     StorePacketSizeMax(packetSize);
     NegotiatePacketSize(packetSize);
     StorePacketSizeMax(packetSize);
+    m_wPacketSizeInUse = 0;
     m_wAckMode = NEGOTIATE_QUERY;
     NegotiateAckMode(m_wAckMode);
     return TRUE;
@@ -90,8 +91,13 @@ BOOL CGLSocket::NegotiateValue(std::uint16_t& value, std::uint32_t command,
 
 BOOL CGLSocket::NegotiatePacketSize(std::uint16_t& value)
 {
-    return NegotiateValue(value, CMD_PACKET_SIZE, PACKET_SIZE_MIN,
-                          static_cast<std::uint16_t>(PACKET_PAYLOAD_MAX), PACKET_SIZE_DEFAULT);
+    std::uint16_t before = m_wPacketSizeInUse;
+    BOOL answered = NegotiateValue(value, CMD_PACKET_SIZE, PACKET_SIZE_MIN,
+                                   static_cast<std::uint16_t>(PACKET_PAYLOAD_MAX), PACKET_SIZE_DEFAULT);
+    // The peer sends packets of the size it answered, whichever variable
+    // the answer went to.
+    m_wPacketSizeInUse = answered ? value : before;
+    return answered;
 }
 
 BOOL CGLSocket::NegotiateAckMode(std::uint16_t& value)
@@ -101,8 +107,10 @@ BOOL CGLSocket::NegotiateAckMode(std::uint16_t& value)
 
 BOOL CGLSocket::AnswerPacketSize(std::uint16_t requested)
 {
-    if (requested >= PACKET_SIZE_MIN && requested <= PACKET_PAYLOAD_MAX)
+    if (requested >= PACKET_SIZE_MIN && requested <= PACKET_PAYLOAD_MAX) {
         StorePacketSizeMax(requested);
+        m_wPacketSizeInUse = 0;
+    }
     SetHeader(CMD_PACKET_SIZE, 2);
     WriteU16(Payload(), m_wPacketSizeMax);
     return SendPacket(m_packet, TRUE);

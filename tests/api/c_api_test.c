@@ -37,6 +37,8 @@ int main(void)
     CHECK(VexaComm_Connect(obj, "127.1.255.253") == 10061);
     CHECK(VexaComm_DestroyObject(obj) == 0);
     CHECK(VexaComm_DestroyObject(NULL) == 0);
+    CHECK(VexaComm_Connect(NULL, "127.1.255.253") == VEXACOMM_ERR_NOT_CONNECTED);
+    CHECK(VexaComm_GetAsdu10ToCallback(NULL, NULL, NULL, NULL) == 71006);
     printf("%d passed, %d failed\n", failures == 0 ? 1 : 0, failures == 0 ? 0 : 1);
     return failures == 0 ? 0 : 1;
 }

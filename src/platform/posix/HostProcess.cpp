@@ -1,7 +1,9 @@
 #include "platform/HostProcess.h"
 
+#include <climits>
 #include <cstdio>
 #include <mutex>
+#include <unistd.h>
 
 namespace plat {
 namespace {
@@ -34,6 +36,18 @@ std::string HostFirstArgument()
             return g_override;
     }
     return ReadArgv0();
+}
+
+std::string HostExecutablePath()
+{
+    {
+        std::lock_guard<std::mutex> guard(g_overrideMutex);
+        if (g_overridden)
+            return g_override;
+    }
+    char path[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
 void OverrideHostFirstArgument(const char* path)

@@ -45,6 +45,19 @@ std::string HostFirstArgument()
     return line != nullptr ? FirstArgument(line) : std::string();
 }
 
+std::string HostExecutablePath()
+{
+    {
+        std::lock_guard<std::mutex> guard(g_overrideMutex);
+        if (g_overridden)
+            return g_override;
+    }
+    char path[MAX_PATH + 1];
+    DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    // A path cut at the buffer's end names nothing; take none.
+    return n > 0 && n < sizeof(path) ? std::string(path, n) : std::string();
+}
+
 void OverrideHostFirstArgument(const char* path)
 {
     std::lock_guard<std::mutex> guard(g_overrideMutex);
