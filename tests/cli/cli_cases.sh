@@ -135,7 +135,7 @@ signal_case 127.4.9.4 keep TERM 143 1000 '^interrupted$'
 signal_case 127.4.9.5 keep "INT INT" 130 1000 'bytes kept in keep$'
 "$cli" simulate --bind localhost --port 0 > sim-localhost 2>&1 &
 pid=$!
-wait_for grep -q 'on 127.0.0.1:' sim-localhost || fail "simulate --bind localhost: $(cat sim-localhost)"
+wait_for grep -qs 'on 127.0.0.1:' sim-localhost || fail "simulate --bind localhost: $(cat sim-localhost)"
 t0=$(now_ms); kill -INT $pid; wait $pid; rc=$?; took=$(( $(now_ms) - t0 ))
 [ $rc = 0 ] && [ $took -lt 1000 ] || fail "simulate after SIGINT: exit $rc after $took ms"
 rows simulate <<'EOF'

@@ -97,6 +97,8 @@ int SystemFile::CreateBeside(const std::string& target, unsigned mode)
     if (fd < 0)
         return errno;
     if (mode == 0) {
+        // The umask can only be read by setting it; nothing else here
+        // creates files meanwhile.
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;
