@@ -22,12 +22,18 @@
  * built any other way, or written in another language, uses the C paths:
  * VexaComm_GetAsdu10ToCallback (a write function) or
  * VexaComm_GetAsdu10ToPath (a file by name).
+ *
+ * 32-bit Windows (the i686 DLL): there no exception at all can pass from a
+ * host's Write() into the library (each module unwinds only its own frames;
+ * a throw ends the process), so a 32-bit host's Write() and progress
+ * callback must not throw: such hosts take the C paths above, where a write
+ * function reports a failure by its return value.
  */
 #ifndef VEXACOMM_FILE_H
 #define VEXACOMM_FILE_H
 
 #ifndef __cplusplus
-#error "VexaCommFile.h is C++ only; C hosts use VexaComm_GetAsdu10ToPath"
+#error "VexaCommFile.h is C++ only; C hosts use VexaComm_GetAsdu10ToCallback or VexaComm_GetAsdu10ToPath"
 #endif
 
 #include <cstdint>

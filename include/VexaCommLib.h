@@ -99,7 +99,7 @@ typedef struct VexaCommObject VexaCommObject;
 
 /* How long a cancelled transfer waits for the device to answer the cancel
  * before it closes the connection. */
-#define VEXACOMM_CANCEL_GRACE_MS 1000
+#define VEXACOMM_CANCEL_GRACE_MS 800
 
 /* Ordinal 1. Creates an unconnected object (packet size 16376,
  * acknowledgements off, wait limit 30.03 s). Returns NULL when memory or a
@@ -175,7 +175,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj);
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path);
 
 /* Ordinal 12. Limit of every wait for the device, in milliseconds
- * (default 30030). 0 restores the default. Takes effect at the next wait. */
+ * (default 30030): the TCP connect, the greeting, each reply and each data
+ * packet. 0 restores the default. Takes effect at the next wait. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds);
 
 /* Ordinal 13. The wait limit in milliseconds. */

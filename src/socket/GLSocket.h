@@ -39,7 +39,7 @@ constexpr WaitLimit kDefaultWaitLimit = {30, 30000};
 enum CancelScope : int { CANCEL_NONE, CANCEL_CONNECT, CANCEL_TRANSFER };
 // After asking the peer to stop, a transfer gives each silence this long
 // before it closes the connection; waits look for a request this often.
-constexpr std::int64_t CANCEL_GRACE_MS = 1000;
+constexpr std::int64_t CANCEL_GRACE_MS = VEXACOMM_CANCEL_GRACE_MS;
 constexpr std::int64_t CANCEL_POLL_MS = 50;
 
 enum class SocketWaitKind { Readable, Writable, Connected };

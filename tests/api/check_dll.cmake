@@ -1,7 +1,8 @@
 # VexaCommLib.dll as objdump -p shows it: every export of the .def file by
 # its undecorated name at its ordinal (the six functions at 1 to 6), nothing
-# else exported, and only system DLLs imported (no MinGW run-time DLL).
-#   cmake -DOBJDUMP=... -DDLL=... -DDEF=... -P check_dll.cmake
+# else exported, only system DLLs imported (no MinGW run-time DLL), and a
+# PE32 image for 32-bit hosts (POINTER_SIZE 4) or PE32+ for 64-bit ones.
+#   cmake -DOBJDUMP=... -DDLL=... -DDEF=... -DPOINTER_SIZE=4|8 -P check_dll.cmake
 cmake_minimum_required(VERSION 3.20)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -13,6 +14,16 @@ macro(fail text)
   message(SEND_ERROR "${text}")
   set(failed TRUE)
 endmacro()
+
+if(POINTER_SIZE EQUAL 4)
+  set(magic "010b")
+else()
+  set(magic "020b")
+endif()
+string(REGEX MATCH "Magic[ \t]+([0-9a-fA-F]+)" _ "${dump}")
+if(NOT CMAKE_MATCH_1 STREQUAL magic)
+  fail("optional header magic is '${CMAKE_MATCH_1}', expected ${magic} for ${POINTER_SIZE}-byte pointers")
+endif()
 
 string(REGEX MATCH "Ordinal Base[ \t]+([0-9]+)" _ "${dump}")
 set(base ${CMAKE_MATCH_1})

@@ -165,6 +165,12 @@ int Tracked::live = 0;
 
 TEST(HostBoundary, AThrowingHostObjectEndsTheTransferCleanly)
 {
+#if defined(_WIN32) && defined(__i386__)
+    // i686 MinGW unwinds with DWARF tables, and host and DLL each link
+    // libgcc statically: each unwinder knows its own module's frames only.
+    GTEST_SKIP() << "32-bit Windows: an exception thrown in the host cannot pass the DLL's frames "
+                    "(std::terminate); 32-bit hosts use VexaComm_GetAsdu10ToCallback";
+#endif
     SimulatorOptions o;
     o.generatedBytes = 200000;
     SimulatedDevice dev(o);

@@ -77,6 +77,26 @@ TEST(GetFileInfo, FillsTheRecordByteForByte)
     EXPECT_TRUE(r.GuardIntact(292));
 }
 
+// 2040-06-15 12:00:00 UTC, past the end of the 32-bit Windows time_t: the
+// record keeps its year in the i686 build too.
+TEST(GetFileInfo, TimeAfter2038KeepsItsCalendarFields)
+{
+    ScopedTimeZone zone("CST-8");
+    TempDir tmp;
+    std::string path = tmp.File("late.dat");
+    WriteWholeFile(path, "x");
+    ASSERT_TRUE(SetMtime(path, 2223374400LL));
+
+    CGLSocket s;
+    FileInfoRecord r;
+    ASSERT_EQ(s.GetFileInfo(&r, path.c_str()), 1);
+    EXPECT_EQ(r.year, 2040);
+    EXPECT_EQ(r.month, 6);
+    EXPECT_EQ(r.day, 15);
+    EXPECT_EQ(r.hour, 20);
+    EXPECT_EQ(r.minute, 0);
+}
+
 TEST(GetFileInfo, AttributesOfDirectoriesHiddenAndPlainFiles)
 {
     TempDir tmp;

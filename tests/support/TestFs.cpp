@@ -79,7 +79,7 @@ bool MakeSparseFile(const std::string& path, std::uint64_t size)
     return ok;
 }
 
-bool SetMtime(const std::string& path, std::time_t when)
+bool SetMtime(const std::string& path, std::int64_t when)
 {
     HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -202,9 +202,10 @@ bool MakeSparseFile(const std::string& path, std::uint64_t size)
     return ok;
 }
 
-bool SetMtime(const std::string& path, std::time_t when)
+bool SetMtime(const std::string& path, std::int64_t when)
 {
-    timespec times[2] = {{when, 0}, {when, 0}};
+    const time_t t = static_cast<time_t>(when);
+    timespec times[2] = {{t, 0}, {t, 0}};
     return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 

@@ -26,7 +26,8 @@ void SetHidden(const std::string& path);
 // (a hole); false when it cannot be made.
 bool MakeSparseFile(const std::string& path, std::uint64_t size);
 // Last write time, seconds since 1970; 0 when the path cannot be read.
-bool SetMtime(const std::string& path, std::time_t when);
+// Set as 64 bits: the 32-bit Windows run-time's time_t ends in 2038.
+bool SetMtime(const std::string& path, std::int64_t when);
 std::time_t Mtime(const std::string& path);
 std::string CurrentDirectory();
 // The directory of the running test program, with a trailing separator.
