@@ -91,6 +91,7 @@ BOOL CGLSocket::NegotiateValue(std::uint16_t& value, std::uint32_t command,
 
 BOOL CGLSocket::NegotiatePacketSize(std::uint16_t& value)
 {
+    CSingleLock lock(&m_lock);
     std::uint16_t before = m_wPacketSizeInUse;
     BOOL answered = NegotiateValue(value, CMD_PACKET_SIZE, PACKET_SIZE_MIN,
                                    static_cast<std::uint16_t>(PACKET_PAYLOAD_MAX), PACKET_SIZE_DEFAULT);

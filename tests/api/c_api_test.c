@@ -5,6 +5,7 @@
 #endif
 
 #include "VexaCommLib.h"
+#include "VexaCommService.h"
 
 static int failures = 0;
 
@@ -39,6 +40,7 @@ int main(void)
     CHECK(VexaComm_DestroyObject(NULL) == 0);
     CHECK(VexaComm_Connect(NULL, "127.1.255.253") == VEXACOMM_ERR_NOT_CONNECTED);
     CHECK(VexaComm_GetAsdu10ToCallback(NULL, NULL, NULL, NULL) == 71006);
+    CHECK(VexaComm_ServiceDeletePath(NULL, "x") == VEXACOMM_ERR_NOT_CONNECTED);
     printf("%d passed, %d failed\n", failures == 0 ? 1 : 0, failures == 0 ? 0 : 1);
     return failures == 0 ? 0 : 1;
 }

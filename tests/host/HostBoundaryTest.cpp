@@ -16,6 +16,7 @@
 
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
+#include "VexaCommService.h"
 #include "device/SimulatedDevice.h"
 #include "platform/Socket.h"
 #include "support/TestPeer.h"
@@ -145,6 +146,13 @@ TEST(HostBoundary, NullObjectIsRefusedWithoutTouchingMemory)
         {"GetAsdu10ToPath", VexaComm_GetAsdu10ToPath(nullptr, "unused", request), 71006},
         {"SetProgressWindow", VexaComm_SetProgressWindow(nullptr, nullptr, 0), 71006},
         {"GetAsdu10ToCallback", VexaComm_GetAsdu10ToCallback(nullptr, nullptr, nullptr, request), 71006},
+        {"ServiceGetFileInfo", VexaComm_ServiceGetFileInfo(nullptr, nullptr, "x"), 71006},
+        {"ServiceListDirectory", VexaComm_ServiceListDirectory(nullptr, nullptr, text, sizeof(text)), 71006},
+        {"ServiceDeletePath", VexaComm_ServiceDeletePath(nullptr, "x"), 71006},
+        {"ReceivePacket", VexaComm_ReceivePacket(nullptr, nullptr, nullptr, nullptr, 0), 71006},
+        {"SendReply", VexaComm_SendReply(nullptr, 0), 71006},
+        {"TransferLength", VexaComm_TransferLength(nullptr), 0},
+        {"TransferRead", VexaComm_TransferRead(nullptr, text, 1, nullptr), 6},
     };
     for (const Row& r : rows)
         EXPECT_EQ(r.got, r.want) << r.name;

@@ -1,0 +1,248 @@
+// The service operations for hosts that answer a peer's requests
+// themselves: one export per operation, run through the object's virtual
+// table, and the transfer files and packets around them.
+#include <cstring>
+
+#include "VexaCommService.h"
+#include "api/ObjectHandle.h"
+#include "support/DebugLog.h"
+
+namespace {
+
+CFile* FromTransfer(VexaCommTransfer* file) { return reinterpret_cast<CFile*>(file); }
+VexaCommTransfer* ToTransfer(CFile* file) { return reinterpret_cast<VexaCommTransfer*>(file); }
+
+// An operation that answers the peer: without a connection the answer was
+// lost, which the host must hear about even though nothing was recorded.
+template <class Op>
+int32_t RunAnswer(VexaCommObject* obj, Op&& op)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        op(s);
+        return s.m_hSocket != kInvalidSocket || s.m_nLastError != 0 ? TRUE : FALSE;
+    });
+}
+
+// A file exception of a transfer file, as a result code.
+template <class Op>
+int32_t RunFileCall(Op&& op)
+{
+    try {
+        op();
+        return 0;
+    } catch (CFileException* e) {
+        int32_t cause = e != nullptr ? e->m_cause : CFileException::genericException;
+        if (e != nullptr)
+            e->Delete();
+        return cause;
+    } catch (...) {
+        return COMM_ERR_EXCEPTION;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_TransferRead(VexaCommTransfer* file, void* buffer, uint32_t count,
+                                                        uint32_t* done)
+{
+    if (done != nullptr)
+        *done = 0;
+    if (file == nullptr)
+        return CFileException::invalidFile;
+    return RunFileCall([&] {
+        uint32_t n = FromTransfer(file)->Read(buffer, count);
+        if (done != nullptr)
+            *done = n;
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_TransferWrite(VexaCommTransfer* file, const void* data, uint32_t count)
+{
+    if (file == nullptr)
+        return CFileException::invalidFile;
+    return RunFileCall([&] { FromTransfer(file)->Write(data, count); });
+}
+
+VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_TransferLength(VexaCommTransfer* file)
+{
+    if (file == nullptr)
+        return 0;
+    uint32_t length = 0;
+    RunFileCall([&] { length = FromTransfer(file)->GetLength(); });
+    return length;
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceGetFileInfo(VexaCommObject* obj, FileInfoRecord* record,
+                                                              const char* path)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) { return s.GetFileInfo(record, path); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceGetFileInfoVersion(VexaCommObject* obj,
+                                                                     FileInfoVersionRecord* record,
+                                                                     const char* path)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) { return s.GetFileInfoVersion(record, path); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObject* obj,
+                                                                    const FileInfoRecord* record,
+                                                                    VexaCommTransfer** file)
+{
+    if (file != nullptr)
+        *file = nullptr;
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        CFile* created = s.CreateReceiveFile(record);
+        if (file != nullptr)
+            *file = ToTransfer(created);
+        else
+            s.CloseTransferFile(created, 0, 0);
+        // A failure without a recorded reason: no memory for the object.
+        if (created == nullptr && s.m_nLastError == 0)
+            s.m_nLastError = COMM_ERR_FILE_CREATE;
+        return TRUE;
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceOpenSendFile(VexaCommObject* obj, FileInfoRecord* record,
+                                                               const FileRequest* request,
+                                                               VexaCommTransfer** file)
+{
+    if (file != nullptr)
+        *file = nullptr;
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        CFile* opened = s.OpenSendFile(record, request);
+        if (file != nullptr)
+            *file = ToTransfer(opened);
+        else
+            s.CloseTransferFile(opened, 0, 0);
+        if (opened == nullptr && s.m_nLastError == 0)
+            s.m_nLastError = COMM_ERR_FILE_CREATE;
+        return TRUE;
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCloseTransferFile(VexaCommObject* obj, VexaCommTransfer* file)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        s.CloseTransferFile(FromTransfer(file), 0, 0);
+        return TRUE;
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCloseFileOnStatus(VexaCommObject* obj, VexaCommTransfer* file,
+                                                                    const uint16_t* status, int32_t check)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        s.CloseFileOnStatus(FromTransfer(file), status, check != 0 ? TRUE : FALSE);
+        return TRUE;
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceListDirectory(VexaCommObject* obj, const FileRequest* request,
+                                                                char* name, int32_t size)
+{
+    if (name != nullptr && size > 0)
+        name[0] = '\0';
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        std::string listing = s.ListDirectory(request);
+        if (name != nullptr && size > 0) {
+            std::size_t n = listing.size() < static_cast<std::size_t>(size) ? listing.size()
+                                                                             : static_cast<std::size_t>(size) - 1;
+            std::memcpy(name, listing.data(), n);
+            name[n] = '\0';
+        }
+        return TRUE;
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceRunProgramRequest(VexaCommObject* obj,
+                                                                    const ProgramRequest* request)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.RunProgramRequest(request); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceStartProgram(VexaCommObject* obj, const ProgramRequest* request)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.StartProgram(request); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceReplyNotSupported(VexaCommObject* obj, const void* request)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.ReplyNotSupported(request); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSendStatusFlags(VexaCommObject* obj)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.SendStatusFlags(); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceClearStatusFlags(VexaCommObject* obj, uint32_t mask)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.ClearStatusFlags(mask); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSetStatusFlags(VexaCommObject* obj, uint32_t mask)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.SetStatusFlags(mask); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceMakeDirectory(VexaCommObject* obj, const char* path)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.MakeDirectory(path); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceDeletePath(VexaCommObject* obj, const char* path)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.DeletePath(path); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ReceivePacket(VexaCommObject* obj, uint32_t* command, uint32_t* length,
+                                                         void* payload, uint32_t capacity)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        if (!s.ReceivePacket(s.m_packet, TRUE))
+            return FALSE;
+        PacketHeader header = s.Header();
+        if (command != nullptr)
+            *command = header.command;
+        if (length != nullptr)
+            *length = header.length;
+        if (payload != nullptr)
+            std::memcpy(payload, s.Payload(), header.length < capacity ? header.length : capacity);
+        return TRUE;
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint32_t command, const void* payload,
+                                                      uint32_t length)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        if (length > PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr))
+            return FALSE;
+        CSingleLock lock(&s.m_lock);
+        s.SetHeader(command, length);
+        if (length != 0)
+            std::memcpy(s.Payload(), payload, length);
+        return s.SendPacket(s.m_packet, TRUE);
+    });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendReply(VexaCommObject* obj, uint32_t code)
+{
+    return RunAnswer(obj, [&](CDeviceSocket& s) { s.SendReply(code); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTempDir(const char* dir)
+{
+    try {
+        SetTempDir(dir);
+        return 0;
+    } catch (...) {
+        return COMM_ERR_EXCEPTION;
+    }
+}
+
+} // extern "C"
