@@ -46,8 +46,8 @@ run fetch "$addr" --request "$(native "$dir/request.bin")" --out "$(native "$dir
 grep -q '^error 10061: ' "$dir/err.out" || fail "expected error 10061: $(cat "$dir/err.out")"
 
 # Argument errors exit 2.
-run fetch "$addr" --out x > /dev/null 2>&1
-[ $? -eq 2 ] || fail "missing --request should exit 2"
+run fetch "$addr" --request "$(native "$dir/request.bin")" > /dev/null 2>&1
+[ $? -eq 2 ] || fail "missing --out should exit 2"
 run fetch "$addr" --request "$(native "$dir/request.bin")" --out x --packet-size 100 > /dev/null 2>&1
 [ $? -eq 2 ] || fail "bad --packet-size should exit 2"
 run simulate --bind 10.0.0.1 > /dev/null 2>&1

@@ -8,8 +8,18 @@
 #include "support/File.h"
 
 namespace {
-constexpr int kAcceptPollMs = 100;
-constexpr WaitLimit kStallPoll = {0, 100000};
+constexpr int kAcceptPollMs = 50;
+constexpr WaitLimit kStallPoll = {0, 50000};
+
+std::string ListenErrorText(int error)
+{
+    switch (error) {
+    case 10013: return "permission denied";
+    case 10048: return "address already in use";
+    case 10049: return "address not available on this machine";
+    default: return "socket error " + std::to_string(error);
+    }
+}
 } // namespace
 
 std::uint8_t GeneratedByte(std::uint64_t offset)
@@ -68,8 +78,7 @@ bool CDeviceSimulator::Start(std::string* error)
     if (m_listener == kInvalidSocket) {
         if (error != nullptr)
             *error = "cannot listen on " + m_options.bindAddress + ":" +
-                     std::to_string(m_options.port) + " (error " +
-                     std::to_string(plat::SocketLastError()) + ")";
+                     std::to_string(m_options.port) + ": " + ListenErrorText(plat::SocketLastError());
         return false;
     }
     m_acceptThread = std::thread(&CDeviceSimulator::AcceptLoop, this);
@@ -155,6 +164,11 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
     if (m_stopping)
         c.Interrupt();
 
+    if (m_options.silent) {
+        StallUntilStopped(c);
+        c.Close();
+        return;
+    }
     c.SendReply(m_options.refuseGreeting ? COMM_ERR_CONNECT_REFUSED : 0);
     if (m_options.refuseGreeting) {
         c.Close();

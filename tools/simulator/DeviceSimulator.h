@@ -39,6 +39,8 @@ struct SimulatorOptions {
     std::uint16_t deviceType = 769;
     std::string ident = "VexaSim 1.0";
     bool refuseGreeting = false;
+    // Accept connections but send nothing, not even the greeting.
+    bool silent = false;
     // Answer requests with this command by CMD_REPLY carrying replyCode.
     std::uint32_t replyCommand = 0;
     std::int32_t replyCode = 0;

@@ -1,81 +1,91 @@
+// Declared options, "--name=value", repeats and decimal numbers.
 #include "vexacomm/Args.h"
 
-#include <cerrno>
-#include <cstdlib>
 
-Args::Args(int argc, char** argv, int first)
+Args::Args(int argc, char** argv, int first, std::initializer_list<OptionSpec> options)
 {
-    for (int i = first; i < argc; ++i)
-        m_args.emplace_back(argv[i]);
-    m_used.assign(m_args.size(), false);
-}
-
-bool Args::Flag(const char* name)
-{
-    for (std::size_t i = 0; i < m_args.size(); ++i) {
-        if (!m_used[i] && m_args[i] == name) {
-            m_used[i] = true;
-            return true;
+    std::vector<std::string> args(argv + first, argv + argc);
+    for (const std::string& a : args) {
+        if (a == "--")
+            break;
+        if (a == "-h" || a == "--help")
+            m_help = true;
+    }
+    if (m_help)
+        return;
+    bool operandsOnly = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (operandsOnly || a.size() < 2 || a[0] != '-') {
+            m_positionals.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            operandsOnly = true;
+            continue;
+        }
+        const std::size_t eq = a.find('=');
+        const std::string name = a.substr(0, eq);
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& o : options) {
+            if (name == o.name)
+                spec = &o;
+        }
+        if (spec == nullptr)
+            throw UsageError{"unknown option " + name};
+        if (m_values.count(name) != 0)
+            throw UsageError{name + " is given more than once"};
+        if (!spec->takesValue) {
+            if (eq != std::string::npos)
+                throw UsageError{name + " takes no value"};
+            m_values[name] = "";
+        } else if (eq != std::string::npos) {
+            m_values[name] = a.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+            m_values[name] = args[++i];
+        } else {
+            throw UsageError{name + " needs a value"};
         }
     }
-    return false;
 }
 
-bool Args::HasOption(const char* name)
+std::string Args::Value(const char* name, const std::string& fallback) const
 {
-    for (std::size_t i = 0; i < m_args.size(); ++i) {
-        if (!m_used[i] && m_args[i] == name)
-            return true;
-    }
-    return false;
+    auto it = m_values.find(name);
+    return it == m_values.end() ? fallback : it->second;
 }
 
-std::string Args::Option(const char* name, const std::string& fallback)
+std::uint64_t Args::Number(const char* name, std::uint64_t fallback, std::uint64_t min,
+                           std::uint64_t max) const
 {
-    for (std::size_t i = 0; i < m_args.size(); ++i) {
-        if (m_used[i] || m_args[i] != name)
-            continue;
-        if (i + 1 >= m_args.size())
-            throw UsageError{std::string(name) + " needs a value"};
-        m_used[i] = m_used[i + 1] = true;
-        return m_args[i + 1];
-    }
-    return fallback;
+    auto it = m_values.find(name);
+    return it == m_values.end() ? fallback : ParseNumber(it->second, name, min, max);
 }
 
-std::uint64_t Args::NumberOption(const char* name, std::uint64_t fallback, std::uint64_t min,
-                                 std::uint64_t max)
+const std::vector<std::string>& Args::Positionals(std::size_t min, std::size_t max) const
 {
-    if (!HasOption(name))
-        return fallback;
-    return ParseNumber(Option(name, ""), name, min, max);
-}
-
-std::vector<std::string> Args::Positionals(std::size_t min, std::size_t max)
-{
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < m_args.size(); ++i) {
-        if (m_used[i])
-            continue;
-        if (m_args[i].size() > 1 && m_args[i][0] == '-')
-            throw UsageError{"unknown option " + m_args[i]};
-        out.push_back(m_args[i]);
-    }
-    if (out.size() < min)
+    if (m_positionals.size() < min)
         throw UsageError{"missing argument"};
-    if (out.size() > max)
-        throw UsageError{"unexpected argument " + out[max]};
-    return out;
+    if (m_positionals.size() > max)
+        throw UsageError{"unexpected argument '" + m_positionals[max] + "'"};
+    return m_positionals;
 }
 
 std::uint64_t ParseNumber(const std::string& text, const char* what, std::uint64_t min,
                           std::uint64_t max)
 {
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || value < min || value > max)
-        throw UsageError{std::string(what) + ": expected a number from " + std::to_string(min) +
-                         " to " + std::to_string(max) + ", got '" + text + "'"};
+    std::uint64_t value = 0;
+    bool ok = !text.empty() && text.size() <= 20;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > (UINT64_MAX - 9) / 10) {
+            ok = false;
+            break;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (!ok || value < min || value > max)
+        throw UsageError{std::string(what) + ": expected a decimal number from " +
+                         std::to_string(min) + " to " + std::to_string(max) + ", got '" + text +
+                         "'"};
     return value;
 }

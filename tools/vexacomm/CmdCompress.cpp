@@ -1,3 +1,5 @@
+// The compress and decompress commands: LZHUF through the encoder's and
+// decoder's stream interface, into a replacement of DST.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -5,104 +7,132 @@
 
 #include "lzh/LzhufDecoder.h"
 #include "lzh/LzhufEncoder.h"
-#include "platform/SystemErrors.h"
-#include "support/File.h"
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
+#include "vexacomm/ErrorText.h"
+#include "vexacomm/Replacement.h"
+#include "vexacomm/SystemFile.h"
 
 namespace {
 
-const char* SystemErrorText(int code)
+const char kCompressUsage[] =
+    "usage: vexacomm compress SRC DST [--force]\n"
+    "\n"
+    "LZHUF-compresses the regular file SRC (under 4 GiB) into DST.\n";
+
+const char kDecompressUsage[] =
+    "usage: vexacomm decompress SRC DST [--force]\n"
+    "\n"
+    "Restores the LZHUF-compressed file SRC into DST.\n";
+
+const char kCommonUsage[] =
+    "\n"
+    "DST is written under a new name beside it and renamed over it only when\n"
+    "complete, so a failure or Ctrl-C leaves an existing DST as it was. SRC\n"
+    "and DST must be different files, and an existing DST a regular file.\n"
+    "\n"
+    "options:\n"
+    "  -f, --force   replace DST even when it is read-only\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
+    "Ctrl-C/SIGTERM.\n";
+
+struct Job {
+    std::string src;
+    std::string dst;
+    bool force = false;
+};
+
+bool ReadJob(int argc, char** argv, const char* usage, Job* job)
 {
-    switch (code) {
-    case kErrorFileNotFound: return "file not found";
-    case kErrorPathNotFound: return "path not found";
-    case kErrorAccessDenied: return "access denied";
-    case kErrorSharingViolation: return "file is in use";
-    case kErrorDiskFull: return "disk full";
-    case kErrorFilenameTooLong: return "file name too long";
-    case kErrorFileTooLarge: return "file is 4 GiB or larger";
-    default: return "system error";
+    Args args(argc, argv, 2, {{"--force", false}, {"-f", false}});
+    if (args.Help()) {
+        std::fputs(usage, stdout);
+        std::fputs(kCommonUsage, stdout);
+        return false;
     }
+    const std::vector<std::string>& paths = args.Positionals(2, 2);
+    job->src = paths[0];
+    job->dst = paths[1];
+    job->force = args.Has("--force") || args.Has("-f");
+    return true;
 }
 
-const char* FileCauseText(int cause)
+bool OpenSource(const std::string& path, SystemFile* file)
 {
-    switch (cause) {
-    case CFileException::fileNotFound: return "file not found";
-    case CFileException::accessDenied: return "access denied";
-    case CFileException::hardIO: return "I/O error";
-    case CFileException::diskFull: return "disk full";
-    case CFileException::endOfFile: return "source ended early";
-    default: return "file error";
+    if (int error = file->OpenRead(path)) {
+        PrintSystemError(path, error);
+        return false;
     }
+    if (file->Kind() != FileKind::Regular) {
+        std::fprintf(stderr, "error: %s: not a regular file\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The file whose system error ended the run, named as the user named it.
+void PrintFileFailure(const Job& job, const SystemFile& src, const SystemFile& out)
+{
+    if (src.LastError() != 0)
+        PrintSystemError("reading " + job.src, src.LastError());
+    else if (out.LastError() != 0)
+        PrintSystemError("writing " + job.dst, out.LastError());
+    else
+        std::fprintf(stderr, "error: %s: changed while it was being read\n", job.src.c_str());
 }
 
 } // namespace
 
 int CmdCompress(int argc, char** argv)
 {
-    Args args(argc, argv, 2);
-    if (args.Flag("--help") || args.Flag("-h")) {
-        std::printf("usage: vexacomm compress SRC DST\n\n"
-                    "LZHUF-compresses SRC into DST (written as DST.z!! and then renamed).\n"
-                    "DST is deleted first. Exit status 0 on success, 1 on failure.\n");
+    Job job;
+    if (!ReadJob(argc, argv, kCompressUsage, &job))
         return 0;
-    }
-    const std::vector<std::string> paths = args.Positionals(2, 2);
-    const std::string& src = paths[0];
-    const std::string& dst = paths[1];
-
-    auto encoder = std::make_unique<CLzhufEncoder>();
-    try {
-        if (!encoder->CompressFile(src.c_str(), dst.c_str())) {
-            const int error = plat::LastSystemError();
-            std::fprintf(stderr, "error: cannot compress %s into %s: %s (%d)\n", src.c_str(),
-                         dst.c_str(), SystemErrorText(error), error);
-            return 1;
-        }
-    } catch (CFileException* e) {
-        const int cause = e->m_cause;
-        e->Delete();
-        std::fprintf(stderr, "error: compressing %s failed: %s (cause %d); %s.z!! is incomplete\n",
-                     src.c_str(), FileCauseText(cause), cause, dst.c_str());
+    SystemFile src;
+    if (!OpenSource(job.src, &src))
+        return 1;
+    if (src.Size() > 0xFFFFFFFFu) {
+        std::fprintf(stderr, "error: %s: 4 GiB or larger, more than the format's size field holds\n",
+                     job.src.c_str());
         return 1;
     }
-    return 0;
+    CReplacement out;
+    if (!out.Begin(job.dst, src, job.force))
+        return 1;
+    auto encoder = std::make_unique<CLzhufEncoder>();
+    try {
+        encoder->Encode(&src, &out.File());
+    } catch (CFileException* e) {
+        e->Delete();
+        PrintFileFailure(job, src, out.File());
+        return 1;
+    }
+    return out.Commit() ? 0 : 1;
 }
 
 int CmdDecompress(int argc, char** argv)
 {
-    Args args(argc, argv, 2);
-    if (args.Flag("--help") || args.Flag("-h")) {
-        std::printf("usage: vexacomm decompress SRC DST\n\n"
-                    "Restores the LZHUF-compressed file SRC into DST (created or replaced).\n"
-                    "DST is removed again if SRC turns out damaged. Exit status 0 on success,\n"
-                    "1 on failure.\n");
+    Job job;
+    if (!ReadJob(argc, argv, kDecompressUsage, &job))
         return 0;
-    }
-    const std::vector<std::string> paths = args.Positionals(2, 2);
-    const std::string& src = paths[0];
-    const std::string& dst = paths[1];
-
+    SystemFile src;
+    if (!OpenSource(job.src, &src))
+        return 1;
+    CReplacement out;
+    if (!out.Begin(job.dst, src, job.force))
+        return 1;
     auto decoder = std::make_unique<CLzhufDecoder>();
-    const LzhufStatus status = decoder->DecompressFile(src.c_str(), dst.c_str());
+    const LzhufStatus status = decoder->Decode(&src, &out.File());
     switch (status) {
     case LzhufStatus::Ok:
-        return 0;
-    case LzhufStatus::SourceOpenFailed:
-    case LzhufStatus::TargetOpenFailed:
-        std::fprintf(stderr, "error: %s %s: %s (%d)\n", LzhufStatusText(status),
-                     status == LzhufStatus::SourceOpenFailed ? src.c_str() : dst.c_str(),
-                     SystemErrorText(decoder->GetFileError()), decoder->GetFileError());
-        return 1;
+        return out.Commit() ? 0 : 1;
     case LzhufStatus::ReadFailed:
     case LzhufStatus::WriteFailed:
-        std::fprintf(stderr, "error: %s: %s (cause %d)\n", LzhufStatusText(status),
-                     FileCauseText(decoder->GetFileError()), decoder->GetFileError());
+        PrintFileFailure(job, src, out.File());
         return 1;
     default:
-        std::fprintf(stderr, "error: %s: %s\n", src.c_str(), LzhufStatusText(status));
+        std::fprintf(stderr, "error: %s: %s\n", job.src.c_str(), LzhufStatusText(status));
         return 1;
     }
 }

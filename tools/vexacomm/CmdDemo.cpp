@@ -1,3 +1,5 @@
+// The demo command: a fetch from a simulated device inside this process,
+// every byte verified.
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -7,6 +9,7 @@
 #include "VexaCommLib.h"
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
+#include "vexacomm/ErrorText.h"
 #include "vexacomm/HostFiles.h"
 #include "vexacomm/Interrupt.h"
 #include "vexacomm/ProgressBar.h"
@@ -25,15 +28,15 @@ const char kUsage[] =
 
 int CmdDemo(int argc, char** argv)
 {
-    Args args(argc, argv, 2);
-    if (args.Flag("--help")) {
+    Args args(argc, argv, 2, {{"--bytes", true}, {"--ack-mode", true}, {"--no-envelope", false}});
+    if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
     }
     SimulatorOptions o;
-    o.generatedBytes = static_cast<uint32_t>(args.NumberOption("--bytes", 8u << 20, 0, 0xFFFFFFFFu));
-    o.ackMode = static_cast<uint16_t>(args.NumberOption("--ack-mode", 0, 0, 30000));
-    o.envelope = !args.Flag("--no-envelope");
+    o.generatedBytes = static_cast<uint32_t>(args.Number("--bytes", 8u << 20, 0, 0xFFFFFFFFu));
+    o.ackMode = static_cast<uint16_t>(args.Number("--ack-mode", 0, 0, 30000));
+    o.envelope = !args.Has("--no-envelope");
     args.Positionals(0, 0);
 
     // The device port is fixed; find a free loopback address for it.
@@ -52,15 +55,14 @@ int CmdDemo(int argc, char** argv)
     std::printf("simulated device on %s:%u, %u bytes of data\n", o.bindAddress.c_str(), sim->Port(),
                 o.generatedBytes);
 
-    InstallInterruptHandler();
     ObjectPtr obj(VexaComm_CreateObject());
     auto start = std::chrono::steady_clock::now();
     int32_t rc = VexaComm_Connect(obj.get(), o.bindAddress.c_str());
     if (rc != 0) {
-        PrintError(obj.get(), rc);
+        PrintLibraryError(obj.get(), rc);
         return 1;
     }
-    PrintDevice(obj.get());
+    PrintDevice(obj.get(), stdout);
     std::printf("packet size %u, acknowledgements %s, envelopes %s\n",
                 VexaComm_GetPacketSizeMax(obj.get()), o.ackMode ? "on" : "off",
                 o.envelope ? "on" : "off");
@@ -68,13 +70,13 @@ int CmdDemo(int argc, char** argv)
     ProgressBar bar;
     VerifyingFile file(&bar);
     VexaComm_SetProgressCallback(obj.get(), &ProgressBar::Callback, &bar, 0);
-    rc = FetchWithInterrupt(obj.get(), &file, DefaultRequest());
+    rc = FetchWithInterrupt(obj.get(), &file, DefaultRequest(), nullptr);
     bar.Finish();
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (rc != 0) {
-        PrintError(obj.get(), rc);
-        return 1;
+        PrintLibraryError(obj.get(), rc);
+        return Interrupted() ? InterruptExitCode() : 1;
     }
     if (file.Written() != o.generatedBytes || file.Mismatches() != 0) {
         std::fprintf(stderr, "error: received %llu of %u bytes, %llu differ from the device's data\n",

@@ -1,128 +1,244 @@
+// The fetch command: one ASDU 10 transfer from a device into a file or
+// standard output.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
+#include "vexacomm/ErrorText.h"
 #include "vexacomm/HostFiles.h"
 #include "vexacomm/Interrupt.h"
 #include "vexacomm/ProgressBar.h"
 #include "vexacomm/Session.h"
+#include "vexacomm/SystemFile.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: vexacomm fetch HOST --request FILE --out FILE [options]\n"
+    "usage: vexacomm fetch HOST --out FILE [options]\n"
     "\n"
     "Connects to the device HOST (name or dotted IPv4 address), prints its type\n"
-    "and identification, sends the ASDU 10 request block from FILE and streams\n"
-    "the answer into the output file. Ctrl-C asks the device to cancel; the\n"
-    "file keeps what arrived.\n"
+    "and identification, sends an ASDU 10 request block and streams the answer\n"
+    "into FILE. Without --request it asks for everything (the block with\n"
+    "N = -1). Ctrl-C asks the device to cancel and keeps what arrived; a second\n"
+    "Ctrl-C ends at once.\n"
     "\n"
     "options:\n"
-    "  --request FILE     request block (8 + 8*N bytes, N at byte 6)\n"
-    "  --out FILE         output file (created or emptied)\n"
+    "  --out FILE         output file, emptied when the transfer starts; - for\n"
+    "                     standard output (every other line then goes to stderr)\n"
+    "  --request FILE     request block: 8 + 8*N bytes, N at byte 6 (-1..2046)\n"
     "  --packet-size N    ask the device for packets of N bytes (248..16376)\n"
     "  --port P           TCP port (default 30282)\n"
-    "  --timeout S        wait limit in seconds (default 30.03)\n"
-    "  --log FILE         append diagnostic lines to FILE\n";
+    "  --timeout S        wait limit in seconds, 0.001..2147483.647 (default 30.03)\n"
+    "  --log FILE         append diagnostic lines to FILE\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
+    "Ctrl-C/SIGTERM.\n";
+
+constexpr std::size_t kRequestMax = 16376;
+// The library keeps at most 0x7FFFFFFF ms.
+constexpr std::uint64_t kWaitMaxMs = 0x7FFFFFFF;
+
+// Decimal seconds, in whole milliseconds.
+uint32_t ParseTimeout(const std::string& text)
+{
+    const std::size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    // Digits past the millisecond are dropped.
+    bool ok = !(whole.empty() && fraction.empty()) && fraction.find_first_not_of("0123456789") == std::string::npos;
+    std::uint64_t ms = 0;
+    try {
+        fraction = (fraction + "000").substr(0, 3);
+        ms = (whole.empty() ? 0 : ParseNumber(whole, "--timeout", 0, kWaitMaxMs / 1000)) * 1000 +
+             ParseNumber(fraction, "--timeout", 0, 999);
+    } catch (const UsageError&) {
+        ok = false;
+    }
+    if (!ok || ms < 1 || ms > kWaitMaxMs)
+        throw UsageError{"--timeout: expected seconds from 0.001 to 2147483.647, got '" + text + "'"};
+    return static_cast<uint32_t>(ms);
+}
+
+// A regular file of exactly 8 + 8*N bytes; prints why not.
+bool ReadRequest(const std::string& path, std::string* request)
+{
+    SystemFile file;
+    if (int error = file.OpenRead(path)) {
+        PrintSystemError("request file " + path, error);
+        return false;
+    }
+    if (file.Kind() != FileKind::Regular) {
+        std::fprintf(stderr, "error: request file %s: not a regular file\n", path.c_str());
+        return false;
+    }
+    request->assign(kRequestMax + 1, '\0');
+    uint32_t got = 0;
+    try {
+        got = file.Read(&(*request)[0], static_cast<uint32_t>(request->size()));
+    } catch (CFileException* e) {
+        e->Delete();
+        PrintSystemError("reading request file " + path, file.LastError());
+        return false;
+    }
+    request->resize(got);
+    std::string problem;
+    const int count = got < 8 ? 0
+                              : static_cast<int16_t>(static_cast<uint8_t>((*request)[6]) |
+                                                     (static_cast<uint8_t>((*request)[7]) << 8));
+    const std::size_t needed = 8 + 8 * static_cast<std::size_t>(count < 0 ? 0 : count);
+    if (got > kRequestMax)
+        problem = "more than " + std::to_string(kRequestMax) + " bytes";
+    else if (got < 8)
+        problem = "a request block has at least 8 bytes, this one " + std::to_string(got);
+    else if (count < -1 || count > 2046)
+        problem = "the entry count " + std::to_string(count) + " at byte 6 is outside -1..2046";
+    else if (got != needed)
+        problem = "the entry count " + std::to_string(count) + " needs " + std::to_string(needed) +
+                  " bytes, the file has " + std::to_string(got);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "error: request file %s: %s\n", path.c_str(), problem.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The output as it will be written: "-" is standard output, a file is
+// opened (created if missing) but emptied only when the transfer starts.
+struct Output {
+    std::shared_ptr<SystemFile> file = std::make_shared<SystemFile>();
+    std::string name;
+    bool created = false;
+    std::FILE* info = stdout; // where the other lines go
+
+    bool Open(const std::string& path)
+    {
+        SystemFile console;
+        console.UseStdout();
+        if (path == "-") {
+            file->UseStdout();
+            name = "standard output";
+            info = stderr;
+            return true;
+        }
+        name = path;
+        if (int error = file->OpenOutput(path, &created)) {
+            PrintSystemError("output file " + path, error);
+            return false;
+        }
+        if (created)
+            DiscardOnExit(path);
+        const FileIdentity id = file->Identity();
+        if (id.index != 0 && id == console.Identity())
+            info = stderr;
+        return true;
+    }
+
+    // Before anything arrived: a file this run created goes again.
+    void Abandon()
+    {
+        file->Close();
+        if (created)
+            RemoveFile(name);
+        DiscardOnExit("");
+    }
+};
 
 } // namespace
 
 int CmdFetch(int argc, char** argv)
 {
-    Args args(argc, argv, 2);
-    if (args.Flag("--help")) {
+    Args args(argc, argv, 2,
+              {{"--request", true}, {"--out", true}, {"--packet-size", true}, {"--port", true},
+               {"--timeout", true}, {"--log", true}});
+    if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    std::string requestPath = args.Option("--request", "");
-    std::string outPath = args.Option("--out", "");
-    bool haveSize = args.HasOption("--packet-size");
-    uint16_t packetSize = static_cast<uint16_t>(args.NumberOption("--packet-size", 16376, 248, 16376));
-    uint16_t port = static_cast<uint16_t>(args.NumberOption("--port", 30282, 1, 65535));
-    std::string timeout = args.Option("--timeout", "");
-    std::string logPath = args.Option("--log", "");
-    std::string host = args.Positionals(1, 1)[0];
-    if (requestPath.empty())
-        throw UsageError{"--request FILE is required"};
-    if (outPath.empty())
-        throw UsageError{"--out FILE is required"};
-    uint32_t waitMs = 0;
-    if (!timeout.empty()) {
-        char* end = nullptr;
-        double seconds = std::strtod(timeout.c_str(), &end);
-        if (*end != '\0' || !(seconds > 0) || seconds > 2000000)
-            throw UsageError{"--timeout: expected seconds above 0, got '" + timeout + "'"};
-        waitMs = static_cast<uint32_t>(seconds * 1000 + 0.5);
-    }
+    const std::string host = args.Positionals(1, 1)[0];
+    if (host.empty())
+        throw UsageError{"HOST is empty"};
+    if (!args.Has("--out") || args.Value("--out", "").empty())
+        throw UsageError{"--out FILE is required (- for standard output)"};
+    const bool haveSize = args.Has("--packet-size");
+    const auto packetSize = static_cast<uint16_t>(args.Number("--packet-size", 16376, 248, 16376));
+    const auto port = static_cast<uint16_t>(args.Number("--port", 30282, 1, 65535));
+    const uint32_t waitMs = args.Has("--timeout") ? ParseTimeout(args.Value("--timeout", "")) : 0;
+    const std::string requestPath = args.Value("--request", "");
+    const std::string logPath = args.Value("--log", "");
+    if (args.Has("--request") && requestPath.empty())
+        throw UsageError{"--request needs a file name"};
 
-    std::ifstream in(requestPath, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "error: cannot read the request file %s\n", requestPath.c_str());
+    std::string request = DefaultRequest();
+    if (!requestPath.empty() && !ReadRequest(requestPath, &request))
         return 1;
-    }
-    std::string request((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::string problem = CheckRequest(request);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "error: %s: %s\n", requestPath.c_str(), problem.c_str());
-        return 1;
-    }
-
-    if (!logPath.empty())
+    if (!logPath.empty()) {
+        SystemFile log;
+        bool created = false;
+        if (int error = log.OpenOutput(logPath, &created)) {
+            PrintSystemError("log file " + logPath, error);
+            return 1;
+        }
         VexaComm_SetLogPath(logPath.c_str());
-    InstallInterruptHandler();
+    }
+    Output out;
+    if (!out.Open(args.Value("--out", "")))
+        return 1;
+
     ObjectPtr obj(VexaComm_CreateObject());
     if (!obj) {
         std::fprintf(stderr, "error: cannot create a connection object\n");
+        out.Abandon();
         return 1;
     }
     if (waitMs != 0)
         VexaComm_SetWaitLimit(obj.get(), waitMs);
-
     int32_t rc = VexaComm_ConnectPort(obj.get(), host.c_str(), port);
     if (rc == 0 && !VexaComm_IsConnected(obj.get()))
-        rc = 71006;
-    if (rc != 0) {
-        PrintError(obj.get(), rc);
-        return 1;
-    }
-    PrintDevice(obj.get());
-    if (haveSize) {
-        uint16_t agreed = packetSize;
-        rc = VexaComm_SetPacketSizeMax(obj.get(), &agreed);
-        if (rc != 0) {
-            PrintError(obj.get(), rc);
-            return 1;
+        rc = VEXACOMM_ERR_NOT_CONNECTED;
+    if (rc == 0) {
+        PrintDevice(obj.get(), out.info);
+        if (haveSize) {
+            uint16_t agreed = packetSize;
+            rc = VexaComm_SetPacketSizeMax(obj.get(), &agreed);
+            if (rc == 0)
+                std::fprintf(out.info, "packet size %u\n", agreed);
         }
-        std::printf("packet size %u\n", agreed);
-    }
-
-    std::FILE* out = std::fopen(outPath.c_str(), "wb");
-    if (out == nullptr) {
-        std::fprintf(stderr, "error: cannot create %s\n", outPath.c_str());
-        return 1;
-    }
-    ProgressBar bar;
-    StdioFile file(out, &bar);
-    VexaComm_SetProgressCallback(obj.get(), &ProgressBar::Callback, &bar, 0);
-    rc = FetchWithInterrupt(obj.get(), &file, request);
-    bar.Finish();
-    bool closed = std::fclose(out) == 0;
-    if (rc == 0 && !closed) {
-        std::fprintf(stderr, "error: writing %s failed\n", outPath.c_str());
-        return 1;
     }
     if (rc != 0) {
-        PrintError(obj.get(), rc);
-        std::fprintf(stderr, "%llu bytes kept in %s\n",
-                     static_cast<unsigned long long>(file.Written()), outPath.c_str());
+        out.Abandon();
+        PrintLibraryError(obj.get(), rc);
         return 1;
     }
-    std::printf("%llu bytes written to %s\n", static_cast<unsigned long long>(file.Written()),
-                outPath.c_str());
-    return 0;
+    if (int error = out.file->Truncate()) {
+        PrintSystemError("output file " + out.name, error);
+        out.Abandon();
+        return 1;
+    }
+    DiscardOnExit("");
+
+    ProgressBar bar;
+    ShownFile shown(out.file.get(), &bar);
+    VexaComm_SetProgressCallback(obj.get(), &ProgressBar::Callback, &bar, 0);
+    std::shared_ptr<SystemFile> file = out.file;
+    const std::string name = out.name;
+    rc = FetchWithInterrupt(obj.get(), &shown, request, [file, name] {
+        std::fprintf(stderr, "%llu bytes kept in %s\n", static_cast<unsigned long long>(file->Written()),
+                     name.c_str());
+    });
+    bar.Finish();
+    const int closeError = file->CloseChecked();
+    const unsigned long long written = file->Written();
+    if (rc == 0 && closeError == 0) {
+        std::fprintf(out.info, "%llu bytes written to %s\n", written, name.c_str());
+        return 0;
+    }
+    if (file->LastError() != 0 || rc == 0)
+        PrintSystemError("writing " + name, file->LastError() != 0 ? file->LastError() : closeError);
+    else
+        PrintLibraryError(obj.get(), rc);
+    std::fprintf(stderr, "%llu bytes kept in %s\n", written, name.c_str());
+    return Interrupted() ? InterruptExitCode() : 1;
 }

@@ -1,20 +1,22 @@
+// The program's file objects for VexaComm_GetAsdu10.
 #include "vexacomm/HostFiles.h"
-
-#include <cerrno>
 
 #include "DeviceSimulator.h"
 #include "vexacomm/ProgressBar.h"
+#include "vexacomm/SystemFile.h"
 
-void StdioFile::Write(const void* buffer, uint32_t count)
+void ShownFile::Write(const void* buffer, uint32_t count)
 {
-    if (std::fwrite(buffer, 1, count, m_file) != count)
-        throw new CFileException(errno == ENOSPC ? CFileException::diskFull
-                                                 : CFileException::genericException,
-                                 errno);
-    m_written += count;
-    if (m_bar != nullptr)
-        m_bar->SetBytes(m_written);
+    try {
+        m_file->Write(buffer, count);
+    } catch (CFileException*) {
+        m_bar->SetBytes(m_file->Written());
+        throw;
+    }
+    m_bar->SetBytes(m_file->Written());
 }
+
+uint32_t ShownFile::GetPosition() const { return m_file->GetPosition(); }
 
 void VerifyingFile::Write(const void* buffer, uint32_t count)
 {

@@ -1,25 +1,23 @@
 // File classes of a host: the library writes into them through CFile.
 #pragma once
 
-#include <cstdio>
-#include <string>
+#include <cstdint>
 
 #include "VexaCommFile.h"
 
 class ProgressBar;
+class SystemFile;
 
-// Writes to a stdio stream; counts bytes and reports them to a bar.
-class StdioFile : public CFile {
+// Passes every packet on to a file and shows the byte count on a bar.
+class ShownFile : public CFile {
 public:
-    StdioFile(std::FILE* file, ProgressBar* bar) : m_file(file), m_bar(bar) {}
+    ShownFile(SystemFile* file, ProgressBar* bar) : m_file(file), m_bar(bar) {}
     void Write(const void* buffer, uint32_t count) override;
-    uint32_t GetPosition() const override { return static_cast<uint32_t>(m_written); }
-    uint64_t Written() const { return m_written; }
+    uint32_t GetPosition() const override;
 
 private:
-    std::FILE* m_file;
+    SystemFile* m_file;
     ProgressBar* m_bar;
-    uint64_t m_written = 0;
 };
 
 // Compares every byte with the simulator's generated data instead of

@@ -1,3 +1,4 @@
+// The progress bar drawn from the library's progress messages.
 #include "vexacomm/ProgressBar.h"
 
 #include <cstdio>

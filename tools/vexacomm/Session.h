@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,18 +14,15 @@ struct ObjectDeleter {
 };
 using ObjectPtr = std::unique_ptr<VexaCommObject, ObjectDeleter>;
 
-// Prints "error <code>: <text>" on stderr, the text shown in the terminal's
-// character set.
-void PrintError(VexaCommObject* obj, int32_t code);
+// Prints the connected device's type and identification on `out`, the
+// identification as the device sent its bytes, control characters escaped.
+void PrintDevice(VexaCommObject* obj, std::FILE* out);
 
-// Prints the connected device's type and identification on stdout.
-void PrintDevice(VexaCommObject* obj);
-
-// Runs VexaComm_GetAsdu10 while Ctrl-C asks the device to cancel.
-int32_t FetchWithInterrupt(VexaCommObject* obj, VexaCommFile* file, const std::string& request);
+// Runs VexaComm_GetAsdu10 while a signal asks the device to cancel. A
+// second signal, or a transfer still running 1 s past the library's cancel
+// grace, ends the program after `beforeQuit`.
+int32_t FetchWithInterrupt(VexaCommObject* obj, VexaCommFile* file, const std::string& request,
+                           std::function<void()> beforeQuit);
 
 // A request block asking for every entry: count -1, no entries.
 std::string DefaultRequest();
-
-// Checks a request block read from a file; empty on success, else why not.
-std::string CheckRequest(const std::string& request);

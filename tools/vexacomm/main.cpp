@@ -1,9 +1,12 @@
 // vexacomm: fetch data from a device, simulate one, compress files.
+#include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
+#include "vexacomm/Interrupt.h"
 
 #ifdef _WIN32
 #include "platform/win32/WinApi.h"
@@ -27,15 +30,21 @@ const Command kCommands[] = {
 
 void PrintUsage(FILE* out)
 {
-    std::fprintf(out, "usage: vexacomm COMMAND [options]   (vexacomm COMMAND --help)\n\ncommands:\n");
+    std::fprintf(out, "usage: vexacomm COMMAND [options]   (vexacomm COMMAND --help)\n"
+                      "       vexacomm --version\n\ncommands:\n");
     for (const Command& c : kCommands)
         std::fprintf(out, "  %s\n", c.summary);
+    std::fprintf(out, "\nExit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
+                      "Ctrl-C/SIGTERM.\n");
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Before any thread exists, so that every thread inherits the signal mask.
+    InstallInterruptHandler();
+    std::setlocale(LC_CTYPE, "");
 #ifdef _WIN32
     // The library leaves starting Windows Sockets to its host.
     WSADATA wsa;
@@ -52,6 +61,10 @@ int main(int argc, char** argv)
         PrintUsage(stdout);
         return 0;
     }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vexacomm %s\n", VEXACOMM_VERSION);
+        return 0;
+    }
     for (const Command& c : kCommands) {
         if (std::strcmp(argv[1], c.name) != 0)
             continue;
@@ -60,6 +73,11 @@ int main(int argc, char** argv)
         } catch (const UsageError& e) {
             std::fprintf(stderr, "vexacomm %s: %s (see --help)\n", c.name, e.message.c_str());
             return 2;
+        } catch (const std::exception& e) {
+            // Nothing is meant to arrive here; if it does, it ends with a
+            // message rather than an abort.
+            std::fprintf(stderr, "error: %s\n", e.what());
+            return 1;
         }
     }
     std::fprintf(stderr, "vexacomm: unknown command '%s' (see --help)\n", argv[1]);
