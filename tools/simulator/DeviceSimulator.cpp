@@ -217,6 +217,12 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
             std::size_t n = std::min<std::size_t>(m_options.ident.size(), PACKET_PAYLOAD_MAX - 1);
             std::string text = m_options.ident.substr(0, n);
             c.Send(CMD_IDENT, text.c_str(), static_cast<std::uint32_t>(n + 1));
+            if (!m_options.askFiles.empty()) {
+                std::string outcome = AskFiles(c);
+                std::lock_guard<std::mutex> guard(m_mutex);
+                m_askFilesOutcome = outcome;
+                c.Close();
+            }
             break;
         }
         case CMD_ASDU10:
@@ -348,4 +354,84 @@ void CDeviceSimulator::StallUntilStopped(Connection& c)
             c.ReceiveAll(discard, 1, FALSE);
         }
     }
+}
+
+// The example answering host's exchange; the command numbers are that
+// example's own (examples/answering_host.c), not the device's.
+namespace {
+constexpr std::uint32_t kAskList = 0x7E000001;
+constexpr std::uint32_t kAskFile = 0x7E000002;
+constexpr std::uint32_t kFileData = 0x7E000003;
+constexpr std::size_t kRecordSize = 292;
+constexpr std::size_t kRecordPathOffset = 36;
+} // namespace
+
+std::string CDeviceSimulator::AskFilesOutcome()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_askFilesOutcome;
+}
+
+std::string CDeviceSimulator::AskFiles(Connection& c)
+{
+    // Sends a FileRequest for `path` and gathers the answer up to the
+    // closing reply: the packets of `first` and of `more` in order.
+    auto ask = [&](std::uint32_t command, const std::string& path, std::uint32_t more, std::string* first,
+                   std::string* rest, std::uint32_t* code) {
+        std::string request(12, '\0');
+        request += path;
+        request.push_back('\0');
+        if (request.size() > PACKET_PAYLOAD_MAX ||
+            !c.Send(command, request.data(), static_cast<std::uint32_t>(request.size())))
+            return false;
+        for (;;) {
+            if (!c.ReceivePacket(c.m_packet, TRUE))
+                return false;
+            PacketHeader h = c.Header();
+            const char* payload = reinterpret_cast<const char*>(c.Payload());
+            if (h.command == CMD_REPLY) {
+                *code = h.length >= 4 ? ReadU32(c.Payload()) : 0;
+                return true;
+            }
+            if (h.command == command)
+                first->append(payload, h.length);
+            else if (h.command == more)
+                rest->append(payload, h.length);
+            else
+                return false;
+        }
+    };
+
+    std::string listing;
+    std::string unused;
+    std::uint32_t code = 0;
+    if (!ask(kAskList, m_options.askFiles, 0, &listing, &unused, &code))
+        return "failed: no answer to the listing request";
+    if (code != 0 || listing.size() % kRecordSize != 0)
+        return "failed: listing answered with code " + std::to_string(code) + " and " +
+               std::to_string(listing.size()) + " bytes";
+    if (listing.empty())
+        return "ok: nothing matches " + m_options.askFiles;
+    const std::size_t entries = listing.size() / kRecordSize;
+    std::string path(listing.c_str() + kRecordPathOffset);
+
+    std::string record;
+    std::string data;
+    if (!ask(kAskFile, path, kFileData, &record, &data, &code))
+        return "failed: no answer to the file request for " + path;
+    if (code != 0 || record.size() != kRecordSize)
+        return "failed: file request for " + path + " answered with code " + std::to_string(code);
+    const std::uint32_t size = ReadU32(reinterpret_cast<const std::uint8_t*>(record.data()) + 20);
+    CDiskFile file;
+    std::string local;
+    if (file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone)) {
+        local.resize(file.GetLength());
+        if (!local.empty())
+            local.resize(file.Read(&local[0], static_cast<std::uint32_t>(local.size())));
+        file.Close();
+    }
+    if (data.size() != size || data != local)
+        return "failed: " + path + ": " + std::to_string(data.size()) + " bytes received, the file differs";
+    return "ok: " + std::to_string(entries) + " entries listed; " + path + ": " + std::to_string(size) +
+           " bytes received and verified";
 }

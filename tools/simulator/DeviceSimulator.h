@@ -41,6 +41,10 @@ struct SimulatorOptions {
     bool refuseGreeting = false;
     // Accept connections but send nothing, not even the greeting.
     bool silent = false;
+    // After the identification, ask the client for a listing of this
+    // pattern and for the first file listed (the example answering host's
+    // exchange), check what comes back against the file, and hang up.
+    std::string askFiles;
     // Answer requests with this command by CMD_REPLY carrying replyCode.
     std::uint32_t replyCommand = 0;
     std::int32_t replyCode = 0;
@@ -80,6 +84,9 @@ public:
     unsigned ConnectionsServed() const { return m_connections.load(); }
     unsigned TransfersCompleted() const { return m_transfersCompleted.load(); }
     unsigned CancelsReceived() const { return m_cancelsReceived.load(); }
+    // What the last ask-files exchange found: "" while none ended, else a
+    // line that starts with "ok" or "failed".
+    std::string AskFilesOutcome();
     // The payload of the last ASDU 10 request, as it arrived.
     std::string LastRequest();
     // Commands of every request received, in order, all connections.
@@ -91,6 +98,7 @@ private:
     void Serve(std::shared_ptr<Connection> connection);
     bool ServeAsdu10(Connection& c, const std::uint8_t* request, std::uint32_t length);
     void StallUntilStopped(Connection& c);
+    std::string AskFiles(Connection& c);
 
     SimulatorOptions m_options;
     SocketHandle m_listener = kInvalidSocket;
@@ -105,6 +113,7 @@ private:
     bool m_stopped = false;
 
     std::string m_lastRequest;
+    std::string m_askFilesOutcome;
     std::vector<std::uint32_t> m_commands;
     std::atomic<unsigned> m_connections{0};
     std::atomic<unsigned> m_transfersCompleted{0};

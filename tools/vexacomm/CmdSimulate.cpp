@@ -31,6 +31,9 @@ const char kUsage[] =
     "  --ident TEXT         identification text\n"
     "  --refuse             refuse every connection in the greeting\n"
     "  --silent             accept connections but never greet\n"
+    "  --ask-files PATTERN  after the identification, ask the client for a\n"
+    "                       listing of PATTERN and its first file (the exchange\n"
+    "                       of examples/answering_host.c), check them, hang up\n"
     "  --reply-command CMD  answer requests with command CMD by a reply ...\n"
     "  --reply-code CODE    ... carrying CODE\n"
     "  --fault KIND         close|cancel|reply|checksum|stall instead of a data packet\n"
@@ -58,7 +61,7 @@ int CmdSimulate(int argc, char** argv)
     Args args(argc, argv, 2,
               {{"--bind", true}, {"--port", true}, {"--data", true}, {"--bytes", true},
                {"--no-envelope", false}, {"--packet-size", true}, {"--ack-mode", true},
-               {"--device-type", true}, {"--ident", true}, {"--refuse", false}, {"--silent", false},
+               {"--device-type", true}, {"--ident", true}, {"--refuse", false}, {"--silent", false}, {"--ask-files", true},
                {"--reply-command", true}, {"--reply-code", true}, {"--fault", true},
                {"--fault-after", true}, {"--fault-code", true}, {"--once", false},
                {"--timeout", true}});
@@ -84,6 +87,7 @@ int CmdSimulate(int argc, char** argv)
     o.ident = args.Value("--ident", o.ident);
     o.refuseGreeting = args.Has("--refuse");
     o.silent = args.Has("--silent");
+    o.askFiles = args.Value("--ask-files", "");
     o.replyCommand = static_cast<uint32_t>(args.Number("--reply-command", 0, 0, 0xFFFFFFFFu));
     o.replyCode = static_cast<int32_t>(args.Number("--reply-code", 0, 0, 0x7FFFFFFF));
     if (args.Has("--fault"))
@@ -129,5 +133,10 @@ int CmdSimulate(int argc, char** argv)
     sim.Stop();
     std::printf("served %u connection(s), %u complete transfer(s)\n", sim.ConnectionsServed(),
                 sim.TransfersCompleted());
+    if (!o.askFiles.empty()) {
+        std::string outcome = sim.AskFilesOutcome();
+        std::printf("ask-files: %s\n", outcome.empty() ? "failed: no client answered" : outcome.c_str());
+        return outcome.rfind("ok", 0) == 0 ? 0 : 1;
+    }
     return 0;
 }

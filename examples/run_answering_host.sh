@@ -1,0 +1,45 @@
+#!/bin/sh
+# The answering host against `vexacomm simulate --ask-files`: the simulator
+# asks for a listing and a file and checks both against the disk. A third
+# argument runs the programs under that emulator (wine), with the paths in
+# its form.
+set -u
+cli="$1"
+host="$2"
+emulator="${3:-}"
+native() { if [ -n "$emulator" ]; then winepath -w "$1" 2>/dev/null; else printf '%s\n' "$1"; fi; }
+dir=$(mktemp -d)
+sim_pid=
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$dir"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+mkdir "$dir/files"
+head -c 70001 /dev/urandom > "$dir/files/a.dat"
+printf 'second' > "$dir/files/b.dat"
+pattern="$(native "$dir/files")"
+case "$pattern" in *\\*) pattern="$pattern\\*.dat" ;; *) pattern="$pattern/*.dat" ;; esac
+cd "$dir" || fail "no temporary directory"
+
+for i in 1 2 3 4 5 6 7 8; do
+    addr="127.9.6.$i"
+    $emulator "$cli" simulate --bind "$addr" --once --timeout 10 --ask-files "$pattern" > sim.out 2>&1 &
+    sim_pid=$!
+    n=0
+    while [ $n -lt 200 ] && ! grep -q 'simulating' sim.out && kill -0 "$sim_pid" 2>/dev/null; do
+        sleep 0.05; n=$((n + 1))
+    done
+    grep -q 'simulating' sim.out && break
+    wait "$sim_pid" 2>/dev/null; sim_pid=
+done
+[ -n "$sim_pid" ] || fail "simulator did not start: $(cat sim.out)"
+
+$emulator "$host" "$addr" > host.out 2>&1 || fail "answering host failed: $(cat host.out)"
+wait "$sim_pid" || fail "simulator: $(cat sim.out)"
+sim_pid=
+# The listing's order is the file system's; the first file listed is sent.
+grep -Eq '^ask-files: ok: 2 entries listed; .*(a\.dat: 70001|b\.dat: 6) bytes received and verified' sim.out \
+    || fail "unexpected outcome: $(cat sim.out)"
+grep -Eq 'sent .*(a\.dat: 70001|b\.dat: 6) bytes' host.out || fail "host said: $(cat host.out)"
+ls ./*.dir.tmp > /dev/null 2>&1 && fail "the listing file was left behind"
+echo "1 passed, 0 failed"
