@@ -36,7 +36,18 @@ static const char* const kExports[] = {
     "VexaComm_GetWaitLimit",        "VexaComm_ConnectPort",         "VexaComm_SetProgressCallback",
     "VexaComm_DispatchProgress",    "VexaComm_CancelTransfer",      "VexaComm_WaitTransferDone",
     "VexaComm_GetAsdu10ToPath",     "VexaComm_SetProgressWindow",   "VexaComm_GetAsdu10ToCallback",
-    "VexaComm_SetDiagnosticCallback",
+    "VexaComm_SetDiagnosticCallback", "VexaComm_ServiceGetFileInfo",
+    "VexaComm_ServiceGetFileInfoVersion", "VexaComm_ServiceCreateReceiveFile",
+    "VexaComm_ServiceOpenSendFile", "VexaComm_ServiceCloseTransferFile",
+    "VexaComm_ServiceCloseFileOnStatus", "VexaComm_ServiceListDirectory",
+    "VexaComm_ServiceRunProgramRequest", "VexaComm_ServiceStartProgram",
+    "VexaComm_ServiceReplyNotSupported", "VexaComm_ServiceSendStatusFlags",
+    "VexaComm_ServiceClearStatusFlags", "VexaComm_ServiceSetStatusFlags",
+    "VexaComm_ServiceMakeDirectory", "VexaComm_ServiceDeletePath",
+    "VexaComm_TransferRead", "VexaComm_TransferWrite",
+    "VexaComm_TransferLength", "VexaComm_ReceivePacket",
+    "VexaComm_SendReply", "VexaComm_SetTempDir",
+    "VexaComm_SendPacket",
 };
 #define EXPORT_COUNT (sizeof(kExports) / sizeof(kExports[0]))
 
