@@ -71,7 +71,8 @@ class CFile;
 typedef CFile VexaCommFile;
 extern "C" {
 #else
-/* Opaque to C: a C host uses VexaComm_GetAsdu10ToPath instead. */
+/* Opaque to C: a C host uses VexaComm_GetAsdu10ToCallback or
+ * VexaComm_GetAsdu10ToPath instead. */
 typedef struct VexaCommFile VexaCommFile;
 #endif
 
@@ -207,12 +208,17 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj
 
 /* Ordinal 17. Asks the operation running on the object to stop. Callable
  * from any thread; does not wait.
- * - A transfer: the device is asked to stop at once, after the packet being
- *   written or, when the transfer waits for the next packet, within 100 ms.
+ * - A transfer, from its request on. While the request waits for the
+ *   device's first answer it ends within 100 ms with 71005 and the
+ *   connection closed (a late answer would be taken for the next
+ *   request's). Once data flows, the device is asked to stop at once, after
+ *   the packet being written or, when the transfer waits for the next
+ *   packet, within 100 ms.
  *   Packets still in flight are kept. The transfer then ends with 71005 when
  *   the device answers the cancel (the connection stays open), 0 if it had
  *   already sent everything, and 71005 with the connection closed if the
- *   device stays silent for VEXACOMM_CANCEL_GRACE_MS.
+ *   device stays silent for VEXACOMM_CANCEL_GRACE_MS (or for the wait
+ *   limit, when that is shorter).
  * - A connect (VexaComm_Connect, VexaComm_ConnectPort): it ends within
  *   100 ms with 71005 and the object closed (a host-name look-up in
  *   progress is not interrupted; it ends first).
@@ -226,8 +232,9 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj
 
 /* Ordinal 19. VexaComm_GetAsdu10 into a file by path, for hosts without a
  * file class: the file is created (or emptied), written and closed.
- * 71200 when it cannot be created; otherwise the results of
- * VexaComm_GetAsdu10. What arrived before a failure stays in the file. */
+ * 71200 when it cannot be created; 71006 without a connection, the file
+ * left untouched; otherwise the results of VexaComm_GetAsdu10. What
+ * arrived before a failure stays in the file. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj, const char* path,
                                                            const void* request);
 

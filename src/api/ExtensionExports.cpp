@@ -167,6 +167,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
                                                            const void* request)
 {
     return RunOperation(obj, [&](CDeviceSocket& s) {
+        // Nothing to fetch: the host's file stays as it is.
+        s.IsLost();
+        if (s.m_hSocket == kInvalidSocket)
+            return FALSE;
         CDiskFile file;
         if (path == nullptr ||
             !file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {

@@ -83,6 +83,9 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
     if (entries < -1 || entries > ASDU10_MAX_ENTRIES)
         return FALSE;
     std::uint32_t length = static_cast<std::uint32_t>(8 + 8 * entries);
+    // The transfer starts with the request: a cancel from here on counts.
+    m_evCancel.ResetEvent();
+    CCancelScope scope(*this, CANCEL_REQUEST);
     if (!Exchange(CMD_ASDU10, block, length))
         return FALSE;
 

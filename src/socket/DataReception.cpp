@@ -72,7 +72,10 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
             NotifyProgress(0, static_cast<std::intptr_t>(start / step));
         }
 
-        m_evCancel.ResetEvent();
+        // A request that started the transfer has dropped older cancels
+        // already; one made while it waited for its answer stays.
+        if (m_nCancelScope != CANCEL_REQUEST)
+            m_evCancel.ResetEvent();
         m_evDone.ResetEvent();
         m_bCancelSent = FALSE;
         CCancelScope scope(*this, CANCEL_TRANSFER);

@@ -35,8 +35,10 @@ constexpr std::uint32_t WM_COMM_PROGRESS = 0x0A00;
 constexpr WaitLimit kDefaultWaitLimit = {30, 30000};
 
 // What a cancel request (m_evCancel) does to the waits of the operation in
-// progress: nothing, end a connect, or ask the peer to stop a transfer.
-enum CancelScope : int { CANCEL_NONE, CANCEL_CONNECT, CANCEL_TRANSFER };
+// progress: nothing; end a connect, or a request whose answer has not begun,
+// closing the connection (a late answer would be taken for the next one's);
+// or ask the peer to stop a transfer.
+enum CancelScope : int { CANCEL_NONE, CANCEL_CONNECT, CANCEL_REQUEST, CANCEL_TRANSFER };
 // After asking the peer to stop, a transfer gives each silence this long
 // before it closes the connection; waits look for a request this often.
 constexpr std::int64_t CANCEL_GRACE_MS = VEXACOMM_CANCEL_GRACE_MS;

@@ -38,10 +38,9 @@ BOOL CGLSocket::ReceiveGreeting()
 BOOL CGLSocket::OpenConnection()
 {
     ProbeEnvelope();
-    // Negotiated on a copy and published at once: a host may read the
+    // Negotiated on a copy and published once agreed: a host may read the
     // value on another thread while this connect runs.
     std::uint16_t packetSize = NEGOTIATE_QUERY;
-    StorePacketSizeMax(packetSize);
     NegotiatePacketSize(packetSize);
     StorePacketSizeMax(packetSize);
     m_wPacketSizeInUse = 0;

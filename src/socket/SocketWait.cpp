@@ -61,9 +61,10 @@ BOOL CGLSocket::AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit
         now = plat::MonotonicMs();
         if (now < end)
             continue;
-        if (graceFirst) {
-            // The peer let the cancel go unanswered: what arrived is kept,
-            // the rest of the stream cannot be told from a stall.
+        if (graceEnd != 0) {
+            // The peer let the cancel go unanswered (within the grace or a
+            // shorter wait limit): what arrived is kept, the rest of the
+            // stream cannot be told from a stall.
             SetError(COMM_ERR_CANCELLED);
             Close();
         } else {
@@ -75,7 +76,7 @@ BOOL CGLSocket::AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit
 
 BOOL CGLSocket::OnCancelRequest(SocketWaitKind kind)
 {
-    if (m_nCancelScope == CANCEL_CONNECT) {
+    if (m_nCancelScope == CANCEL_CONNECT || m_nCancelScope == CANCEL_REQUEST) {
         SetError(COMM_ERR_CANCELLED);
         Close();
         return FALSE;

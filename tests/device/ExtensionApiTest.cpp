@@ -160,8 +160,12 @@ TEST(ExtensionApi, FetchIntoAPath)
     TempDir dir;
     SimulatedDevice dev(SimulatorOptions{});
     Object obj = NewObject();
-    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
     std::string path = dir.File("out.bin");
+    // Without a connection nothing is fetched, and the file stays.
+    WriteWholeFile(path, "kept");
+    EXPECT_EQ(VexaComm_GetAsdu10ToPath(obj.get(), path.c_str(), AllEntries().data()), 71006);
+    EXPECT_EQ(ReadWholeFile(path), "kept");
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
     WriteWholeFile(path, "stale content that must go");
     EXPECT_EQ(VexaComm_GetAsdu10ToPath(obj.get(), path.c_str(), AllEntries().data()), 0);
     EXPECT_TRUE(ReadWholeFile(path) == Generated(SimulatorOptions{}.generatedBytes));

@@ -278,6 +278,15 @@ TEST(HostBoundary, CancelEndsEveryPhase)
 {
     HangingAddress hanging("127.9.2.1");
     TestPeer silent("127.9.2.2", 0, [](TestPeer&) {});
+    // Connects, takes the request and never answers it.
+    TestPeer mute("127.9.2.3", 0, [](TestPeer& p) {
+        p.ServeSetup();
+        EXPECT_EQ(p.ExpectPacket().command, CMD_DEVICE_TYPE);
+        p.SendPacket(CMD_DEVICE_TYPE, wire::U16(769));
+        EXPECT_EQ(p.ExpectPacket().command, CMD_IDENT);
+        p.SendPacket(CMD_IDENT, std::string("mute", 5));
+        EXPECT_EQ(p.ExpectPacket().command, CMD_ASDU10);
+    });
     SimulatorOptions o;
     o.fault = SimFault::Stall;
     o.faultAfterPackets = 2;
@@ -288,16 +297,20 @@ TEST(HostBoundary, CancelEndsEveryPhase)
         const char* address;
         std::uint16_t port;
         bool transfer;
+        std::uint32_t waitMs;
     } rows[] = {
-        {"TCP connect", hanging.Address(), hanging.Port(), false},
-        {"greeting", silent.Address().c_str(), silent.Port(), false},
-        {"stalled transfer", stalling.address(), 30282, true},
+        {"TCP connect", hanging.Address(), hanging.Port(), false, 20000},
+        {"greeting", silent.Address().c_str(), silent.Port(), false, 20000},
+        {"request awaiting its answer", mute.Address().c_str(), mute.Port(), true, 20000},
+        {"stalled transfer", stalling.address(), 30282, true, 20000},
+        // The wait limit ends the grace early: still a cancel, not a stall.
+        {"stalled transfer, short wait limit", stalling.address(), 30282, true, 300},
     };
     for (const Row& r : rows) {
-        Object obj = NewObject(20000);
+        Object obj = NewObject(r.waitMs);
         CaptureFile file;
         if (r.transfer) {
-            ASSERT_EQ(VexaComm_Connect(obj.get(), r.address), 0) << r.name;
+            ASSERT_EQ(VexaComm_ConnectPort(obj.get(), r.address, r.port), 0) << r.name;
         }
         VexaCommObject* raw = obj.get();
         Timed t = WhileRepeating(
