@@ -236,16 +236,20 @@ TEST(CreateDirectoryPath, TextsThatNameNoLevel)
     EXPECT_EQ(CreateDirectoryPath("ab"), 1);
     EXPECT_EQ(CreateDirectoryPath("abc"), 0);
     EXPECT_EQ(CreateDirectoryPath("C:\\"), 1);
-    TempDir tmp;
-    ScopedChdir cd(tmp.path());
-    EXPECT_EQ(CreateDirectoryPath("a\\b"), 1);
-    EXPECT_FALSE(PathExists(tmp.File("a")));
     // A UNC name: the rest after the first separator begins with another.
     EXPECT_EQ(CreateDirectoryPath("\\\\server\\share\\dir"), 1);
 #else
     EXPECT_EQ(CreateDirectoryPath("ab"), 0);
     EXPECT_EQ(CreateDirectoryPath("/"), 1);
 #endif
+    // Any three characters with a separator count as a root, on both.
+    TempDir tmp;
+    ScopedChdir cd(tmp.path());
+    MakeDir(tmp.File("a"));
+    EXPECT_EQ(CreateDirectoryPath(NativePath("a/b").c_str()), 1);
+    EXPECT_FALSE(PathExists(tmp.File("a/b")));
+    EXPECT_EQ(CreateDirectoryPath(NativePath("a/bc").c_str()), 1);
+    EXPECT_TRUE(IsDirectory(tmp.File("a/bc")));
 }
 
 TEST(CreateDirectoryPath, CreatesEveryLevelIncludingTheLast)

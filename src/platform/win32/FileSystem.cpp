@@ -5,6 +5,120 @@
 #include "platform/win32/LastError.h"
 
 namespace plat {
+namespace {
+
+// Held without delete sharing: while the walk has it open, nobody renames
+// or removes the entry, so its path keeps naming what was examined. A link
+// (any reparse point) is opened itself, never followed.
+HANDLE OpenHeld(const std::string& path)
+{
+    return ::CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// A read-only entry cannot be deleted.
+bool ClearReadOnly(HANDLE h, DWORD attributes)
+{
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0)
+        return true;
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof(basic))) {
+        RecordLastError();
+        return false;
+    }
+    basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic))) {
+        RecordLastError();
+        return false;
+    }
+    return true;
+}
+
+// Gone once the handle closes.
+bool DeleteHeld(HANDLE h)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    if (!::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition))) {
+        RecordLastError();
+        return false;
+    }
+    return true;
+}
+
+bool IsWalkedDirectory(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool DeleteBelow(const std::string& directory);
+
+bool DeleteEntry(const std::string& path)
+{
+    HANDLE h = OpenHeld(path);
+    if (h == INVALID_HANDLE_VALUE) {
+        RecordLastError();
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool deleted = ::GetFileInformationByHandle(h, &info) != FALSE;
+    if (!deleted)
+        RecordLastError();
+    deleted = deleted && ClearReadOnly(h, info.dwFileAttributes);
+    if (deleted && IsWalkedDirectory(info.dwFileAttributes))
+        deleted = DeleteBelow(path);
+    deleted = deleted && DeleteHeld(h);
+    ::CloseHandle(h);
+    return deleted;
+}
+
+// `directory` is held open by the caller.
+bool DeleteBelow(const std::string& directory)
+{
+    CFileFind finder;
+    bool more = finder.FindFile((directory + "\\*").c_str());
+    while (more) {
+        more = finder.FindNextFile();
+        if (!finder.IsDots() && !DeleteEntry(finder.GetFilePath()))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// Without a directory at `path` (missing, unreadable, a file) nothing is
+// below it: that succeeds unless the directory itself was to go.
+bool DeleteTree(const char* path, bool removeSelf)
+{
+    std::string text(path);
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    while (text.size() > 1 && separator(text.back()) && !(text.size() == 3 && text[1] == ':'))
+        text.pop_back();
+    HANDLE h = OpenHeld(text);
+    if (h == INVALID_HANDLE_VALUE) {
+        RecordLastError();
+        return !removeSelf;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool deleted = ::GetFileInformationByHandle(h, &info) != FALSE;
+    if (!deleted) {
+        RecordLastError();
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        deleted = !removeSelf || DeleteHeld(h);
+    } else if (!IsWalkedDirectory(info.dwFileAttributes)) {
+        SetLastSystemError(kErrorDirectory);
+        deleted = !removeSelf;
+    } else {
+        deleted = ClearReadOnly(h, info.dwFileAttributes) && DeleteBelow(text);
+        deleted = deleted && (!removeSelf || DeleteHeld(h));
+    }
+    ::CloseHandle(h);
+    return deleted;
+}
 
 std::uint32_t GetPathAttributes(const char* path)
 {
