@@ -98,6 +98,10 @@ TEST(DeleteDirectoryTree, RemovesLinksButNeverWhatTheyPointTo)
 
     EXPECT_NE(DeleteDirectoryTree(tmp.File("t").c_str(), TRUE), 0);
     EXPECT_FALSE(PathExists(tmp.File("t")));
+    // "x/" names a tree; a link there is no directory and goes alone.
+    ASSERT_EQ(::symlink(tmp.File("outside").c_str(), tmp.File("x").c_str()), 0);
+    EXPECT_NE(DeleteDirectoryTree(tmp.File("x/").c_str(), TRUE), 0);
+    EXPECT_FALSE(PathExists(tmp.File("x")));
     EXPECT_TRUE(PathExists(tmp.File("outside/keep")));
     struct stat st;
     ASSERT_EQ(::stat(tmp.File("outside").c_str(), &st), 0);

@@ -276,37 +276,35 @@ namespace {
 
 constexpr std::uint32_t kOverrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
 
-bool ThreadCapabilities(__user_cap_data_struct (&data)[2], bool set)
+// This thread's capabilities; with `on`, the overrides switched on or off.
+bool Capabilities(__user_cap_data_struct (&data)[2], int on = -1)
 {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+    if (::syscall(SYS_capget, &header, data) != 0 || on < 0)
+        return on < 0;
+    data[0].effective = on ? data[0].effective | (data[0].permitted & kOverrides) : data[0].effective & ~kOverrides;
+    return ::syscall(SYS_capset, &header, data) == 0;
 }
 
 } // namespace
 
-// Only the effective set is lowered: the permitted set brings them back.
 EnforcedPermissions::EnforcedPermissions()
 {
     __user_cap_data_struct data[2];
-    if (::geteuid() != 0 || !ThreadCapabilities(data, false))
-        return;
-    data[0].effective &= ~kOverrides;
-    m_lowered = ThreadCapabilities(data, true);
+    m_lowered = ::geteuid() == 0 && Capabilities(data, 0);
 }
 
 EnforcedPermissions::~EnforcedPermissions()
 {
     __user_cap_data_struct data[2];
-    if (m_lowered && ThreadCapabilities(data, false)) {
-        data[0].effective |= data[0].permitted & kOverrides;
-        ThreadCapabilities(data, true);
-    }
+    if (m_lowered)
+        Capabilities(data, 1);
 }
 
 bool ReadOnlyEnforced()
 {
     __user_cap_data_struct data[2];
-    return ::geteuid() != 0 || (ThreadCapabilities(data, false) && (data[0].effective & kOverrides) == 0);
+    return ::geteuid() != 0 || (Capabilities(data) && (data[0].effective & kOverrides) == 0);
 }
 #else
 EnforcedPermissions::EnforcedPermissions() = default;
@@ -314,12 +312,11 @@ EnforcedPermissions::~EnforcedPermissions() = default;
 bool ReadOnlyEnforced() { return ::geteuid() != 0; }
 #endif
 
-ScopedFileSizeLimit::ScopedFileSizeLimit(unsigned long bytes)
+ScopedFileSizeLimit::ScopedFileSizeLimit(unsigned long bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN))
 {
     rlimit limit{};
     ::getrlimit(RLIMIT_FSIZE, &limit);
     m_old = limit.rlim_cur;
-    m_handler = std::signal(SIGXFSZ, SIG_IGN);
     limit.rlim_cur = bytes;
     ::setrlimit(RLIMIT_FSIZE, &limit);
 }
@@ -328,7 +325,7 @@ ScopedFileSizeLimit::~ScopedFileSizeLimit()
 {
     rlimit limit{};
     ::getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = m_old;
+    limit.rlim_cur = static_cast<rlim_t>(m_old);
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, m_handler);
 }
