@@ -159,8 +159,8 @@ TEST(LogFile, StreamIsNeverInherited)
     std::FILE* f = plat::OpenUninheritedStream(tmp.File("log.txt").c_str(), "a");
     ASSERT_NE(f, nullptr);
 #ifdef _WIN32
-    DWORD flags = 0;
-    ASSERT_TRUE(::GetHandleInformation(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f))), &flags));
+    DWORD flags = HANDLE_FLAG_INHERIT;
+    ::GetHandleInformation(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f))), &flags);
     EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
 #else
     EXPECT_NE(::fcntl(::fileno(f), F_GETFD) & FD_CLOEXEC, 0);

@@ -143,24 +143,6 @@ TEST(DeleteDirectoryTree, ASubdirectorySwappedForALinkIsNeverFollowed)
     }
 }
 
-// 200 times: a read-only file replaced by a link while read-only is cleared.
-TEST(SetPathAttributes, AFileSwappedForALinkLeavesTheTargetsModeAlone)
-{
-    TempDir tmp;
-    const std::string victim = tmp.File("victim"), file = tmp.File("f"), link = tmp.File("link");
-    WriteWholeFile(victim, "k");
-    ::chmod(victim.c_str(), 0444);
-    for (int i = 0; i < 200; ++i) {
-        WriteWholeFile(file, "x");
-        ::chmod(file.c_str(), 0444);
-        ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
-        Race([&] { plat::SetPathAttributes(file.c_str(), FILE_ATTR_NORMAL); },
-             [&] { ::rename(link.c_str(), file.c_str()); });
-        ASSERT_EQ(plat::GetPathAttributes(victim.c_str()), FILE_ATTR_READONLY) << "try " << i;
-        ::unlink(file.c_str());
-    }
-}
-
 // Empty and relative PATH entries name the current directory.
 TEST(ShellStartSearch, NeverLooksInTheCurrentDirectory)
 {

@@ -7,14 +7,26 @@
 namespace plat {
 namespace {
 
-// Held without delete sharing: while the walk has it open, nobody renames
-// or removes the entry, so its path keeps naming what was examined. A link
-// (any reparse point) is opened itself, never followed.
-HANDLE OpenHeld(const std::string& path)
+// Held without delete sharing while it is examined and emptied, so that
+// nobody renames or removes it meanwhile and its path keeps naming what was
+// examined. Attribute access alone never keeps the walk's own searches out.
+// A link (any reparse point) is opened itself, never followed.
+HANDLE OpenEntry(const std::string& path, DWORD access, DWORD share)
 {
-    return ::CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+HANDLE Hold(const std::string& path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    HANDLE h = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (h != INVALID_HANDLE_VALUE && !::GetFileInformationByHandle(h, info)) {
+        ::CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+    if (h == INVALID_HANDLE_VALUE)
+        RecordLastError();
+    return h;
 }
 
 // A read-only entry cannot be deleted.
@@ -37,16 +49,19 @@ bool ClearReadOnly(HANDLE h, DWORD attributes)
     return true;
 }
 
-// Gone once the handle closes.
-bool DeleteHeld(HANDLE h)
+// Once released: whatever stands at the name now goes, a link as a link.
+bool DeleteNamed(const std::string& path)
 {
+    HANDLE h = OpenEntry(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     FILE_DISPOSITION_INFO disposition;
     disposition.DeleteFile = TRUE;
-    if (!::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition))) {
+    bool deleted = h != INVALID_HANDLE_VALUE &&
+                   ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition));
+    if (!deleted)
         RecordLastError();
-        return false;
-    }
-    return true;
+    if (h != INVALID_HANDLE_VALUE)
+        ::CloseHandle(h);
+    return deleted;
 }
 
 bool IsWalkedDirectory(DWORD attributes)
@@ -58,24 +73,17 @@ bool DeleteBelow(const std::string& directory);
 
 bool DeleteEntry(const std::string& path)
 {
-    HANDLE h = OpenHeld(path);
-    if (h == INVALID_HANDLE_VALUE) {
-        RecordLastError();
-        return false;
-    }
     BY_HANDLE_FILE_INFORMATION info;
-    bool deleted = ::GetFileInformationByHandle(h, &info) != FALSE;
-    if (!deleted)
-        RecordLastError();
-    deleted = deleted && ClearReadOnly(h, info.dwFileAttributes);
-    if (deleted && IsWalkedDirectory(info.dwFileAttributes))
-        deleted = DeleteBelow(path);
-    deleted = deleted && DeleteHeld(h);
+    HANDLE h = Hold(path, &info);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool emptied = ClearReadOnly(h, info.dwFileAttributes) &&
+                   (!IsWalkedDirectory(info.dwFileAttributes) || DeleteBelow(path));
     ::CloseHandle(h);
-    return deleted;
+    return emptied && DeleteNamed(path);
 }
 
-// `directory` is held open by the caller.
+// `directory` is held by the caller.
 bool DeleteBelow(const std::string& directory)
 {
     CFileFind finder;
@@ -98,26 +106,20 @@ bool DeleteTree(const char* path, bool removeSelf)
     auto separator = [](char c) { return c == '\\' || c == '/'; };
     while (text.size() > 1 && separator(text.back()) && !(text.size() == 3 && text[1] == ':'))
         text.pop_back();
-    HANDLE h = OpenHeld(text);
-    if (h == INVALID_HANDLE_VALUE) {
-        RecordLastError();
-        return !removeSelf;
-    }
     BY_HANDLE_FILE_INFORMATION info;
-    bool deleted = ::GetFileInformationByHandle(h, &info) != FALSE;
-    if (!deleted) {
-        RecordLastError();
-    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        deleted = !removeSelf || DeleteHeld(h);
-    } else if (!IsWalkedDirectory(info.dwFileAttributes)) {
+    HANDLE h = Hold(text, &info);
+    if (h == INVALID_HANDLE_VALUE)
+        return !removeSelf;
+    bool emptied = true;
+    if (IsWalkedDirectory(info.dwFileAttributes)) {
+        emptied = ClearReadOnly(h, info.dwFileAttributes) && DeleteBelow(text);
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         SetLastSystemError(kErrorDirectory);
-        deleted = !removeSelf;
-    } else {
-        deleted = ClearReadOnly(h, info.dwFileAttributes) && DeleteBelow(text);
-        deleted = deleted && (!removeSelf || DeleteHeld(h));
+        emptied = !removeSelf;
+        removeSelf = false;
     }
     ::CloseHandle(h);
-    return deleted;
+    return emptied && (!removeSelf || DeleteNamed(text));
 }
 
 std::uint32_t GetPathAttributes(const char* path)
