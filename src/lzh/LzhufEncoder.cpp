@@ -135,7 +135,7 @@ BOOL CLzhufEncoder::CompressFile(const char* source, const char* target)
     const std::string temp = std::string(target) + ".z!!";
     plat::RemoveFile(target);
 
-    CDiskFile src;
+    CDiskFile src(CDiskFile::Accept::kRegularFile);
     if (!src.Open(source, CFile::modeRead | CFile::shareDenyNone))
         return FALSE;
     std::uint64_t size = 0;
@@ -144,7 +144,7 @@ BOOL CLzhufEncoder::CompressFile(const char* source, const char* target)
         plat::SetLastSystemError(kErrorFileTooLarge);
         return FALSE;
     }
-    CDiskFile out;
+    CDiskFile out(CDiskFile::Accept::kRegularFileNoLink);
     if (!out.Open(temp.c_str(), CFile::modeCreate | CFile::modeWrite)) {
         const int error = plat::LastSystemError();
         src.Close();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace plat {
 
@@ -12,5 +13,9 @@ bool RemoveFile(const char* path);
 bool MoveFile(const char* from, const char* to);
 // The full 64-bit size of a file, where CFile::GetLength stops at 32 bits.
 bool QueryFileSize64(const char* path, std::uint64_t* size);
+
+// fopen whose descriptor (handle) is never inherited by a program started
+// while the stream is open, not even one started by another thread.
+std::FILE* OpenUninheritedStream(const char* path, const char* mode);
 
 } // namespace plat

@@ -44,12 +44,19 @@ bool GetPathStatus(const char* path, FileStatus* status);
 // DeleteFile is plat::RemoveFile (platform/FileOps.h).
 // RemoveDirectory: an empty directory only.
 bool RemoveDirectoryPath(const char* path);
+// DeleteDirectoryTree (support/FileSystemHelpers.h). Each directory is held
+// open while its entries go, and every entry is examined without following
+// a link: a directory swapped for a link during the walk is removed as a
+// link, so the walk never leaves the tree. A link at `path` itself is an
+// entry too: removed with `removeSelf`, never followed.
+bool DeleteTree(const char* path, bool removeSelf);
 // CreateDirectory: one level; an existing name (directory or file) fails
 // with kErrorAlreadyExists.
 bool CreateDirectoryLevel(const char* path);
 
-// Whether `text` names a drive ("C:"), or is a root on its own ("C:\" on
-// Win32, "/" on POSIX); CreateDirectoryPath creates nothing for either.
+// Whether `text` names a drive ("C:"), or is a root on its own ("C:\",
+// and any three characters with a separator; on POSIX also "/");
+// CreateDirectoryPath creates nothing for either.
 bool IsDriveName(const std::string& text);
 bool IsBareRoot(const std::string& text);
 

@@ -25,7 +25,7 @@ std::string CGLSocket::ListDirectory(const FileRequest* request)
     std::string name = tempDir + number + ".dir.tmp";
 
     CreateDirectoryPath(tempDir.c_str());
-    CDiskFile listing;
+    CDiskFile listing(CDiskFile::Accept::kRegularFileNoLink);
     if (!listing.Open(name.c_str(), kListingOpenFlags)) {
         SetError(COMM_ERR_FILE_CREATE);
         return std::string();

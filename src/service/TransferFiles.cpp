@@ -46,7 +46,7 @@ void RebuildCopy(const std::string& source, const std::string& copy)
 
 CFile* CGLSocket::CreateReceiveFile(const FileInfoRecord* record)
 {
-    CDiskFile* file = new (std::nothrow) CDiskFile;
+    CDiskFile* file = new (std::nothrow) CDiskFile(CDiskFile::Accept::kRegularFile);
     if (file == nullptr) {
         SetError(COMM_ERR_FILE_CREATE);
         return nullptr;
@@ -88,6 +88,11 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
     std::string sendPath = source;
     if (request->flags & FILE_REQ_COMPRESSED) {
         sendPath += ".lrz";
+        // The record would carry a cut path, naming neither file.
+        if (sendPath.size() >= sizeof(record->path)) {
+            SetError(kErrorFilenameTooLong);
+            return nullptr;
+        }
         if (CopyIsStale(source, sendPath)) {
             // A copy that could not be written in full is no copy; its cause
             // is reported like every other file failure here instead of
@@ -108,7 +113,7 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
     record->startOffset = request->startOffset;
     record->count = record->count - request->startOffset;
 
-    CDiskFile* file = new (std::nothrow) CDiskFile;
+    CDiskFile* file = new (std::nothrow) CDiskFile(CDiskFile::Accept::kRegularFile);
     if (file == nullptr) {
         SetError(COMM_ERR_FILE_CREATE);
         return nullptr;

@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "platform/DebugOutput.h"
+#include "platform/FileOps.h"
 
 std::string g_strLogPath;
 std::string g_strTempDir;
@@ -84,7 +85,7 @@ std::int32_t AppendLogFile(const char* text, const char* path, BOOL header)
         path = kDefaultLogPath;
     // Text mode as on the original platform; on POSIX that stores the line
     // feed unchanged (no carriage return).
-    FILE* file = std::fopen(path, "a");
+    FILE* file = plat::OpenUninheritedStream(path, "a");
     if (file == nullptr)
         return g_nLogResult;
     if (header) {

@@ -10,7 +10,17 @@
 // CFileException by pointer; the catcher calls Delete().
 class CDiskFile : public CFile {
 public:
-    CDiskFile() = default;
+    // What Open takes. A FIFO or a device may block its opener forever and
+    // is never what a peer's path should reach; a link or a second name at
+    // one of the library's own temporary names would send its writes
+    // elsewhere. Refusals give kErrorAccessDenied, as a directory does.
+    enum class Accept {
+        kAnyFile,           // what the system opens; a directory is refused
+        kRegularFile,       // opened without blocking; anything else refused
+        kRegularFileNoLink, // as kRegularFile, and no symbolic or second hard link at the name
+    };
+
+    explicit CDiskFile(Accept accept = Accept::kAnyFile) : m_accept(accept) {}
     ~CDiskFile() override;
 
     bool Open(const char* path, unsigned flags) override;
@@ -33,6 +43,7 @@ private:
     // while closed.
     intptr_t m_fd = -1;
     std::string m_path;
+    Accept m_accept;
 };
 
 // File exception cause for a failed read, write or seek: from the errno

@@ -16,35 +16,12 @@ BOOL ForceDeleteFile(const char* path)
 
 BOOL DeleteDirectoryTree(const char* path, BOOL removeSelf)
 {
-    plat::SetPathAttributes(path, FILE_ATTR_NORMAL);
-
-    // A trailing separator is doubled here; the platform takes "a//b".
-    std::string pattern = std::string(path) + kPathSeparator + "*.*";
-    BOOL result = TRUE;
-    CFileFind finder;
-    bool more = finder.FindFile(pattern.c_str());
-    while (more) {
-        more = finder.FindNextFile();
-        if (finder.IsDots())
-            continue;
-        std::string entry = finder.GetFilePath();
-        if (finder.IsDirectory())
-            result = DeleteDirectoryTree(entry.c_str(), TRUE);
-        else
-            result = ForceDeleteFile(entry.c_str());
-        if (!result)
-            break;
-    }
-    finder.Close();
-
-    if (result && removeSelf)
-        result = plat::RemoveDirectoryPath(path) ? TRUE : FALSE;
-    return result;
+    return plat::DeleteTree(path, removeSelf != FALSE) ? TRUE : FALSE;
 }
 
 BOOL FileExists(const char* path)
 {
-    CDiskFile file;
+    CDiskFile file(CDiskFile::Accept::kRegularFile);
     return file.Open(path, CFile::modeRead | CFile::shareDenyNone) ? TRUE : FALSE;
 }
 

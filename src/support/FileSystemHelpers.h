@@ -13,11 +13,13 @@ BOOL ForceDeleteFile(const char* path);
 // Deletes everything below `path` (with or without a trailing separator),
 // depth first, and the directory itself when `removeSelf` is set. Stops at
 // the first entry that cannot be deleted and returns 0; what was deleted
-// stays deleted and no directory on the way back up is removed.
+// stays deleted and no directory on the way back up is removed. Links are
+// entries, never followed: a link at `path` itself goes with `removeSelf`.
 BOOL DeleteDirectoryTree(const char* path, BOOL removeSelf);
 
 // 1 when the file can be opened for reading while others read and write it:
-// 0 for a directory, a missing file and a file held without sharing.
+// 0 for a directory, a missing file, a file held without sharing and
+// anything that is no regular file (a FIFO, a device), without waiting.
 BOOL FileExists(const char* path);
 
 // Creates every level of a directory path; every component, the last one

@@ -5,7 +5,16 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "platform/win32/WinApi.h"
+#else
+#include <fcntl.h>
+#endif
+
 #include "device/DeviceSocket.h"
+#include "platform/FileOps.h"
 #include "support/DebugCapture.h"
 #include "support/DebugLog.h"
 #include "support/TempDir.h"
@@ -141,6 +150,22 @@ TEST(DebugLog, ConcurrentObjectsGetDistinctGapFreeNumbers)
     EXPECT_EQ(numbers.size(), static_cast<size_t>(kThreads * kLines));
     EXPECT_EQ(*numbers.begin(), first);
     EXPECT_EQ(*numbers.rbegin(), first + kThreads * kLines - 1);
+}
+
+// The log stream is opened while other threads may start programs.
+TEST(LogFile, StreamIsNeverInherited)
+{
+    TempDir tmp;
+    std::FILE* f = plat::OpenUninheritedStream(tmp.File("log.txt").c_str(), "a");
+    ASSERT_NE(f, nullptr);
+#ifdef _WIN32
+    DWORD flags = HANDLE_FLAG_INHERIT;
+    ::GetHandleInformation(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f))), &flags);
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+#else
+    EXPECT_NE(::fcntl(::fileno(f), F_GETFD) & FD_CLOEXEC, 0);
+#endif
+    std::fclose(f);
 }
 
 } // namespace

@@ -1,11 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <memory>
-
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
 
 #include "lzh/LzhufTestUtil.h"
 #include "platform/SystemErrors.h"
@@ -65,21 +60,14 @@ TEST_F(LzhufCompressFile, WriteFailureLeavesTheTemporaryFileAndNoTarget)
 {
     WriteWholeFile(Path("d.dat"), MakeRandomBytes(400000, 4));
     WriteWholeFile(Path("d.lrz"), "stale");
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit limited = old;
-    limited.rlim_cur = 100000;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     int cause = -1;
     try {
+        ScopedFileSizeLimit limit(100000);
         m_encoder->CompressFile(Path("d.dat").c_str(), Path("d.lrz").c_str());
     } catch (CFileException* e) {
         cause = e->m_cause;
         e->Delete();
     }
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(cause, CFileException::diskFull);
     EXPECT_FALSE(PathExists(Path("d.lrz")));

@@ -98,6 +98,10 @@ TEST(DeleteDirectoryTree, RemovesLinksButNeverWhatTheyPointTo)
 
     EXPECT_NE(DeleteDirectoryTree(tmp.File("t").c_str(), TRUE), 0);
     EXPECT_FALSE(PathExists(tmp.File("t")));
+    // "x/" names a tree; a link there is no directory and goes alone.
+    ASSERT_EQ(::symlink(tmp.File("outside").c_str(), tmp.File("x").c_str()), 0);
+    EXPECT_NE(DeleteDirectoryTree(tmp.File("x/").c_str(), TRUE), 0);
+    EXPECT_FALSE(PathExists(tmp.File("x")));
     EXPECT_TRUE(PathExists(tmp.File("outside/keep")));
     struct stat st;
     ASSERT_EQ(::stat(tmp.File("outside").c_str(), &st), 0);
@@ -236,16 +240,20 @@ TEST(CreateDirectoryPath, TextsThatNameNoLevel)
     EXPECT_EQ(CreateDirectoryPath("ab"), 1);
     EXPECT_EQ(CreateDirectoryPath("abc"), 0);
     EXPECT_EQ(CreateDirectoryPath("C:\\"), 1);
-    TempDir tmp;
-    ScopedChdir cd(tmp.path());
-    EXPECT_EQ(CreateDirectoryPath("a\\b"), 1);
-    EXPECT_FALSE(PathExists(tmp.File("a")));
     // A UNC name: the rest after the first separator begins with another.
     EXPECT_EQ(CreateDirectoryPath("\\\\server\\share\\dir"), 1);
 #else
     EXPECT_EQ(CreateDirectoryPath("ab"), 0);
     EXPECT_EQ(CreateDirectoryPath("/"), 1);
 #endif
+    // Any three characters with a separator count as a root, on both.
+    TempDir tmp;
+    ScopedChdir cd(tmp.path());
+    MakeDir(tmp.File("a"));
+    EXPECT_EQ(CreateDirectoryPath(NativePath("a/b").c_str()), 1);
+    EXPECT_FALSE(PathExists(tmp.File("a/b")));
+    EXPECT_EQ(CreateDirectoryPath(NativePath("a/bc").c_str()), 1);
+    EXPECT_TRUE(IsDirectory(tmp.File("a/bc")));
 }
 
 TEST(CreateDirectoryPath, CreatesEveryLevelIncludingTheLast)

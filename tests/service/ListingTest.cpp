@@ -201,14 +201,12 @@ TEST(ListDirectory, WriteFailureEndsWithItsCauseAndKeepsEarlierRecords)
 #ifndef _WIN32
 TEST(ListDirectory, FullDiskReturnsTheNameWithTheDiskFullCause)
 {
-    if (::access("/dev/full", W_OK) != 0)
-        GTEST_SKIP() << "no /dev/full";
     TempDir tmp;
     ScopedTempDir temp(tmp.path() + "/");
-    ASSERT_EQ(::symlink("/dev/full", tmp.File("4294967295.dir.tmp").c_str()), 0);
     WriteWholeFile(tmp.File("a"), "x");
     CGLSocket s;
     auto request = Pattern(tmp.File("*"));
+    ScopedFileSizeLimit full(100);
     EXPECT_EQ(s.ListDirectory(AsRequest(request)), tmp.File("4294967295.dir.tmp"));
     EXPECT_EQ(s.m_nLastError, 13);
 }

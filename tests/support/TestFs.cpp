@@ -8,9 +8,15 @@
 
 #include <winioctl.h>
 #else
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
 #endif
 
 std::string NativePath(std::string path)
@@ -173,6 +179,9 @@ bool ReadOnlyEnforced()
     return enforced;
 }
 
+EnforcedPermissions::EnforcedPermissions() = default;
+EnforcedPermissions::~EnforcedPermissions() = default;
+
 #else
 
 void MakeDir(const std::string& path) { ::mkdir(path.c_str(), 0755); }
@@ -262,6 +271,63 @@ ScopedTimeZone::~ScopedTimeZone()
 
 bool UnderWine() { return false; }
 
+#ifdef __linux__
+namespace {
+
+constexpr std::uint32_t kOverrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+// This thread's capabilities; with `on`, the overrides switched on or off.
+bool Capabilities(__user_cap_data_struct (&data)[2], int on = -1)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    if (::syscall(SYS_capget, &header, data) != 0 || on < 0)
+        return on < 0;
+    data[0].effective = on ? data[0].effective | (data[0].permitted & kOverrides) : data[0].effective & ~kOverrides;
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+} // namespace
+
+EnforcedPermissions::EnforcedPermissions()
+{
+    __user_cap_data_struct data[2];
+    m_lowered = ::geteuid() == 0 && Capabilities(data, 0);
+}
+
+EnforcedPermissions::~EnforcedPermissions()
+{
+    __user_cap_data_struct data[2];
+    if (m_lowered)
+        Capabilities(data, 1);
+}
+
+bool ReadOnlyEnforced()
+{
+    __user_cap_data_struct data[2];
+    return ::geteuid() != 0 || (Capabilities(data) && (data[0].effective & kOverrides) == 0);
+}
+#else
+EnforcedPermissions::EnforcedPermissions() = default;
+EnforcedPermissions::~EnforcedPermissions() = default;
 bool ReadOnlyEnforced() { return ::geteuid() != 0; }
+#endif
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(unsigned long bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    m_old = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit()
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(m_old);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, m_handler);
+}
 
 #endif

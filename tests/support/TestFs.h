@@ -40,6 +40,22 @@ std::string ProgramDirectory();
 // the Windows path limit of 260.
 std::string MakeLongPath(const std::string& dir);
 
+#ifndef _WIN32
+// Writes beyond `bytes` fail with EFBIG (RLIMIT_FSIZE binds root too) while
+// the object lives, instead of raising SIGXFSZ.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(unsigned long bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    unsigned long long m_old;
+    void (*m_handler)(int);
+};
+#endif
+
 // Restores the working directory at the end of a test that changes it.
 class ScopedChdir {
 public:
@@ -71,11 +87,28 @@ private:
 // in a few places the tests see.
 bool UnderWine();
 
-// Whether a read-only file refuses to be written. Not for root on POSIX,
-// who passes every permission check, nor under wine run by root: wine keeps
-// the read-only attribute as Unix permissions, which root ignores.
+// Whether a read-only file refuses to be written. Root on POSIX passes
+// every permission check unless an EnforcedPermissions lives on the thread;
+// under wine run by root it never does: wine keeps the read-only attribute
+// as Unix permissions, which root ignores.
 bool ReadOnlyEnforced();
+
+// While it lives, root's capabilities that override file permissions are
+// off on this thread (Linux), so that permission bits bind root as the
+// owner of the test's files. Nothing for other users and on Windows.
+class EnforcedPermissions {
+public:
+    EnforcedPermissions();
+    ~EnforcedPermissions();
+    EnforcedPermissions(const EnforcedPermissions&) = delete;
+    EnforcedPermissions& operator=(const EnforcedPermissions&) = delete;
+
+private:
+    bool m_lowered = false;
+};
+
 #define SKIP_IF_PERMISSIONS_IGNORED()                                                                     \
+    EnforcedPermissions enforcedPermissions;                                                               \
     if (!ReadOnlyEnforced())                                                                               \
     GTEST_SKIP() << "permissions are not enforced for this user (root, or wine run by root); "            \
                     "run the suite as another user"

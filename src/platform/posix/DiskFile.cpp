@@ -46,7 +46,9 @@ CDiskFile::~CDiskFile() { Close(); }
 bool CDiskFile::Open(const char* path, unsigned flags)
 {
     Close();
-    int oflags = O_CLOEXEC;
+    const bool regularOnly = m_accept != Accept::kAnyFile;
+    const bool noLink = m_accept == Accept::kRegularFileNoLink;
+    int oflags = O_CLOEXEC | O_NOCTTY;
     switch (flags & 3u) {
     case modeWrite: oflags |= O_WRONLY; break;
     case modeReadWrite: oflags |= O_RDWR; break;
@@ -54,13 +56,26 @@ bool CDiskFile::Open(const char* path, unsigned flags)
     }
     if (flags & modeCreate)
         oflags |= O_CREAT;
+    if (regularOnly)
+        oflags |= O_NONBLOCK;
+    if (noLink)
+        oflags |= O_NOFOLLOW;
     int fd = ::open(path, oflags, 0666);
     if (fd < 0) {
-        plat::RecordPathErrno(path);
+        // ENXIO: a FIFO without a reader, a device without its hardware;
+        // ELOOP: a link where none may be.
+        if (regularOnly && (errno == ENXIO || errno == ENODEV || errno == ELOOP))
+            plat::SetLastSystemError(kErrorAccessDenied);
+        else
+            plat::RecordPathErrno(path);
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    bool refused = ::fstat(fd, &st) == 0 &&
+                   (S_ISDIR(st.st_mode) || (regularOnly && !S_ISREG(st.st_mode)) || (noLink && st.st_nlink > 1));
+    if (!refused && regularOnly && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        refused = true;
+    if (refused) {
         ::close(fd);
         plat::SetLastSystemError(kErrorAccessDenied);
         return false;

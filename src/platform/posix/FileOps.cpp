@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,11 @@ bool MoveFile(const char* from, const char* to)
         return false;
     }
     return true;
+}
+
+std::FILE* OpenUninheritedStream(const char* path, const char* mode)
+{
+    return std::fopen(path, (std::string(mode) + "e").c_str());
 }
 
 bool QueryFileSize64(const char* path, std::uint64_t* size)

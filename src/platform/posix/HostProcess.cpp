@@ -17,7 +17,7 @@ std::string g_override;
 std::string ReadArgv0()
 {
     std::string arg;
-    if (FILE* f = std::fopen("/proc/self/cmdline", "rb")) {
+    if (FILE* f = std::fopen("/proc/self/cmdline", "rbe")) {
         int c;
         while ((c = std::fgetc(f)) != EOF && c != '\0')
             arg.push_back(static_cast<char>(c));

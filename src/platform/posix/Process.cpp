@@ -110,6 +110,8 @@ bool IsExecutableFile(const std::string& path)
 }
 
 // The desktop's opener as found on PATH; empty when none is installed.
+// Empty and relative entries name the current directory, which anyone may
+// have filled: they are skipped.
 std::string DocumentOpener()
 {
     {
@@ -125,8 +127,8 @@ std::string DocumentOpener()
         if (end == std::string::npos)
             end = dirs.size();
         std::string dir = dirs.substr(begin, end - begin);
-        std::string candidate = (dir.empty() ? std::string(".") : dir) + "/xdg-open";
-        if (IsExecutableFile(candidate))
+        std::string candidate = dir + "/xdg-open";
+        if (!dir.empty() && dir[0] == '/' && IsExecutableFile(candidate))
             return candidate;
         begin = end + 1;
     }

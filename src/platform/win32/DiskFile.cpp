@@ -63,12 +63,32 @@ bool CDiskFile::Open(const char* path, unsigned flags)
     case shareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
     default: share = 0; break;
     }
+    const bool noLink = m_accept == Accept::kRegularFileNoLink;
     DWORD creation = OPEN_EXISTING;
     if (flags & modeCreate)
-        creation = (flags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
-    HANDLE h = ::CreateFileA(path, access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+        creation = (flags & modeNoTruncate) || noLink ? OPEN_ALWAYS : CREATE_ALWAYS;
+    // Without following a reparse point, a link at the name is opened itself
+    // and refused below; emptying waits until then.
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL | (noLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE h = ::CreateFileA(path, access, share, nullptr, creation, attributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         plat::RecordLastError();
+        return false;
+    }
+    bool refused = m_accept != Accept::kAnyFile && ::GetFileType(h) != FILE_TYPE_DISK;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!refused && noLink)
+        refused = !::GetFileInformationByHandle(h, &info) ||
+                  (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+                  info.nNumberOfLinks > 1;
+    if (refused) {
+        ::CloseHandle(h);
+        plat::SetLastSystemError(kErrorAccessDenied);
+        return false;
+    }
+    if (noLink && (flags & modeCreate) && !(flags & modeNoTruncate) && !::SetEndOfFile(h)) {
+        plat::RecordLastError();
+        ::CloseHandle(h);
         return false;
     }
     m_fd = reinterpret_cast<intptr_t>(h);

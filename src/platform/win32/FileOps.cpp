@@ -1,5 +1,7 @@
 #include "platform/FileOps.h"
 
+#include <string>
+
 #include "platform/win32/LastError.h"
 
 namespace plat {
@@ -29,6 +31,11 @@ bool MoveFile(const char* from, const char* to)
         return false;
     }
     return true;
+}
+
+std::FILE* OpenUninheritedStream(const char* path, const char* mode)
+{
+    return std::fopen(path, (std::string(mode) + "N").c_str());
 }
 
 bool QueryFileSize64(const char* path, std::uint64_t* size)

@@ -5,6 +5,122 @@
 #include "platform/win32/LastError.h"
 
 namespace plat {
+namespace {
+
+// Held without delete sharing while it is examined and emptied, so that
+// nobody renames or removes it meanwhile and its path keeps naming what was
+// examined. Attribute access alone never keeps the walk's own searches out.
+// A link (any reparse point) is opened itself, never followed.
+HANDLE OpenEntry(const std::string& path, DWORD access, DWORD share)
+{
+    return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+HANDLE Hold(const std::string& path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    HANDLE h = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (h != INVALID_HANDLE_VALUE && !::GetFileInformationByHandle(h, info)) {
+        ::CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+    if (h == INVALID_HANDLE_VALUE)
+        RecordLastError();
+    return h;
+}
+
+// A read-only entry cannot be deleted.
+bool ClearReadOnly(HANDLE h, DWORD attributes)
+{
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0)
+        return true;
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof(basic))) {
+        RecordLastError();
+        return false;
+    }
+    basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic))) {
+        RecordLastError();
+        return false;
+    }
+    return true;
+}
+
+// Once released: whatever stands at the name now goes, a link as a link.
+bool DeleteNamed(const std::string& path)
+{
+    HANDLE h = OpenEntry(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    bool deleted = h != INVALID_HANDLE_VALUE &&
+                   ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition));
+    if (!deleted)
+        RecordLastError();
+    if (h != INVALID_HANDLE_VALUE)
+        ::CloseHandle(h);
+    return deleted;
+}
+
+bool IsWalkedDirectory(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool DeleteBelow(const std::string& directory);
+
+bool DeleteEntry(const std::string& path)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE h = Hold(path, &info);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool emptied = ClearReadOnly(h, info.dwFileAttributes) &&
+                   (!IsWalkedDirectory(info.dwFileAttributes) || DeleteBelow(path));
+    ::CloseHandle(h);
+    return emptied && DeleteNamed(path);
+}
+
+// `directory` is held by the caller.
+bool DeleteBelow(const std::string& directory)
+{
+    CFileFind finder;
+    bool more = finder.FindFile((directory + "\\*").c_str());
+    while (more) {
+        more = finder.FindNextFile();
+        if (!finder.IsDots() && !DeleteEntry(finder.GetFilePath()))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// Without a directory at `path` (missing, unreadable, a file) nothing is
+// below it: that succeeds unless the directory itself was to go.
+bool DeleteTree(const char* path, bool removeSelf)
+{
+    std::string text(path);
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    while (text.size() > 1 && separator(text.back()) && !(text.size() == 3 && text[1] == ':'))
+        text.pop_back();
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE h = Hold(text, &info);
+    if (h == INVALID_HANDLE_VALUE)
+        return !removeSelf;
+    bool emptied = true;
+    if (IsWalkedDirectory(info.dwFileAttributes)) {
+        emptied = ClearReadOnly(h, info.dwFileAttributes) && DeleteBelow(text);
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        SetLastSystemError(kErrorDirectory);
+        emptied = !removeSelf;
+        removeSelf = false;
+    }
+    ::CloseHandle(h);
+    return emptied && (!removeSelf || DeleteNamed(text));
+}
 
 std::uint32_t GetPathAttributes(const char* path)
 {

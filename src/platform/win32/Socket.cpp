@@ -24,6 +24,21 @@ int Fail()
 // side starts (with handle inheritance on) would keep our connections open.
 void NotInherited(SOCKET s) { ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0); }
 
+// Not inheritable from the start, so a program that another thread starts
+// meanwhile never gets it. Overlapped, as socket() makes them. Systems
+// before Windows 7 SP1 refuse the flag: there only the late change remains.
+SOCKET NewTcpSocket()
+{
+    SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                            WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET && ::WSAGetLastError() == WSAEINVAL) {
+        s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (s != INVALID_SOCKET)
+            NotInherited(s);
+    }
+    return s;
+}
+
 timeval ToTimeval(long long ms)
 {
     if (ms < 0)
@@ -57,12 +72,11 @@ void SetSocketLastError(int code) { t_lastError = code; }
 
 SocketHandle SocketOpenTcp()
 {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SOCKET s = NewTcpSocket();
     if (s == INVALID_SOCKET) {
         Fail();
         return kInvalidSocket;
     }
-    NotInherited(s);
     return static_cast<SocketHandle>(s);
 }
 
@@ -242,12 +256,11 @@ bool ResolveIPv4(const char* host, std::uint32_t* address)
 // port, and TIME_WAIT connections do not keep a listener from binding.
 SocketHandle SocketListenTcp(std::uint32_t address, std::uint16_t port, std::uint16_t* boundPort)
 {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SOCKET s = NewTcpSocket();
     if (s == INVALID_SOCKET) {
         Fail();
         return kInvalidSocket;
     }
-    NotInherited(s);
     sockaddr_in sin;
     std::memset(&sin, 0, sizeof(sin));
     sin.sin_family = AF_INET;

@@ -1,0 +1,165 @@
+// What others on a shared file system may leave in a path's way.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "ServiceTestUtil.h"
+#include "lzh/LzhufEncoder.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "service/RecordFields.h"
+#include "service/ServiceRecords.h"
+#include "support/DebugLog.h"
+#include "support/FileSystemHelpers.h"
+
+namespace {
+
+// A send request for `path` (one for a program start when `head` is 34 bytes).
+std::string Request(const std::string& path, std::uint8_t flags = 0, std::size_t head = 12)
+{
+    std::string bytes(head, '\0');
+    bytes[2] = static_cast<char>(flags);
+    return bytes + path + '\0';
+}
+template <class T> const T* As(const std::string& bytes) { return reinterpret_cast<const T*>(bytes.data()); }
+
+// False when `op` has not returned within a second; opening the FIFO's both
+// ends then releases it.
+bool ReturnsAtOnce(const std::string& fifo, const std::function<void()>& op)
+{
+    auto done = std::async(std::launch::async, op);
+    if (done.wait_for(std::chrono::seconds(1)) == std::future_status::ready)
+        return true;
+    int both = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    done.wait();
+    ::close(both);
+    return false;
+}
+
+TEST(SpecialFiles, EveryOperationThatOpensRefusesThemAtOnce)
+{
+    TempDir tmp;
+    ASSERT_EQ(::mkfifo(tmp.File("fifo").c_str(), 0666), 0);
+    for (const std::string& path : {tmp.File("fifo"), std::string("/dev/null")}) {
+        ServiceConnection c;
+        CGLSocket& s = c.socket;
+        FileInfoRecord record{};
+        FileInfoVersionRecord version{};
+        const std::pair<const char*, std::function<bool()>> cases[] = {
+            {"GetFileInfo", [&] { return !s.GetFileInfo(&record, path.c_str()) && s.m_nLastError == 5; }},
+            {"GetFileInfoVersion", [&] { return !s.GetFileInfoVersion(&version, path.c_str()) && s.m_nLastError == 5; }},
+            {"CreateReceiveFile", [&] {
+                 CopyTextField(record.path, sizeof(record.path), path.c_str());
+                 return s.CreateReceiveFile(&record) == nullptr && s.m_nLastError == 5;
+             }},
+            {"OpenSendFile", [&] { return !s.OpenSendFile(&record, As<FileRequest>(Request(path))) && s.m_nLastError == 5; }},
+            {"OpenSendFile compressed", [&] { return !s.OpenSendFile(&record, As<FileRequest>(Request(path, 1))); }},
+            {"StartProgram", [&] {
+                 s.StartProgram(As<ProgramRequest>(Request(path, 0, 34)));
+                 return c.ReadPacket() == ReplyBytes(71008);
+             }},
+            {"CompressFile", [&] { return !std::make_unique<CLzhufEncoder>()->CompressFile(path.c_str(), tmp.File("z").c_str()); }},
+        };
+        for (const auto& [name, op] : cases) {
+            bool refused = false;
+            EXPECT_TRUE(ReturnsAtOnce(tmp.File("fifo"), [&] { refused = op(); })) << name << " on " << path;
+            EXPECT_TRUE(refused) << name << " on " << path;
+        }
+    }
+}
+
+// A FIFO, a link or a second hard link at the listing's and the encoder's
+// temporary names: refused, and the file they lead to is never written.
+TEST(PlantedNames, ListingAndCompressionRefuseTheirTemporaryNames)
+{
+    TempDir tmp;
+    const std::string victim = tmp.File("victim"), listing = tmp.File("4294967295.dir.tmp");
+    const std::string encoded = tmp.File("a.dat.lrz.z!!");
+    SetTempDir((tmp.path() + "/").c_str());
+    WriteWholeFile(tmp.File("a.dat"), std::string(300000, 'a'));
+    const std::function<int(const char*, const char*)> plants[] = {
+        [](const char*, const char* at) { return ::mkfifo(at, 0666); }, ::symlink, ::link};
+    for (const auto& plant : plants) {
+        WriteWholeFile(victim, "theirs");
+        ASSERT_EQ(plant(victim.c_str(), listing.c_str()) | plant(victim.c_str(), encoded.c_str()), 0);
+        CGLSocket s;
+        FileInfoRecord record{};
+        EXPECT_TRUE(ReturnsAtOnce(listing, [&] { EXPECT_EQ(s.ListDirectory(As<FileRequest>(Request(tmp.File("*")))), ""); }));
+        EXPECT_EQ(s.m_nLastError, 71200);
+        EXPECT_TRUE(ReturnsAtOnce(encoded, [&] { EXPECT_FALSE(s.OpenSendFile(&record, As<FileRequest>(Request(tmp.File("a.dat"), 1)))); }));
+        EXPECT_EQ(ReadWholeFile(victim), "theirs");
+        ::unlink(listing.c_str());
+        ::unlink(encoded.c_str());
+    }
+    SetTempDir("");
+}
+
+// Runs `act` while another thread runs `swap`, both released together.
+void Race(const std::function<void()>& act, const std::function<void()>& swap)
+{
+    std::atomic<int> ready{0};
+    std::thread other([&] {
+        for (++ready; ready < 2;) {
+        }
+        swap();
+    });
+    while (ready < 1) {
+    }
+    ++ready;
+    act();
+    other.join();
+}
+
+// 200 times: a subdirectory swapped for a link to a victim directory with
+// the same names while the tree goes. The victim keeps all of them.
+TEST(DeleteDirectoryTree, ASubdirectorySwappedForALinkIsNeverFollowed)
+{
+    TempDir tmp;
+    const std::string root = tmp.File("t"), sub = tmp.File("t/sub"), link = tmp.File("link");
+    MakeDir(tmp.File("victim"));
+    for (int i = 0; i < 200; ++i) {
+        MakeDir(root);
+        MakeDir(sub);
+        for (const char* name : {"/a", "/b", "/c", "/d"}) {
+            WriteWholeFile(sub + name, "x");
+            WriteWholeFile(tmp.File("victim") + name, "k");
+        }
+        ASSERT_EQ(::symlink(tmp.File("victim").c_str(), link.c_str()), 0);
+        Race([&] { DeleteDirectoryTree(root.c_str(), TRUE); },
+             [&] {
+                 if (::rename(sub.c_str(), tmp.File("moved").c_str()) == 0)
+                     ::rename(link.c_str(), sub.c_str());
+             });
+        for (const char* name : {"/a", "/b", "/c", "/d"})
+            ASSERT_TRUE(PathExists(tmp.File("victim") + name)) << name << ", try " << i;
+        for (const char* left : {"t", "moved", "link"})
+            DeleteDirectoryTree(tmp.File(left).c_str(), TRUE);
+    }
+}
+
+// Empty and relative PATH entries name the current directory.
+TEST(ShellStartSearch, NeverLooksInTheCurrentDirectory)
+{
+    TempDir tmp;
+    MakeDir(tmp.File("bin"));
+    WriteWholeFile(tmp.File("bin/xdg-open"), "#!/bin/sh\n");
+    ::chmod(tmp.File("bin/xdg-open").c_str(), 0755);
+    ::symlink("bin/xdg-open", tmp.File("xdg-open").c_str());
+    ScopedChdir cd(tmp.path());
+    const std::string saved = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    for (const char* path : {"", ":", ".", "bin", "/nonexistent::/nonexistent"}) {
+        ::setenv("PATH", path, 1);
+        EXPECT_EQ(plat::OpenDocument("", "doc", 1), plat::kShellNoAssociation) << path;
+    }
+    ::setenv("PATH", tmp.File("bin").c_str(), 1);
+    EXPECT_GT(plat::OpenDocument("", "doc", 1), 32);
+    ::setenv("PATH", saved.c_str(), 1);
+}
+
+} // namespace
