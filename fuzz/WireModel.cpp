@@ -231,8 +231,15 @@ TransferOutcome ReceiveData(Conn& c, Source& s, std::uint32_t dataCommand, const
     if (c.ackMode != 0)
         Send(c, CMD_REPLY, std::string());
     for (;;) {
-        if (!ReceivePacket(c, s))
+        if (!ReceivePacket(c, s)) {
+            // A device silent after our cancel: the transfer ends as
+            // cancelled, and the rest of its stream is not waited for.
+            if (out.cancelSent && c.error == kTimedOut) {
+                c.error = COMM_ERR_CANCELLED;
+                c.open = false;
+            }
             break;
+        }
         if (c.Command() == CMD_CANCEL) {
             SetError(c, out.cancelSent ? COMM_ERR_CANCELLED : COMM_ERR_PEER_CANCELLED);
             break;
