@@ -1,27 +1,6 @@
-# Cross-build for 32-bit Windows (i686), for 32-bit hosts, with mingw-w64;
-# the same choices as the x86_64 file. The -posix compilers carry the thread
-# model that std::mutex and std::thread need; -static keeps the MinGW
-# run-time (libgcc, libstdc++, winpthread) inside each binary, so the DLL and
-# the programs import system DLLs only. Tests run under 32-bit wine
-# (wine32:i386, a win32 prefix).
+# Cross-build for 32-bit Windows (i686), for 32-bit hosts, with mingw-w64.
+# Tests run under 32-bit wine (wine32:i386, a win32 prefix).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(VEXACOMM_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${VEXACOMM_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VEXACOMM_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${VEXACOMM_MINGW_PREFIX}-windres)
-set(CMAKE_OBJDUMP ${VEXACOMM_MINGW_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VEXACOMM_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
-
-# Debian's wine package installs the launcher as /usr/bin/wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -1,25 +1,5 @@
-# Cross-build for 64-bit Windows with mingw-w64. The -posix compilers carry
-# the thread model that std::mutex and std::thread need; -static keeps the
-# MinGW run-time (libgcc, libstdc++, winpthread) inside each binary, so the
-# DLL and the programs import system DLLs only. Tests run under wine.
+# Cross-build for 64-bit Windows with mingw-w64. Tests run under wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(VEXACOMM_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${VEXACOMM_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VEXACOMM_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${VEXACOMM_MINGW_PREFIX}-windres)
-set(CMAKE_OBJDUMP ${VEXACOMM_MINGW_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VEXACOMM_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
-
-# Debian's wine package installs the launcher as /usr/bin/wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -40,6 +40,18 @@ int32_t RunFileCall(Op&& op)
     }
 }
 
+// Hands a transfer file out (or, when the host wants none, closes it); a
+// failure without a recorded reason is the want of memory for the object.
+void HandOut(CDeviceSocket& s, CFile* opened, VexaCommTransfer** file)
+{
+    if (file != nullptr)
+        *file = ToTransfer(opened);
+    else
+        s.CloseTransferFile(opened, 0, 0);
+    if (opened == nullptr && s.m_nLastError == 0)
+        s.m_nLastError = COMM_ERR_FILE_CREATE;
+}
+
 } // namespace
 
 extern "C" {
@@ -94,14 +106,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObj
     if (file != nullptr)
         *file = nullptr;
     return RunOperation(obj, [&](CDeviceSocket& s) {
-        CFile* created = s.CreateReceiveFile(record);
-        if (file != nullptr)
-            *file = ToTransfer(created);
-        else
-            s.CloseTransferFile(created, 0, 0);
-        // A failure without a recorded reason: no memory for the object.
-        if (created == nullptr && s.m_nLastError == 0)
-            s.m_nLastError = COMM_ERR_FILE_CREATE;
+        HandOut(s, s.CreateReceiveFile(record), file);
         return TRUE;
     });
 }
@@ -113,13 +118,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceOpenSendFile(VexaCommObject* 
     if (file != nullptr)
         *file = nullptr;
     return RunOperation(obj, [&](CDeviceSocket& s) {
-        CFile* opened = s.OpenSendFile(record, request);
-        if (file != nullptr)
-            *file = ToTransfer(opened);
-        else
-            s.CloseTransferFile(opened, 0, 0);
-        if (opened == nullptr && s.m_nLastError == 0)
-            s.m_nLastError = COMM_ERR_FILE_CREATE;
+        HandOut(s, s.OpenSendFile(record, request), file);
         return TRUE;
     });
 }

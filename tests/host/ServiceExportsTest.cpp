@@ -20,15 +20,6 @@ namespace {
 // 2023-11-14 22:13:20 UTC: 2023-11-15 06:13:20 in CST-8.
 constexpr std::int64_t kStamp = 1700000000;
 
-std::string RecordBytes(std::uint32_t size, std::uint32_t attributes, std::uint32_t start, std::uint32_t count,
-                        const std::string& path)
-{
-    std::string bytes = U32(0) + U16(2023) + U16(11) + U16(15) + U16(6) + U16(13) + U16(20) + U32(0) +
-                        U32(size) + U32(attributes) + U32(start) + U32(count) + path;
-    bytes.resize(292, '\0');
-    return bytes;
-}
-
 std::string Bytes(const void* p, std::size_t n) { return std::string(static_cast<const char*>(p), n); }
 
 // A request of `head` bytes with `text` behind it and its zero.

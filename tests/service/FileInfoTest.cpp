@@ -36,14 +36,6 @@ std::uint32_t AttributeByte(const std::string& path, std::uint32_t posix, std::u
 #endif
 }
 
-std::string RecordBytes(std::uint32_t size, std::uint32_t attributes, std::uint32_t start, std::uint32_t count,
-                        const std::string& path)
-{
-    std::string bytes = U32(0) + U16(2023) + U16(11) + U16(15) + U16(6) + U16(13) + U16(20) + U32(0) +
-                        U32(size) + U32(attributes) + U32(start) + U32(count) + path;
-    bytes.resize(292, '\0');
-    return bytes;
-}
 
 // A record with room behind it, so that a write past its end shows.
 struct GuardedRecord {

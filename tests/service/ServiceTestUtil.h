@@ -28,6 +28,17 @@ inline std::string U16(std::uint16_t v)
     return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
 }
 
+// A file information record's bytes, its time that of 1700000000 in
+// CST-8: 2023-11-15 06:13:20.
+inline std::string RecordBytes(std::uint32_t size, std::uint32_t attributes, std::uint32_t start,
+                               std::uint32_t count, const std::string& path)
+{
+    std::string bytes = U32(0) + U16(2023) + U16(11) + U16(15) + U16(6) + U16(13) + U16(20) + U32(0) +
+                        U32(size) + U32(attributes) + U32(start) + U32(count) + path;
+    bytes.resize(292, '\0');
+    return bytes;
+}
+
 // A bare CMD_REPLY as the connection sends it for `code`.
 inline std::string ReplyBytes(std::uint32_t code)
 {
