@@ -1,34 +1,4 @@
-// Basic types shared by the library and its platform layer.
+// Public since hosts derive from the connection class: see VexaCommSocket.h.
 #pragma once
 
-#include <cstdint>
-
-#ifndef _WINDEF_
-typedef int BOOL;
-#endif
-#ifndef TRUE
-#define TRUE 1
-#endif
-#ifndef FALSE
-#define FALSE 0
-#endif
-
-// A socket handle as the host sees it: an unsigned value whose all-ones
-// pattern means "no socket" (printed as 4294967295 in file names).
-using SocketHandle = std::uintptr_t;
-constexpr SocketHandle kInvalidSocket = ~static_cast<SocketHandle>(0);
-
-// Time limit of a wait: seconds and microseconds, as a struct timeval.
-struct WaitLimit {
-    std::int32_t tv_sec;
-    std::int32_t tv_usec;
-};
-
-// IPv4 socket address with the wire layout of struct sockaddr_in.
-struct SocketAddress {
-    std::uint16_t family;  // 2 = IPv4
-    std::uint16_t port;    // network byte order
-    std::uint32_t address; // network byte order
-    std::uint8_t zero[8];
-};
-static_assert(sizeof(SocketAddress) == 16, "IPv4 socket address is 16 bytes");
+#include "vexacomm/Types.h"

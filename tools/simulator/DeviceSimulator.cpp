@@ -1,24 +1,27 @@
+// The simulated device: a connection class derived from the library's own,
+// on the public headers and the shipped library only.
 #include "DeviceSimulator.h"
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
-#include "platform/Socket.h"
-#include "socket/GLSocket.h"
-#include "support/File.h"
+#include "SimSockets.h"
+#include "VexaCommSocket.h"
 
 namespace {
 constexpr int kAcceptPollMs = 50;
 constexpr WaitLimit kStallPoll = {0, 50000};
+constexpr WaitLimit kNoWait = {0, 0};
 
-std::string ListenErrorText(int error)
+// The whole content of `path`, or false.
+bool ReadFile(const std::string& path, std::string* bytes)
 {
-    switch (error) {
-    case 10013: return "permission denied";
-    case 10048: return "address already in use";
-    case 10049: return "address not available on this machine";
-    default: return "socket error " + std::to_string(error);
-    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
 }
 } // namespace
 
@@ -48,7 +51,7 @@ struct CDeviceSimulator::Connection : public CGLSocket {
     void Interrupt()
     {
         std::lock_guard<std::mutex> guard(fdMutex);
-        plat::SocketShutdown(m_hSocket);
+        sim::Shutdown(m_hSocket);
     }
 
     bool Open() const { return m_hSocket != kInvalidSocket; }
@@ -68,17 +71,17 @@ CDeviceSimulator::~CDeviceSimulator() { Stop(); }
 
 bool CDeviceSimulator::Start(std::string* error)
 {
-    std::uint32_t address = plat::ParseIPv4(m_options.bindAddress.c_str());
-    if (address == 0xFFFFFFFFu) {
+    std::uint32_t address = 0;
+    if (!sim::ParseAddress(m_options.bindAddress, &address)) {
         if (error != nullptr)
             *error = "not a dotted IPv4 address: " + m_options.bindAddress;
         return false;
     }
-    m_listener = plat::SocketListenTcp(address, m_options.port, &m_port);
+    std::string why;
+    m_listener = sim::Listen(address, m_options.port, &m_port, &why);
     if (m_listener == kInvalidSocket) {
         if (error != nullptr)
-            *error = "cannot listen on " + m_options.bindAddress + ":" +
-                     std::to_string(m_options.port) + ": " + ListenErrorText(plat::SocketLastError());
+            *error = "cannot listen on " + m_options.bindAddress + ":" + std::to_string(m_options.port) + ": " + why;
         return false;
     }
     m_acceptThread = std::thread(&CDeviceSimulator::AcceptLoop, this);
@@ -97,7 +100,7 @@ void CDeviceSimulator::Stop()
     if (m_acceptThread.joinable())
         m_acceptThread.join();
     if (m_listener != kInvalidSocket) {
-        plat::SocketClose(m_listener);
+        sim::CloseSocket(m_listener);
         m_listener = kInvalidSocket;
     }
 }
@@ -131,7 +134,7 @@ void CDeviceSimulator::AcceptLoop()
     while (!m_stopping) {
         if (m_options.maxConnections != 0 && m_connections >= m_options.maxConnections)
             break;
-        SocketHandle s = plat::SocketAccept(m_listener, kAcceptPollMs);
+        SocketHandle s = sim::Accept(m_listener, kAcceptPollMs);
         if (s == kInvalidSocket)
             continue;
         auto connection = std::make_shared<Connection>();
@@ -243,14 +246,16 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
 
 bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint32_t)
 {
-    CDiskFile file;
+    std::ifstream file;
     std::uint32_t total = m_options.generatedBytes;
     if (!m_options.dataFile.empty()) {
-        if (!file.Open(m_options.dataFile.c_str(), CFile::modeRead | CFile::shareDenyNone)) {
+        file.open(m_options.dataFile, std::ios::binary | std::ios::ate);
+        if (!file) {
             c.SendReply(COMM_ERR_FILE_CREATE);
             return true;
         }
-        total = file.GetLength();
+        total = static_cast<std::uint32_t>(file.tellg());
+        file.seekg(0);
     }
     std::uint8_t head[4];
     WriteU32(head, total);
@@ -316,8 +321,7 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint
         }
         if (!acks) {
             // A cancel may arrive at any time while the stream runs.
-            unsigned long waiting = 0;
-            if (plat::SocketPendingBytes(c.m_hSocket, &waiting) == 0 && waiting != 0) {
+            if (c.WaitReadable(kNoWait)) {
                 if (!takeClientPacket(&cancelled))
                     return false;
                 if (cancelled)
@@ -326,8 +330,8 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint
         }
         std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, total - offset));
         c.SetHeader(CMD_ASDU10, n);
-        if (file.IsOpen()) {
-            if (file.Read(c.Payload(), n) != n)
+        if (file.is_open()) {
+            if (!file.read(reinterpret_cast<char*>(c.Payload()), n))
                 return false;
         } else {
             FillGenerated(offset, c.Payload(), n);
@@ -422,15 +426,8 @@ std::string CDeviceSimulator::AskFiles(Connection& c)
     if (code != 0 || record.size() != kRecordSize)
         return "failed: file request for " + path + " answered with code " + std::to_string(code);
     const std::uint32_t size = ReadU32(reinterpret_cast<const std::uint8_t*>(record.data()) + 20);
-    CDiskFile file;
     std::string local;
-    if (file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone)) {
-        local.resize(file.GetLength());
-        if (!local.empty())
-            local.resize(file.Read(&local[0], static_cast<std::uint32_t>(local.size())));
-        file.Close();
-    }
-    if (data.size() != size || data != local)
+    if (data.size() != size || !ReadFile(path, &local) || data != local)
         return "failed: " + path + ": " + std::to_string(data.size()) + " bytes received, the file differs";
     return "ok: " + std::to_string(entries) + " entries listed; " + path + ": " + std::to_string(size) +
            " bytes received and verified";

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Types.h"
+#include "VexaCommSocket.h"
 
 enum class SimFault {
     None,

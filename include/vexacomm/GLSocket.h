@@ -1,0 +1,232 @@
+// CGLSocket: one connection to one peer over the framed request/reply
+// protocol. It owns the socket, the single packet buffer, the negotiated
+// connection properties, the transfer events and the last error.
+//
+// Thread safety: every operation that exchanges packets holds m_lock (a
+// recursive lock) for its whole exchange. SetError, IsLost, Close and
+// GetErrorString run under their caller's lock. The service operations take
+// no lock of their own: a dispatcher that shares one connection between
+// threads holds m_lock across a received request and its answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "VexaCommLib.h"
+#include "vexacomm/ErrorCodes.h"
+#include "vexacomm/Event.h"
+#include "vexacomm/Lock.h"
+#include "vexacomm/Protocol.h"
+#include "vexacomm/Types.h"
+
+class CFile;
+namespace plat {
+struct RecvBuffer;
+struct SendBuffer;
+}
+struct FileInfoRecord;
+struct FileInfoVersionRecord;
+struct FileRequest;
+struct ProgramRequest;
+
+// Window message carrying transfer progress to m_hNotifyWnd.
+constexpr std::uint32_t WM_COMM_PROGRESS = 0x0A00;
+
+// Default wait limit: 30 seconds plus 30000 microseconds.
+constexpr WaitLimit kDefaultWaitLimit = {30, 30000};
+
+// What a cancel request (m_evCancel) does to the waits of the operation in
+// progress: nothing; end a connect, or a request whose answer has not begun,
+// closing the connection (a late answer would be taken for the next one's);
+// or ask the peer to stop a transfer.
+enum CancelScope : int { CANCEL_NONE, CANCEL_CONNECT, CANCEL_REQUEST, CANCEL_TRANSFER };
+// After asking the peer to stop, a transfer gives each silence this long
+// before it closes the connection; waits look for a request this often.
+constexpr std::int64_t CANCEL_GRACE_MS = VEXACOMM_CANCEL_GRACE_MS;
+constexpr std::int64_t CANCEL_POLL_MS = 50;
+
+enum class SocketWaitKind { Readable, Writable, Connected };
+
+class VEXACOMM_API CGLSocket {
+public:
+    CGLSocket();
+    CGLSocket(const CGLSocket&) = delete;
+    CGLSocket& operator=(const CGLSocket&) = delete;
+
+    // ---- Virtual operations, in their fixed table order (29 slots). ----
+    virtual ~CGLSocket();
+    virtual BOOL IsLost();
+    virtual void Close();
+    virtual std::string GetErrorString();
+
+    // Service side: the answering half of the file and program service.
+    // Nothing in the library calls these on a peer's behalf: they are
+    // reachable only by a host that receives requests and dispatches them
+    // here itself, and that host decides which peers may read, write and
+    // delete files or start programs on this computer. Paths and commands
+    // are used as given (no sandbox); records and replies are filled with
+    // bounded copies, and command lines never pass through a shell.
+    //
+    // File information and transfer files.
+    virtual BOOL GetFileInfo(FileInfoRecord* record, const char* path);
+    virtual int ReservedFile1(int, int, int);
+    virtual int ReservedFile2(int, int, int);
+    virtual int ReservedFile3(int, int, int);
+    virtual BOOL GetFileInfoVersion(FileInfoVersionRecord* record, const char* path);
+    virtual int ReservedFile4(int, int, int);
+    virtual void CloseFileOnStatus(CFile* file, const std::uint16_t* status, BOOL check);
+    virtual CFile* CreateReceiveFile(const FileInfoRecord* record);
+    virtual void CloseTransferFile(CFile* file, int, int);
+    virtual CFile* OpenSendFile(FileInfoRecord* record, const FileRequest* request);
+    virtual int ReservedFile5(int, int);
+    virtual int ReservedFile6(int, int);
+    virtual int ReservedFile7(int, int);
+
+    // Service side: listing, programs, status, directories.
+    virtual std::string ListDirectory(const FileRequest* request);
+    virtual std::string ReservedText(int);
+    virtual BOOL RunProgramRequest(const ProgramRequest* request);
+    virtual void StartProgram(const ProgramRequest* request);
+    virtual BOOL ReplyNotSupported(const void* request);
+    virtual BOOL SendStatusFlags();
+    virtual BOOL ClearStatusFlags(std::uint32_t mask);
+    virtual BOOL SetStatusFlags(std::uint32_t mask);
+    virtual BOOL AnswerPacketSize(std::uint16_t requested);
+    virtual BOOL AnswerAckMode(std::uint16_t requested);
+    virtual BOOL MakeDirectory(const char* path);
+    virtual BOOL DeletePath(const char* path);
+
+    // ---- Error state. ----
+    void SetError(std::int32_t code);
+    // The text that GetErrorString gives for `code` (base rules: companion
+    // library, then the fallback format).
+    static std::string ErrorTextFor(std::int32_t code);
+    // "CONN-<code> : " and the GBK text for an unknown error.
+    static std::string FallbackErrorText(std::int32_t code);
+
+    // ---- Transport. ----
+    BOOL ConnectHost(const char* host, std::uint16_t port);
+    BOOL ConnectAddr(std::uint32_t address, std::uint16_t port);
+    BOOL ConnectSockAddr(const SocketAddress* address);
+    // Waits for `s` up to `limit`, measured on a monotonic clock; within a
+    // cancel scope a request ends it early. Records 10060, the socket
+    // layer's code or 71005 (the connection then closed); TRUE when ready.
+    BOOL AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit);
+    BOOL WaitReadable(WaitLimit limit);
+    BOOL WaitWritable(WaitLimit limit);
+    BOOL SendAll(const void* data, std::int32_t length, BOOL wait);
+    BOOL ReceiveAll(void* buffer, std::int32_t length, BOOL wait);
+    void DrainInput();
+
+    // ---- Framing. ----
+    BOOL SendPacket(std::uint8_t* packet, BOOL wait);
+    BOOL ReceivePacket(std::uint8_t* packet, BOOL wait);
+
+    // ---- Set-up and negotiation. ----
+    BOOL ReceiveGreeting();
+    BOOL OpenConnection();
+    BOOL ProbeEnvelope();
+    BOOL NegotiatePacketSize(std::uint16_t& value);
+    BOOL NegotiateAckMode(std::uint16_t& value);
+    BOOL SendReply(std::uint32_t code);
+
+    // ---- Service helpers. ----
+    // Writes one record per entry matching `pattern` to `listing`; a write
+    // failure closes `listing`, records the cause and ends the listing.
+    void WriteListingRecords(CFile* listing, const char* pattern);
+
+    // ---- Bulk data reception. ----
+    BOOL ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets);
+    // CMD_CANCEL to the peer, once per transfer.
+    void SendCancelRequest();
+    void NotifyProgress(std::uintptr_t wParam, std::intptr_t lParam);
+
+    // m_wPacketSizeMax for readers without the lock (the export reports it
+    // while a connect may run on another thread).
+    std::uint16_t LoadPacketSizeMax() const { return __atomic_load_n(&m_wPacketSizeMax, __ATOMIC_RELAXED); }
+    void StorePacketSizeMax(std::uint16_t value) { __atomic_store_n(&m_wPacketSizeMax, value, __ATOMIC_RELAXED); }
+
+    // The size data packets arrive in, for counting them; never 0.
+    std::uint32_t PacketSizeInUse() const
+    {
+        std::uint16_t size = m_wPacketSizeInUse != 0 ? m_wPacketSizeInUse : m_wPacketSizeMax;
+        return size != 0 ? size : PACKET_SIZE_DEFAULT;
+    }
+
+    // ---- Packet buffer access. ----
+    PacketHeader Header() const;
+    void SetHeader(std::uint32_t command, std::uint32_t length);
+    std::uint8_t* Payload() { return m_packet + PACKET_HEADER_SIZE; }
+    const std::uint8_t* Payload() const { return m_packet + PACKET_HEADER_SIZE; }
+
+    // ---- Members, in declaration order. ----
+    SocketAddress m_addr;
+    WaitLimit m_tvTimeout;
+    void* m_hNotifyWnd;
+    BOOL m_bPostNotify;
+    std::int32_t m_nLastError;
+    CEvent m_evCancel;
+    CEvent m_evDone;
+    CCriticalSection m_lock;
+    SocketHandle m_hSocket;
+    alignas(8) std::uint8_t m_packet[PACKET_BUFFER_SIZE];
+    std::int32_t m_tLastActivity;
+    std::uint32_t m_dwStatusFlags;
+    std::uint16_t m_wPacketSizeMax;
+    std::uint16_t m_wAckMode;
+    std::uint64_t m_nBytesReceived;
+    std::uint64_t m_nBytesSent;
+    std::int32_t m_tLastReceive;
+    std::int32_t m_tLastSend;
+    BOOL m_bPeerEnvelope;
+    BOOL m_bEnvelopeAllowed;
+    BOOL m_bConnected;
+    // Used only by the thread running the operation in progress.
+    CancelScope m_nCancelScope;
+    BOOL m_bCancelSent;
+    // The peer's answer to a packet-size negotiation after the connect, 0
+    // while none came: m_wPacketSizeMax keeps the size agreed while
+    // connecting (what hosts read), but the peer sends packets of the size
+    // it answered last.
+    std::uint16_t m_wPacketSizeInUse;
+
+private:
+    void CloseSocketOnly();
+    // Connects `s` to m_addr within m_tvTimeout; records the failure.
+    BOOL ConnectWithinLimit(SocketHandle s);
+    // SendAll over several buffers sent as one stream; advances `pieces`.
+    BOOL SendPieces(plat::SendBuffer* pieces, int count, BOOL wait);
+    // ReceiveAll into several buffers filled in order; advances `pieces`.
+    // `expectWaiting`: the bytes are most likely there already (the rest of
+    // a packet, the next packet of a stream); with the wait flag the first
+    // read is then tried at once and waits only if nothing is ready.
+    BOOL ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool expectWaiting = false);
+    // ReceivePacket; `streaming`: packets follow each other without an
+    // answer in between, so the next one is usually waiting already.
+    BOOL ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming);
+    // WaitReadable without the count of waiting bytes, for ReceivePieces.
+    BOOL WaitForInput(WaitLimit limit);
+    // Reacts to a cancel request seen during a wait; FALSE when it ended
+    // the operation.
+    BOOL OnCancelRequest(SocketWaitKind kind);
+    BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
+                        std::uint16_t maxAccepted, std::uint16_t fallback);
+};
+
+// Makes a cancel request end the waits of one operation; the previous
+// scope returns when the operation does, by whatever exit.
+class CCancelScope {
+public:
+    CCancelScope(CGLSocket& socket, CancelScope scope)
+        : m_socket(socket), m_previous(socket.m_nCancelScope)
+    {
+        socket.m_nCancelScope = scope;
+    }
+    ~CCancelScope() { m_socket.m_nCancelScope = m_previous; }
+    CCancelScope(const CCancelScope&) = delete;
+    CCancelScope& operator=(const CCancelScope&) = delete;
+
+private:
+    CGLSocket& m_socket;
+    CancelScope m_previous;
+};
