@@ -2,8 +2,7 @@
  * VexaCommSocket.h - the connection class itself, for C++ hosts that derive
  * from it: a host that answers a peer's requests with its own versions of
  * the service operations (GetFileInfo, OpenSendFile, ...), or that builds a
- * device of its own (the simulator of `vexacomm simulate` is built this way,
- * on the public headers and the shipped library only).
+ * peer of its own (examples/derived_host.cpp is such a host).
  *
  * The virtual operations keep their order (vexacomm/GLSocket.h lists it):
  * it is part of the interface, as is the class's layout. The class, its

@@ -1,27 +1,24 @@
-// The simulated device: a connection class derived from the library's own,
-// on the public headers and the shipped library only.
 #include "DeviceSimulator.h"
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
-#include "SimSockets.h"
-#include "VexaCommSocket.h"
+#include "platform/Socket.h"
+#include "socket/GLSocket.h"
+#include "support/File.h"
 
 namespace {
 constexpr int kAcceptPollMs = 50;
 constexpr WaitLimit kStallPoll = {0, 50000};
-constexpr WaitLimit kNoWait = {0, 0};
 
-// The whole content of `path`, or false.
-bool ReadFile(const std::string& path, std::string* bytes)
+std::string ListenErrorText(int error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    switch (error) {
+    case 10013: return "permission denied";
+    case 10048: return "address already in use";
+    case 10049: return "address not available on this machine";
+    default: return "socket error " + std::to_string(error);
+    }
 }
 } // namespace
 
@@ -51,7 +48,7 @@ struct CDeviceSimulator::Connection : public CGLSocket {
     void Interrupt()
     {
         std::lock_guard<std::mutex> guard(fdMutex);
-        sim::Shutdown(m_hSocket);
+        plat::SocketShutdown(m_hSocket);
     }
 
     bool Open() const { return m_hSocket != kInvalidSocket; }
@@ -71,17 +68,17 @@ CDeviceSimulator::~CDeviceSimulator() { Stop(); }
 
 bool CDeviceSimulator::Start(std::string* error)
 {
-    std::uint32_t address = 0;
-    if (!sim::ParseAddress(m_options.bindAddress, &address)) {
+    std::uint32_t address = plat::ParseIPv4(m_options.bindAddress.c_str());
+    if (address == 0xFFFFFFFFu) {
         if (error != nullptr)
             *error = "not a dotted IPv4 address: " + m_options.bindAddress;
         return false;
     }
-    std::string why;
-    m_listener = sim::Listen(address, m_options.port, &m_port, &why);
+    m_listener = plat::SocketListenTcp(address, m_options.port, &m_port);
     if (m_listener == kInvalidSocket) {
         if (error != nullptr)
-            *error = "cannot listen on " + m_options.bindAddress + ":" + std::to_string(m_options.port) + ": " + why;
+            *error = "cannot listen on " + m_options.bindAddress + ":" +
+                     std::to_string(m_options.port) + ": " + ListenErrorText(plat::SocketLastError());
         return false;
     }
     m_acceptThread = std::thread(&CDeviceSimulator::AcceptLoop, this);
@@ -100,7 +97,7 @@ void CDeviceSimulator::Stop()
     if (m_acceptThread.joinable())
         m_acceptThread.join();
     if (m_listener != kInvalidSocket) {
-        sim::CloseSocket(m_listener);
+        plat::SocketClose(m_listener);
         m_listener = kInvalidSocket;
     }
 }
@@ -134,7 +131,7 @@ void CDeviceSimulator::AcceptLoop()
     while (!m_stopping) {
         if (m_options.maxConnections != 0 && m_connections >= m_options.maxConnections)
             break;
-        SocketHandle s = sim::Accept(m_listener, kAcceptPollMs);
+        SocketHandle s = plat::SocketAccept(m_listener, kAcceptPollMs);
         if (s == kInvalidSocket)
             continue;
         auto connection = std::make_shared<Connection>();
@@ -246,16 +243,14 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
 
 bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint32_t)
 {
-    std::ifstream file;
+    CDiskFile file;
     std::uint32_t total = m_options.generatedBytes;
     if (!m_options.dataFile.empty()) {
-        file.open(m_options.dataFile, std::ios::binary | std::ios::ate);
-        if (!file) {
+        if (!file.Open(m_options.dataFile.c_str(), CFile::modeRead | CFile::shareDenyNone)) {
             c.SendReply(COMM_ERR_FILE_CREATE);
             return true;
         }
-        total = static_cast<std::uint32_t>(file.tellg());
-        file.seekg(0);
+        total = file.GetLength();
     }
     std::uint8_t head[4];
     WriteU32(head, total);
@@ -321,7 +316,8 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint
         }
         if (!acks) {
             // A cancel may arrive at any time while the stream runs.
-            if (c.WaitReadable(kNoWait)) {
+            unsigned long waiting = 0;
+            if (plat::SocketPendingBytes(c.m_hSocket, &waiting) == 0 && waiting != 0) {
                 if (!takeClientPacket(&cancelled))
                     return false;
                 if (cancelled)
@@ -330,8 +326,8 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint
         }
         std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, total - offset));
         c.SetHeader(CMD_ASDU10, n);
-        if (file.is_open()) {
-            if (!file.read(reinterpret_cast<char*>(c.Payload()), n))
+        if (file.IsOpen()) {
+            if (file.Read(c.Payload(), n) != n)
                 return false;
         } else {
             FillGenerated(offset, c.Payload(), n);
@@ -426,8 +422,15 @@ std::string CDeviceSimulator::AskFiles(Connection& c)
     if (code != 0 || record.size() != kRecordSize)
         return "failed: file request for " + path + " answered with code " + std::to_string(code);
     const std::uint32_t size = ReadU32(reinterpret_cast<const std::uint8_t*>(record.data()) + 20);
+    CDiskFile file;
     std::string local;
-    if (data.size() != size || !ReadFile(path, &local) || data != local)
+    if (file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone)) {
+        local.resize(file.GetLength());
+        if (!local.empty())
+            local.resize(file.Read(&local[0], static_cast<std::uint32_t>(local.size())));
+        file.Close();
+    }
+    if (data.size() != size || data != local)
         return "failed: " + path + ": " + std::to_string(data.size()) + " bytes received, the file differs";
     return "ok: " + std::to_string(entries) + " entries listed; " + path + ": " + std::to_string(size) +
            " bytes received and verified";

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "VexaCommSocket.h"
+#include "platform/Types.h"
 
 enum class SimFault {
     None,
