@@ -1,12 +1,13 @@
 #!/bin/sh
-# The answering host against `vexacomm simulate --ask-files`: the simulator
+# An answering host against `vexacomm simulate --ask-files`: the simulator
 # asks for a listing and a file and checks both against the disk. A third
 # argument runs the programs under that emulator (wine), with the paths in
-# its form.
+# its form; a fourth is a pattern the host's output must hold.
 set -u
 cli="$1"
 host="$2"
 emulator="${3:-}"
+expect="${4:-}"
 native() { if [ -n "$emulator" ]; then winepath -w "$1" 2>/dev/null; else printf '%s\n' "$1"; fi; }
 dir=$(mktemp -d)
 sim_pid=
@@ -42,4 +43,5 @@ grep -Eq '^ask-files: ok: 2 entries listed; .*(a\.dat: 70001|b\.dat: 6) bytes re
     || fail "unexpected outcome: $(cat sim.out)"
 grep -Eq 'sent .*(a\.dat: 70001|b\.dat: 6) bytes' host.out || fail "host said: $(cat host.out)"
 ls ./*.dir.tmp > /dev/null 2>&1 && fail "the listing file was left behind"
+[ -z "$expect" ] || tr -d '\r' < host.out | grep -Eq "$expect" || fail "no '$expect' from the host: $(cat host.out)"
 echo "1 passed, 0 failed"
