@@ -2,7 +2,7 @@
 #include "vexacomm/Args.h"
 
 
-Args::Args(int argc, char** argv, int first, std::initializer_list<OptionSpec> options)
+Args::Args(int argc, char** argv, int first, std::initializer_list<OptionDecl> options)
 {
     std::vector<std::string> args(argv + first, argv + argc);
     for (const std::string& a : args) {
@@ -26,16 +26,16 @@ Args::Args(int argc, char** argv, int first, std::initializer_list<OptionSpec> o
         }
         const std::size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& o : options) {
+        const OptionDecl* known = nullptr;
+        for (const OptionDecl& o : options) {
             if (name == o.name)
-                spec = &o;
+                known = &o;
         }
-        if (spec == nullptr)
+        if (known == nullptr)
             throw UsageError{"unknown option " + name};
         if (m_values.count(name) != 0)
             throw UsageError{name + " is given more than once"};
-        if (!spec->takesValue) {
+        if (!known->takesValue) {
             if (eq != std::string::npos)
                 throw UsageError{name + " takes no value"};
             m_values[name] = "";

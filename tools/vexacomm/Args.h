@@ -14,7 +14,7 @@ struct UsageError {
     std::string message;
 };
 
-struct OptionSpec {
+struct OptionDecl {
     const char* name;  // "--bytes"
     bool takesValue;   // "--bytes N" or "--bytes=N"
 };
@@ -23,7 +23,7 @@ class Args {
 public:
     // Reads argv[first..]. "-h"/"--help" anywhere (before "--") asks for help
     // and suspends every other check; otherwise throws UsageError.
-    Args(int argc, char** argv, int first, std::initializer_list<OptionSpec> options);
+    Args(int argc, char** argv, int first, std::initializer_list<OptionDecl> options);
 
     bool Help() const { return m_help; }
     bool Has(const char* name) const { return m_values.count(name) != 0; }
