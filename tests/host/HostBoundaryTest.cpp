@@ -285,7 +285,8 @@ TEST(HostBoundary, CancelEndsEveryPhase)
         p.SendPacket(CMD_DEVICE_TYPE, wire::U16(769));
         EXPECT_EQ(p.ExpectPacket().command, CMD_IDENT);
         p.SendPacket(CMD_IDENT, std::string("mute", 5));
-        EXPECT_EQ(p.ExpectPacket().command, CMD_ASDU10);
+        // The cancel may come before the request has gone out at all.
+        p.NextPacket(p.Timeout());
     });
     // Silent from the first reply on: a cancel, whenever it comes, meets a
     // device that never answers it.
