@@ -12,8 +12,8 @@
 
 #include "lzh/LzhufDecoder.h"
 #include "lzh/LzhufEncoder.h"
-#include "support/MemoryFile.h"
-#include "support/MixedCorpus.h"
+#include "doubles/MemoryFile.h"
+#include "doubles/MixedCorpus.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "WireModel.h"
 #include "platform/Notify.h"
 #include "socket/GLSocket.h"
-#include "support/MemoryFile.h"
+#include "doubles/MemoryFile.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "lzh/LzhufDecoder.h"
 #include "lzh/LzhufEncoder.h"
 #include "socket/Protocol.h"
-#include "support/MemoryFile.h"
+#include "doubles/MemoryFile.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include "device/DeviceSocket.h"
 #include "lzh/LzhufEncoder.h"
 #include "platform/Notify.h"
-#include "support/MemoryFile.h"
-#include "support/MixedCorpus.h"
+#include "doubles/MemoryFile.h"
+#include "doubles/MixedCorpus.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include "FuzzSupport.h"
 #include "WireModel.h"
 #include "device/DeviceSocket.h"
-#include "support/MemoryFile.h"
+#include "doubles/MemoryFile.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "SimulatedDevice.h"
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "device/DeviceSocket.h"
 #include "platform/HostProcess.h"
 #include "platform/win32/WinApi.h"
-#include "support/TempDir.h"
-#include "support/TestFs.h"
+#include "doubles/TempDir.h"
+#include "doubles/TestFs.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include "device/DeviceSocket.h"
 #include "platform/FileOps.h"
-#include "support/DebugCapture.h"
+#include "doubles/DebugCapture.h"
 #include "support/DebugLog.h"
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 namespace {
 

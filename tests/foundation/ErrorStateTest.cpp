@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "device/DeviceSocket.h"
-#include "support/DebugCapture.h"
-#include "support/SocketPair.h"
+#include "doubles/DebugCapture.h"
+#include "doubles/SocketPair.h"
 
 namespace {
 

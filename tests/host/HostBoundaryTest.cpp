@@ -19,7 +19,7 @@
 #include "VexaCommService.h"
 #include "device/SimulatedDevice.h"
 #include "platform/Socket.h"
-#include "support/TestPeer.h"
+#include "doubles/TestPeer.h"
 
 #ifndef _WIN32
 #include <pthread.h>

@@ -13,7 +13,7 @@
 #include "VexaCommService.h"
 #include "device/SimulatedDevice.h"
 #include "service/ServiceTestUtil.h"
-#include "support/TestPeer.h"
+#include "doubles/TestPeer.h"
 
 namespace {
 

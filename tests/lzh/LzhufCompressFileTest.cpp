@@ -4,9 +4,9 @@
 
 #include "lzh/LzhufTestUtil.h"
 #include "platform/SystemErrors.h"
-#include "support/MixedCorpus.h"
-#include "support/TempDir.h"
-#include "support/TestFs.h"
+#include "doubles/MixedCorpus.h"
+#include "doubles/TempDir.h"
+#include "doubles/TestFs.h"
 
 namespace {
 

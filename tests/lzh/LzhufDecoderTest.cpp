@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "lzh/LzhufTestUtil.h"
-#include "support/MemoryFile.h"
-#include "support/MixedCorpus.h"
+#include "doubles/MemoryFile.h"
+#include "doubles/MixedCorpus.h"
 
 namespace {
 

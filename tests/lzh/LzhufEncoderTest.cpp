@@ -5,8 +5,8 @@
 
 #include "lzh/LzhufEncoder.h"
 #include "lzh/LzhufTestUtil.h"
-#include "support/MemoryFile.h"
-#include "support/MixedCorpus.h"
+#include "doubles/MemoryFile.h"
+#include "doubles/MixedCorpus.h"
 
 namespace {
 

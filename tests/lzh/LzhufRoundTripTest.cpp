@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "lzh/LzhufTestUtil.h"
-#include "support/MixedCorpus.h"
+#include "doubles/MixedCorpus.h"
 
 // The adaptive code is deepest when symbol counts grow like Fibonacci
 // numbers. A path of depth d needs a root frequency of at least Fib(d + 2),

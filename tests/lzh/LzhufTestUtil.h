@@ -7,7 +7,7 @@
 
 #include "lzh/LzhufDecoder.h"
 #include "lzh/LzhufEncoder.h"
-#include "support/MemoryFile.h"
+#include "doubles/MemoryFile.h"
 
 // Encoders and decoders are large; tests keep them on the heap.
 inline std::string Compress(const std::string& input, CLzhufEncoder* encoder = nullptr)

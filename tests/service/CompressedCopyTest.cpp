@@ -12,7 +12,7 @@
 #include "VexaCommFile.h"
 #include "lzh/LzhufDecoder.h"
 #include "service/ServiceRecords.h"
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 namespace {
 

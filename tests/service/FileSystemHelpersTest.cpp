@@ -12,7 +12,7 @@
 #include "platform/SystemErrors.h"
 #include "support/File.h"
 #include "support/FileSystemHelpers.h"
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "VexaCommFile.h"
 #include "service/ServiceRecords.h"
 #include "support/DebugLog.h"
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 namespace {
 

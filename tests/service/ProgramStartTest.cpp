@@ -15,7 +15,7 @@
 #include "platform/Process.h"
 #include "service/ProgramStart.h"
 #include "service/ServiceRecords.h"
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 namespace {
 

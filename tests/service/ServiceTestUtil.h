@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "socket/GLSocket.h"
-#include "support/SocketPair.h"
-#include "support/TempDir.h"
-#include "support/TestFs.h"
+#include "doubles/SocketPair.h"
+#include "doubles/TempDir.h"
+#include "doubles/TestFs.h"
 
 // GBK "unknown error type": the fallback error text without a companion
 // library.

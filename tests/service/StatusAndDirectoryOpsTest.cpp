@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ServiceTestUtil.h"
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 namespace {
 

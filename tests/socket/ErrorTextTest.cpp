@@ -5,8 +5,8 @@
 #include "platform/DebugOutput.h"
 #include "platform/DynamicLibrary.h"
 #include "socket/SocketTestSupport.h"
-#include "support/TempDir.h"
-#include "support/TestFs.h"
+#include "doubles/TempDir.h"
+#include "doubles/TestFs.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <ostream>
 
 #include "socket/SocketTestSupport.h"
-#include "support/MemoryFile.h"
+#include "doubles/MemoryFile.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <ostream>
 
 #include "socket/SocketTestSupport.h"
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "platform/Notify.h"
 #include "platform/Socket.h"
 #include "socket/GLSocket.h"
-#include "support/TestPeer.h"
+#include "doubles/TestPeer.h"
 
 // Short enough to keep every time-out path well under a second.
 constexpr WaitLimit kShortWait = {0, 200000};

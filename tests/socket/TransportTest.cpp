@@ -15,7 +15,7 @@
 #include <ostream>
 
 #include "socket/SocketTestSupport.h"
-#include "support/TestFs.h"
+#include "doubles/TestFs.h"
 
 namespace {
 

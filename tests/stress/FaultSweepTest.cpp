@@ -17,8 +17,8 @@
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
 #include "api/ObjectHandle.h"
-#include "support/MemoryFile.h"
-#include "support/TestPeer.h"
+#include "doubles/MemoryFile.h"
+#include "doubles/TestPeer.h"
 
 namespace {
 

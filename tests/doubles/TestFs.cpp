@@ -1,4 +1,4 @@
-#include "support/TestFs.h"
+#include "doubles/TestFs.h"
 
 #include <cstdlib>
 #include <stdexcept>

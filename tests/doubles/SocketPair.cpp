@@ -1,4 +1,4 @@
-#include "support/SocketPair.h"
+#include "doubles/SocketPair.h"
 
 #include <poll.h>
 #include <stdexcept>

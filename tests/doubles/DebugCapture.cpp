@@ -1,4 +1,4 @@
-#include "support/DebugCapture.h"
+#include "doubles/DebugCapture.h"
 
 #include "platform/DebugOutput.h"
 

@@ -1,4 +1,4 @@
-#include "support/MemoryFile.h"
+#include "doubles/MemoryFile.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "platform/win32/WinApi.h"
-#include "support/TestFs.h"
+#include "doubles/TestFs.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "support/TempDir.h"
+#include "doubles/TempDir.h"
 
 #include <cstdlib>
 #include <fstream>

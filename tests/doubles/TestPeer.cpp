@@ -1,4 +1,4 @@
-#include "support/TestPeer.h"
+#include "doubles/TestPeer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "support/MixedCorpus.h"
+#include "doubles/MixedCorpus.h"
 
 #include <algorithm>
 
