@@ -2,11 +2,30 @@
 // protocol. It owns the socket, the single packet buffer, the negotiated
 // connection properties, the transfer events and the last error.
 //
+// Where its operations live (src/), each file using only those listed
+// above it, never one below:
+//   socket/ErrorText.cpp      GetErrorString: companion library or fallback text
+//   socket/GLSocket.cpp       construction, SetError, IsLost, Close, the header
+//   socket/SocketWait.cpp     AwaitSocket: every wait, its limit, cancel scopes
+//   socket/Transport.cpp      bytes only: SendAll, ReceiveAll, DrainInput
+//   socket/Framing.cpp        packets: SendPacket, ReceivePacket, envelope, SendReply
+//   socket/Negotiation.cpp    envelope probe, packet size, acknowledgement mode
+//   socket/Connect.cpp        ConnectHost..ConnectSockAddr, greeting, OpenConnection
+//   socket/DataReception.cpp  ReceiveData: the data stream, acks, progress, cancel
+//   service/*.cpp             the answering side's virtual operations
+//   device/*.cpp              CDeviceSocket: the requests of a host to a device
+// (A wait's cancel action is the transfer's, handed down by its scope.)
+//
+// The order of the virtual operations is an interface: hosts derived from
+// this class (include/VexaCommSocket.h) and the C service exports that call
+// through the table rely on it, so new virtual operations only ever go last.
+//
 // Thread safety: every operation that exchanges packets holds m_lock (a
-// recursive lock) for its whole exchange. SetError, IsLost, Close and
-// GetErrorString run under their caller's lock. The service operations take
-// no lock of their own: a dispatcher that shares one connection between
-// threads holds m_lock across a received request and its answer.
+// recursive lock) for its whole exchange, and every export runs under it.
+// SetError, IsLost, Close and GetErrorString run under their caller's lock.
+// The service operations take no lock of their own: a dispatcher that shares
+// one connection between threads holds m_lock across a received request and
+// its answer. Each member group below says what guards it.
 #pragma once
 
 #include <cstdint>
@@ -104,10 +123,7 @@ public:
     // "CONN-<code> : " and the GBK text for an unknown error.
     static std::string FallbackErrorText(std::int32_t code);
 
-    // ---- Transport. ----
-    BOOL ConnectHost(const char* host, std::uint16_t port);
-    BOOL ConnectAddr(std::uint32_t address, std::uint16_t port);
-    BOOL ConnectSockAddr(const SocketAddress* address);
+    // ---- Waits and transport. ----
     // Waits for `s` up to `limit`, measured on a monotonic clock; within a
     // cancel scope a request ends it early. Records 10060, the socket
     // layer's code or 71005 (the connection then closed); TRUE when ready.
@@ -122,13 +138,20 @@ public:
     BOOL SendPacket(std::uint8_t* packet, BOOL wait);
     BOOL ReceivePacket(std::uint8_t* packet, BOOL wait);
 
-    // ---- Set-up and negotiation. ----
-    BOOL ReceiveGreeting();
-    BOOL OpenConnection();
+    // CMD_REPLY with `code` and, when non-zero, its text.
+    BOOL SendReply(std::uint32_t code);
+
+    // ---- Negotiation. ----
     BOOL ProbeEnvelope();
     BOOL NegotiatePacketSize(std::uint16_t& value);
     BOOL NegotiateAckMode(std::uint16_t& value);
-    BOOL SendReply(std::uint32_t code);
+
+    // ---- Set-up: connect, greeting, negotiations. ----
+    BOOL ConnectHost(const char* host, std::uint16_t port);
+    BOOL ConnectAddr(std::uint32_t address, std::uint16_t port);
+    BOOL ConnectSockAddr(const SocketAddress* address);
+    BOOL ReceiveGreeting();
+    BOOL OpenConnection();
 
     // ---- Service helpers. ----
     // Writes one record per entry matching `pattern` to `listing`; a write
@@ -159,20 +182,29 @@ public:
     std::uint8_t* Payload() { return m_packet + PACKET_HEADER_SIZE; }
     const std::uint8_t* Payload() const { return m_packet + PACKET_HEADER_SIZE; }
 
-    // ---- Members, in declaration order. ----
+    // ---- Members, in declaration order (the layout is an interface). ----
+    // Set while connecting, read by every exchange: under m_lock.
     SocketAddress m_addr;
     WaitLimit m_tvTimeout;
+    // The progress target: set by exports under m_lock, which wait for a
+    // running transfer first.
     void* m_hNotifyWnd;
     BOOL m_bPostNotify;
+    // Under the lock of the operation that records it.
     std::int32_t m_nLastError;
+    // Events synchronise themselves: a cancel request and the end of a
+    // transfer are signalled and awaited without m_lock.
     CEvent m_evCancel;
     CEvent m_evDone;
     CCriticalSection m_lock;
+    // The connection and its single packet buffer: under m_lock.
     SocketHandle m_hSocket;
     alignas(8) std::uint8_t m_packet[PACKET_BUFFER_SIZE];
     std::int32_t m_tLastActivity;
     std::uint32_t m_dwStatusFlags;
+    // Written under m_lock; read without it through LoadPacketSizeMax.
     std::uint16_t m_wPacketSizeMax;
+    // Negotiated properties and statistics: under m_lock.
     std::uint16_t m_wAckMode;
     std::uint64_t m_nBytesReceived;
     std::uint64_t m_nBytesSent;
@@ -184,11 +216,16 @@ public:
     // Used only by the thread running the operation in progress.
     CancelScope m_nCancelScope;
     BOOL m_bCancelSent;
-    // The peer's answer to a packet-size negotiation after the connect, 0
-    // while none came: m_wPacketSizeMax keeps the size agreed while
-    // connecting (what hosts read), but the peer sends packets of the size
-    // it answered last.
+    // Under m_lock. The peer's answer to a packet-size negotiation after
+    // the connect, 0 while none came: m_wPacketSizeMax keeps the size
+    // agreed while connecting (what hosts read), but the peer sends packets
+    // of the size it answered last.
     std::uint16_t m_wPacketSizeInUse;
+    // Used only by the thread running the operation in progress. What a
+    // readable wait does on a cancel request within the scope (null:
+    // nothing): the transfer's own, so that the waits know no packets.
+    using CancelAction = void (CGLSocket::*)();
+    CancelAction m_pfnCancelAction;
 
 private:
     void CloseSocketOnly();
@@ -217,16 +254,22 @@ private:
 // scope returns when the operation does, by whatever exit.
 class CCancelScope {
 public:
-    CCancelScope(CGLSocket& socket, CancelScope scope)
-        : m_socket(socket), m_previous(socket.m_nCancelScope)
+    CCancelScope(CGLSocket& socket, CancelScope scope, CGLSocket::CancelAction action = nullptr)
+        : m_socket(socket), m_previous(socket.m_nCancelScope), m_previousAction(socket.m_pfnCancelAction)
     {
         socket.m_nCancelScope = scope;
+        socket.m_pfnCancelAction = action;
     }
-    ~CCancelScope() { m_socket.m_nCancelScope = m_previous; }
+    ~CCancelScope()
+    {
+        m_socket.m_nCancelScope = m_previous;
+        m_socket.m_pfnCancelAction = m_previousAction;
+    }
     CCancelScope(const CCancelScope&) = delete;
     CCancelScope& operator=(const CCancelScope&) = delete;
 
 private:
     CGLSocket& m_socket;
     CancelScope m_previous;
+    CGLSocket::CancelAction m_previousAction;
 };

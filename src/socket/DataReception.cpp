@@ -78,7 +78,7 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
             m_evCancel.ResetEvent();
         m_evDone.ResetEvent();
         m_bCancelSent = FALSE;
-        CCancelScope scope(*this, CANCEL_TRANSFER);
+        CCancelScope scope(*this, CANCEL_TRANSFER, &CGLSocket::SendCancelRequest);
         if (m_wAckMode != 0)
             SendReply(0);
         for (;;) {
@@ -129,4 +129,14 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
         result = FALSE;
     }
     return result;
+}
+
+void CGLSocket::SendCancelRequest()
+{
+    m_bCancelSent = TRUE;
+    // A buffer of its own: m_packet may hold half of the packet being read.
+    std::uint8_t cancel[PACKET_HEADER_SIZE];
+    WriteU32(cancel, CMD_CANCEL);
+    WriteU32(cancel + 4, 0);
+    SendPacket(cancel, TRUE);
 }

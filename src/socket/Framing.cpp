@@ -85,3 +85,22 @@ BOOL CGLSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streamin
         return FALSE;
     return ByteSum(packet, PACKET_HEADER_SIZE + length) == ReadU32(trailer) ? TRUE : FALSE;
 }
+
+BOOL CGLSocket::SendReply(std::uint32_t code)
+{
+    CSingleLock lock(&m_lock);
+    SetHeader(CMD_REPLY, 0);
+    if (code != 0) {
+        SetError(static_cast<std::int32_t>(code));
+        std::memset(Payload(), 0, REPLY_CLEARED_BYTES);
+        WriteU32(Payload(), code);
+        std::string text = GetErrorString();
+        // The text must fit the cleared area with its zero.
+        if (text.size() > REPLY_TEXT_AREA - 1)
+            text.resize(REPLY_TEXT_AREA - 1);
+        std::memcpy(Payload() + REPLY_TEXT_OFFSET, text.c_str(), text.size() + 1);
+        SetHeader(CMD_REPLY, static_cast<std::uint32_t>(text.size() + 9));
+    }
+    SendPacket(m_packet, TRUE);
+    return TRUE;
+}

@@ -28,7 +28,8 @@ CGLSocket::CGLSocket()
       m_bConnected(FALSE),
       m_nCancelScope(CANCEL_NONE),
       m_bCancelSent(FALSE),
-      m_wPacketSizeInUse(0)
+      m_wPacketSizeInUse(0),
+      m_pfnCancelAction(nullptr)
 {
     std::memset(&m_addr, 0, sizeof(m_addr));
     std::memset(m_packet, 0, sizeof(m_packet));

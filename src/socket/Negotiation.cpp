@@ -2,53 +2,6 @@
 
 #include "socket/GLSocket.h"
 
-BOOL CGLSocket::ReceiveGreeting()
-{
-    if (!WaitReadable(m_tvTimeout)) {
-        // A cancel request keeps its own code.
-        if (m_nLastError != COMM_ERR_CANCELLED)
-            SetError(COMM_ERR_NO_GREETING);
-        Close();
-        return FALSE;
-    }
-    if (!ReceivePacket(m_packet, TRUE)) {
-        Close();
-        return FALSE;
-    }
-    PacketHeader header = Header();
-    if (header.command != CMD_REPLY) {
-        SetError(COMM_ERR_NO_GREETING);
-        Close();
-        return FALSE;
-    }
-    if (header.length != 0) {
-        std::int32_t code = static_cast<std::int32_t>(ReadU32(Payload()));
-        SetError(code);
-        // A code that means a lost connection has closed the socket by now;
-        // going on would report an established connection without one.
-        if (code == COMM_ERR_CONNECT_REFUSED || m_hSocket == kInvalidSocket) {
-            Close();
-            return FALSE;
-        }
-    }
-    m_bConnected = OpenConnection();
-    return TRUE;
-}
-
-BOOL CGLSocket::OpenConnection()
-{
-    ProbeEnvelope();
-    // Negotiated on a copy and published once agreed: a host may read the
-    // value on another thread while this connect runs.
-    std::uint16_t packetSize = NEGOTIATE_QUERY;
-    NegotiatePacketSize(packetSize);
-    StorePacketSizeMax(packetSize);
-    m_wPacketSizeInUse = 0;
-    m_wAckMode = NEGOTIATE_QUERY;
-    NegotiateAckMode(m_wAckMode);
-    return TRUE;
-}
-
 BOOL CGLSocket::ProbeEnvelope()
 {
     CSingleLock lock(&m_lock);
@@ -125,21 +78,3 @@ BOOL CGLSocket::AnswerAckMode(std::uint16_t requested)
     return SendPacket(m_packet, TRUE);
 }
 
-BOOL CGLSocket::SendReply(std::uint32_t code)
-{
-    CSingleLock lock(&m_lock);
-    SetHeader(CMD_REPLY, 0);
-    if (code != 0) {
-        SetError(static_cast<std::int32_t>(code));
-        std::memset(Payload(), 0, REPLY_CLEARED_BYTES);
-        WriteU32(Payload(), code);
-        std::string text = GetErrorString();
-        // The text must fit the cleared area with its zero.
-        if (text.size() > REPLY_TEXT_AREA - 1)
-            text.resize(REPLY_TEXT_AREA - 1);
-        std::memcpy(Payload() + REPLY_TEXT_OFFSET, text.c_str(), text.size() + 1);
-        SetHeader(CMD_REPLY, static_cast<std::uint32_t>(text.size() + 9));
-    }
-    SendPacket(m_packet, TRUE);
-    return TRUE;
-}

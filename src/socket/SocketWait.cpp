@@ -83,20 +83,11 @@ BOOL CGLSocket::OnCancelRequest(SocketWaitKind kind)
     }
     // The request goes out between two of our own packets: a readable wait
     // never interrupts a send. A send that is stuck just runs into the grace.
-    if (!m_bCancelSent && kind == SocketWaitKind::Readable) {
-        SendCancelRequest();
+    if (!m_bCancelSent && kind == SocketWaitKind::Readable && m_pfnCancelAction != nullptr) {
+        (this->*m_pfnCancelAction)();
         if (m_hSocket == kInvalidSocket)
             return FALSE;
     }
     return TRUE;
 }
 
-void CGLSocket::SendCancelRequest()
-{
-    m_bCancelSent = TRUE;
-    // A buffer of its own: m_packet may hold half of the packet being read.
-    std::uint8_t cancel[PACKET_HEADER_SIZE];
-    WriteU32(cancel, CMD_CANCEL);
-    WriteU32(cancel + 4, 0);
-    SendPacket(cancel, TRUE);
-}

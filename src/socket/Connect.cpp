@@ -1,0 +1,124 @@
+// The connect sequence: the TCP connect within the wait limit, the peer's
+// greeting, then the envelope probe and the negotiations.
+#include <cstring>
+
+#include "platform/Socket.h"
+#include "socket/GLSocket.h"
+
+BOOL CGLSocket::ConnectHost(const char* host, std::uint16_t port)
+{
+    std::uint32_t address = plat::ParseIPv4(host);
+    if (address == 0xFFFFFFFFu) {
+        std::uint32_t resolved = 0;
+        if (!plat::ResolveIPv4(host, &resolved)) {
+            SetError(plat::SocketLastError());
+            return FALSE;
+        }
+        // Round trip through dotted text, as the resolver answer is taken.
+        address = plat::ParseIPv4(plat::FormatIPv4(resolved).c_str());
+        if (address == 0xFFFFFFFFu) {
+            SetError(plat::SocketLastError());
+            return FALSE;
+        }
+    }
+    return ConnectAddr(address, port);
+}
+
+BOOL CGLSocket::ConnectAddr(std::uint32_t address, std::uint16_t port)
+{
+    m_addr.family = 2;
+    m_addr.port = plat::HostToNet16(port);
+    m_addr.address = address;
+    return ConnectSockAddr(&m_addr);
+}
+
+BOOL CGLSocket::ConnectSockAddr(const SocketAddress* address)
+{
+    m_nBytesReceived = 0;
+    m_nBytesSent = 0;
+    m_tLastReceive = 0;
+    m_tLastSend = 0;
+    Close();
+    if (address == nullptr)
+        return FALSE;
+    if (address != &m_addr)
+        std::memcpy(&m_addr, address, sizeof(m_addr));
+
+    SocketHandle s = plat::SocketOpenTcp();
+    if (s == kInvalidSocket) {
+        SetError(plat::SocketLastError());
+        return FALSE;
+    }
+    if (!ConnectWithinLimit(s)) {
+        plat::SocketClose(s);
+        Close();
+        return FALSE;
+    }
+    m_hSocket = s;
+    return ReceiveGreeting();
+}
+
+// The system would try for minutes; the wait limit bounds the connect like
+// every other wait, and a cancel request ends it.
+BOOL CGLSocket::ConnectWithinLimit(SocketHandle s)
+{
+    int started = plat::SocketConnectStart(s, m_addr);
+    if (started == 1) {
+        if (!AwaitSocket(s, SocketWaitKind::Connected, m_tvTimeout))
+            return FALSE;
+        started = plat::SocketConnectResult(s) == 0 ? 0 : -1;
+    }
+    if (started != 0) {
+        // Recorded while the old state is closed; the caller drops `s`.
+        SetError(plat::SocketLastError());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CGLSocket::ReceiveGreeting()
+{
+    if (!WaitReadable(m_tvTimeout)) {
+        // A cancel request keeps its own code.
+        if (m_nLastError != COMM_ERR_CANCELLED)
+            SetError(COMM_ERR_NO_GREETING);
+        Close();
+        return FALSE;
+    }
+    if (!ReceivePacket(m_packet, TRUE)) {
+        Close();
+        return FALSE;
+    }
+    PacketHeader header = Header();
+    if (header.command != CMD_REPLY) {
+        SetError(COMM_ERR_NO_GREETING);
+        Close();
+        return FALSE;
+    }
+    if (header.length != 0) {
+        std::int32_t code = static_cast<std::int32_t>(ReadU32(Payload()));
+        SetError(code);
+        // A code that means a lost connection has closed the socket by now;
+        // going on would report an established connection without one.
+        if (code == COMM_ERR_CONNECT_REFUSED || m_hSocket == kInvalidSocket) {
+            Close();
+            return FALSE;
+        }
+    }
+    m_bConnected = OpenConnection();
+    return TRUE;
+}
+
+BOOL CGLSocket::OpenConnection()
+{
+    ProbeEnvelope();
+    // Negotiated on a copy and published once agreed: a host may read the
+    // value on another thread while this connect runs.
+    std::uint16_t packetSize = NEGOTIATE_QUERY;
+    NegotiatePacketSize(packetSize);
+    StorePacketSizeMax(packetSize);
+    m_wPacketSizeInUse = 0;
+    m_wAckMode = NEGOTIATE_QUERY;
+    NegotiateAckMode(m_wAckMode);
+    return TRUE;
+}
