@@ -18,6 +18,7 @@
 #include <benchmark/benchmark.h>
 
 #include "socket/Protocol.h"
+#include "vexacomm/ByteSum.h"
 
 namespace bench {
 

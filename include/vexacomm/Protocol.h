@@ -4,14 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#define VEXACOMM_BYTESUM_SSE2 1
-#else
-#define VEXACOMM_BYTESUM_SSE2 0
-#endif
 
 // Header is command (4 bytes), payload length (4 bytes); the payload follows.
 struct PacketHeader {
@@ -67,9 +59,31 @@ constexpr std::size_t REPLY_TEXT_AREA = 256;
 constexpr std::size_t REPLY_CLEARED_BYTES = REPLY_TEXT_OFFSET + REPLY_TEXT_AREA;
 static_assert(REPLY_CLEARED_BYTES == 264, "code, reserved word and text area");
 
+// A reply's length: code, reserved word, the text and its zero.
+constexpr std::uint32_t ReplyLength(std::size_t textLength)
+{
+    return static_cast<std::uint32_t>(REPLY_TEXT_OFFSET + textLength + 1);
+}
+
 // Device service.
 constexpr std::uint16_t DEVICE_PORT = 30282;
 static_assert(DEVICE_PORT == 0x764A, "device port");
+
+// ASDU 10 request block (the CMD_ASDU10 payload): an 8-byte head whose
+// signed 16-bit entry count sits at byte 6 (-1 asks for everything), then
+// 8 bytes per entry. The largest block fills one packet.
+constexpr std::size_t ASDU10_HEAD_SIZE = 8;
+constexpr std::size_t ASDU10_COUNT_OFFSET = 6;
+constexpr std::size_t ASDU10_ENTRY_SIZE = 8;
+constexpr int ASDU10_MAX_ENTRIES = 2046;
+constexpr std::int16_t ASDU10_ALL_ENTRIES = -1;
+static_assert(ASDU10_HEAD_SIZE + ASDU10_ENTRY_SIZE * ASDU10_MAX_ENTRIES == PACKET_PAYLOAD_MAX,
+              "8 + 8 * 2046 == 16376: the largest request fills a packet");
+// Bytes of a block with `entries` entries (-1 counts as none).
+constexpr std::size_t Asdu10RequestSize(int entries)
+{
+    return ASDU10_HEAD_SIZE + ASDU10_ENTRY_SIZE * static_cast<std::size_t>(entries < 0 ? 0 : entries);
+}
 
 // Little-endian field access in place. The wire is little-endian and so are
 // the platforms we build for; memcpy keeps unaligned access well-defined.
@@ -95,33 +109,16 @@ inline void WriteU32(std::uint8_t* p, std::uint32_t v)
     p[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
-// Byte sum of a region, as the envelope checksum takes it. Every enveloped
-// packet, sent or received, is summed once. With SSE2, PSADBW adds 16 bytes
-// in one instruction, four times the speed of the plain loop below, which
-// the compiler vectorises at -O2 only thanks to its fixed 64-byte blocks.
-inline std::uint32_t ByteSum(const std::uint8_t* p, std::size_t n)
+// An envelope's head and trailer around a bare packet whose byte sum is
+// `checksum`.
+inline void WriteEnvelopeHead(std::uint8_t* head)
 {
-    std::uint32_t sum = 0;
-#if VEXACOMM_BYTESUM_SSE2
-    const __m128i zero = _mm_setzero_si128();
-    __m128i lanes = zero;
-    for (; n >= 16; n -= 16, p += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        lanes = _mm_add_epi64(lanes, _mm_sad_epu8(bytes, zero));
-    }
-    // The low halves of the two 64-bit lanes add up to the sum modulo 2^32.
-    sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lanes)) +
-          static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(lanes, 8)));
-#else
-    constexpr std::size_t kBlock = 64;
-    for (; n >= kBlock; n -= kBlock, p += kBlock) {
-        std::uint32_t block = 0;
-        for (std::size_t i = 0; i < kBlock; ++i)
-            block += p[i];
-        sum += block;
-    }
-#endif
-    for (; n > 0; --n)
-        sum += *p++;
-    return sum;
+    WriteU32(head, ENVELOPE_HEAD_MAGIC);
+    WriteU32(head + 4, ENVELOPE_HEAD_MAGIC);
+}
+inline void WriteEnvelopeTrailer(std::uint8_t* trailer, std::uint32_t checksum)
+{
+    WriteU32(trailer, checksum);
+    WriteU32(trailer + 4, ENVELOPE_TAIL_MAGIC);
+    WriteU32(trailer + 8, ENVELOPE_TAIL_MAGIC);
 }

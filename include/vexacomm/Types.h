@@ -26,9 +26,13 @@ struct WaitLimit {
 
 // IPv4 socket address with the wire layout of struct sockaddr_in.
 struct SocketAddress {
-    std::uint16_t family;  // 2 = IPv4
+    std::uint16_t family;  // kAddressFamilyInet
     std::uint16_t port;    // network byte order
     std::uint32_t address; // network byte order
     std::uint8_t zero[8];
 };
 static_assert(sizeof(SocketAddress) == 16, "IPv4 socket address is 16 bytes");
+// AF_INET as Windows numbers it, and so the field holds on every platform.
+constexpr std::uint16_t kAddressFamilyInet = 2;
+// What an IPv4 address parse or look-up gives for "no address".
+constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;

@@ -23,7 +23,9 @@ int32_t CopyText(const std::string& text, char* buffer, int32_t size)
     return static_cast<int32_t>(text.size());
 }
 
-constexpr uint32_t kDefaultWaitMs = 30030;
+constexpr uint32_t kDefaultWaitMs =
+    static_cast<uint32_t>(kDefaultWaitLimit.tv_sec) * 1000 + static_cast<uint32_t>(kDefaultWaitLimit.tv_usec) / 1000;
+static_assert(kDefaultWaitMs == 30030, "the documented default");
 
 // Setters: 0, 71006 for a NULL object, 71011 when memory ran out.
 template <class Op>

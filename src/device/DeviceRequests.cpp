@@ -79,10 +79,10 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
 {
     CSingleLock lock(&m_lock);
     const std::uint8_t* block = static_cast<const std::uint8_t*>(request);
-    std::int16_t entries = static_cast<std::int16_t>(ReadU16(block + 6));
-    if (entries < -1 || entries > ASDU10_MAX_ENTRIES)
+    std::int16_t entries = static_cast<std::int16_t>(ReadU16(block + ASDU10_COUNT_OFFSET));
+    if (entries < ASDU10_ALL_ENTRIES || entries > ASDU10_MAX_ENTRIES)
         return FALSE;
-    std::uint32_t length = static_cast<std::uint32_t>(8 + 8 * entries);
+    std::uint32_t length = static_cast<std::uint32_t>(Asdu10RequestSize(entries));
     // The transfer starts with the request: a cancel from here on counts.
     m_evCancel.ResetEvent();
     CCancelScope scope(*this, CANCEL_REQUEST);

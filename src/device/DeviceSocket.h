@@ -38,5 +38,3 @@ private:
 // Device type codes stored unchanged; any other code is stored as 42.
 std::uint16_t MapDeviceType(std::uint16_t reported);
 
-// Largest request block count that fits one packet: 8 + 8 * 2046 = 16376.
-constexpr int ASDU10_MAX_ENTRIES = 2046;

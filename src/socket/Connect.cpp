@@ -8,7 +8,7 @@
 BOOL CGLSocket::ConnectHost(const char* host, std::uint16_t port)
 {
     std::uint32_t address = plat::ParseIPv4(host);
-    if (address == 0xFFFFFFFFu) {
+    if (address == kNoAddress) {
         std::uint32_t resolved = 0;
         if (!plat::ResolveIPv4(host, &resolved)) {
             SetError(plat::SocketLastError());
@@ -16,7 +16,7 @@ BOOL CGLSocket::ConnectHost(const char* host, std::uint16_t port)
         }
         // Round trip through dotted text, as the resolver answer is taken.
         address = plat::ParseIPv4(plat::FormatIPv4(resolved).c_str());
-        if (address == 0xFFFFFFFFu) {
+        if (address == kNoAddress) {
             SetError(plat::SocketLastError());
             return FALSE;
         }
@@ -26,7 +26,7 @@ BOOL CGLSocket::ConnectHost(const char* host, std::uint16_t port)
 
 BOOL CGLSocket::ConnectAddr(std::uint32_t address, std::uint16_t port)
 {
-    m_addr.family = 2;
+    m_addr.family = kAddressFamilyInet;
     m_addr.port = plat::HostToNet16(port);
     m_addr.address = address;
     return ConnectSockAddr(&m_addr);

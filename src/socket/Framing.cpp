@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "platform/Socket.h"
+#include "vexacomm/ByteSum.h"
 #include "socket/GLSocket.h"
 
 BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
@@ -16,12 +17,9 @@ BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
         return SendAll(packet, static_cast<std::int32_t>(bareSize), wait);
 
     std::uint8_t head[ENVELOPE_HEAD_SIZE];
-    WriteU32(head, ENVELOPE_HEAD_MAGIC);
-    WriteU32(head + 4, ENVELOPE_HEAD_MAGIC);
+    WriteEnvelopeHead(head);
     std::uint8_t trailer[sizeof(EnvelopeTrailer)];
-    WriteU32(trailer, ByteSum(packet, bareSize));
-    WriteU32(trailer + 4, ENVELOPE_TAIL_MAGIC);
-    WriteU32(trailer + 8, ENVELOPE_TAIL_MAGIC);
+    WriteEnvelopeTrailer(trailer, ByteSum(packet, bareSize));
     // Head, packet and trailer as one stream of bytes: three separate small
     // writes would each wait for the peer's delayed acknowledgement.
     plat::SendBuffer pieces[3] = {
@@ -99,7 +97,7 @@ BOOL CGLSocket::SendReply(std::uint32_t code)
         if (text.size() > REPLY_TEXT_AREA - 1)
             text.resize(REPLY_TEXT_AREA - 1);
         std::memcpy(Payload() + REPLY_TEXT_OFFSET, text.c_str(), text.size() + 1);
-        SetHeader(CMD_REPLY, static_cast<std::uint32_t>(text.size() + 9));
+        SetHeader(CMD_REPLY, ReplyLength(text.size()));
     }
     SendPacket(m_packet, TRUE);
     return TRUE;

@@ -3,6 +3,7 @@
 // in progress allows it.
 #include "platform/Clock.h"
 #include "platform/Socket.h"
+#include "platform/SocketErrors.h"
 #include "socket/GLSocket.h"
 
 namespace {
@@ -68,7 +69,7 @@ BOOL CGLSocket::AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit
             SetError(COMM_ERR_CANCELLED);
             Close();
         } else {
-            SetError(10060);
+            SetError(kWsaTimedOut);
         }
         return FALSE;
     }

@@ -1,4 +1,5 @@
 #include "doubles/TestPeer.h"
+#include "vexacomm/ByteSum.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "socket/SocketTestSupport.h"
+#include "vexacomm/ByteSum.h"
 
 namespace {
 

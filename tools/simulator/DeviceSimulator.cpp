@@ -6,6 +6,7 @@
 #include "platform/Socket.h"
 #include "socket/GLSocket.h"
 #include "support/File.h"
+#include "vexacomm/ByteSum.h"
 
 namespace {
 constexpr int kAcceptPollMs = 50;
@@ -69,7 +70,7 @@ CDeviceSimulator::~CDeviceSimulator() { Stop(); }
 bool CDeviceSimulator::Start(std::string* error)
 {
     std::uint32_t address = plat::ParseIPv4(m_options.bindAddress.c_str());
-    if (address == 0xFFFFFFFFu) {
+    if (address == kNoAddress) {
         if (error != nullptr)
             *error = "not a dotted IPv4 address: " + m_options.bindAddress;
         return false;
@@ -295,16 +296,15 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint
                 return true;
             case SimFault::BadChecksum: {
                 std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, total - offset));
-                std::uint8_t packet[ENVELOPE_OVERHEAD + PACKET_BUFFER_SIZE];
-                WriteU32(packet, ENVELOPE_HEAD_MAGIC);
-                WriteU32(packet + 4, ENVELOPE_HEAD_MAGIC);
-                WriteU32(packet + 8, CMD_ASDU10);
-                WriteU32(packet + 12, n);
-                FillGenerated(offset, packet + 16, n);
-                WriteU32(packet + 16 + n, ByteSum(packet + 8, 8 + n) + 1);
-                WriteU32(packet + 20 + n, ENVELOPE_TAIL_MAGIC);
-                WriteU32(packet + 24 + n, ENVELOPE_TAIL_MAGIC);
-                c.SendAll(packet, static_cast<std::int32_t>(n + 28), TRUE);
+                std::uint8_t envelope[ENVELOPE_OVERHEAD + PACKET_BUFFER_SIZE];
+                std::uint8_t* packet = envelope + ENVELOPE_HEAD_SIZE;
+                const std::uint32_t bare = static_cast<std::uint32_t>(PACKET_HEADER_SIZE) + n;
+                WriteEnvelopeHead(envelope);
+                WriteU32(packet, CMD_ASDU10);
+                WriteU32(packet + 4, n);
+                FillGenerated(offset, packet + PACKET_HEADER_SIZE, n);
+                WriteEnvelopeTrailer(packet + bare, ByteSum(packet, bare) + 1);
+                c.SendAll(envelope, static_cast<std::int32_t>(ENVELOPE_OVERHEAD + bare), TRUE);
                 return true;
             }
             case SimFault::Stall:

@@ -11,6 +11,7 @@
 #include "vexacomm/HostFiles.h"
 #include "vexacomm/Interrupt.h"
 #include "vexacomm/ProgressBar.h"
+#include "vexacomm/Protocol.h"
 #include "vexacomm/Session.h"
 #include "vexacomm/SystemFile.h"
 
@@ -37,7 +38,7 @@ const char kUsage[] =
     "Exit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
     "Ctrl-C/SIGTERM.\n";
 
-constexpr std::size_t kRequestMax = 16376;
+constexpr std::size_t kRequestMax = PACKET_PAYLOAD_MAX;
 // The library keeps at most 0x7FFFFFFF ms.
 constexpr std::uint64_t kWaitMaxMs = 0x7FFFFFFF;
 
@@ -85,15 +86,16 @@ bool ReadRequest(const std::string& path, std::string* request)
     }
     request->resize(got);
     std::string problem;
-    const int count = got < 8 ? 0
-                              : static_cast<int16_t>(static_cast<uint8_t>((*request)[6]) |
-                                                     (static_cast<uint8_t>((*request)[7]) << 8));
-    const std::size_t needed = 8 + 8 * static_cast<std::size_t>(count < 0 ? 0 : count);
+    const int count =
+        got < ASDU10_HEAD_SIZE
+            ? 0
+            : static_cast<int16_t>(ReadU16(reinterpret_cast<const uint8_t*>(request->data()) + ASDU10_COUNT_OFFSET));
+    const std::size_t needed = Asdu10RequestSize(count);
     if (got > kRequestMax)
         problem = "more than " + std::to_string(kRequestMax) + " bytes";
-    else if (got < 8)
+    else if (got < ASDU10_HEAD_SIZE)
         problem = "a request block has at least 8 bytes, this one " + std::to_string(got);
-    else if (count < -1 || count > 2046)
+    else if (count < ASDU10_ALL_ENTRIES || count > ASDU10_MAX_ENTRIES)
         problem = "the entry count " + std::to_string(count) + " at byte 6 is outside -1..2046";
     else if (got != needed)
         problem = "the entry count " + std::to_string(count) + " needs " + std::to_string(needed) +

@@ -99,7 +99,7 @@ int CmdSimulate(int argc, char** argv)
     args.Positionals(0, 0);
 
     uint32_t address = plat::ParseIPv4(o.bindAddress.c_str());
-    if (address == 0xFFFFFFFFu || (address & 0xFF) != 127)
+    if (address == kNoAddress || (address & 0xFF) != 127)
         throw UsageError{"--bind: the simulator listens on loopback addresses (127.x.y.z) only"};
     if (!o.dataFile.empty()) {
         // Checked now rather than when the first client asks for the data.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "vexacomm/Interrupt.h"
+#include "vexacomm/Protocol.h"
 
 namespace {
 
@@ -83,8 +84,7 @@ int32_t FetchWithInterrupt(VexaCommObject* obj, VexaCommFile* file, const std::s
 
 std::string DefaultRequest()
 {
-    std::string request(8, '\0');
-    request[6] = '\xFF';
-    request[7] = '\xFF';
+    std::string request(ASDU10_HEAD_SIZE, '\0');
+    WriteU16(reinterpret_cast<uint8_t*>(&request[ASDU10_COUNT_OFFSET]), static_cast<uint16_t>(ASDU10_ALL_ENTRIES));
     return request;
 }
