@@ -9,14 +9,14 @@
 #include "platform/DebugOutput.h"
 #include "platform/FileOps.h"
 
+const char* const kDefaultLogPath = "C:\\RizDump.TXT";
+
+namespace {
+// Process-wide log state, reached only through the locked functions below.
 std::string g_strLogPath;
 std::string g_strTempDir;
 std::int32_t g_nLogLines = 0;
 std::int32_t g_nLogResult = 0;
-
-const char* const kDefaultLogPath = "C:\\RizDump.TXT";
-
-namespace {
 // One lock for the log texts, the counter and the file: lines from
 // different objects on different threads get distinct, gap-free numbers.
 std::mutex& LogMutex()
@@ -76,6 +76,18 @@ std::string GetTempDir()
 {
     std::lock_guard<std::mutex> guard(LogMutex());
     return g_strTempDir;
+}
+
+std::int32_t LogLineCount()
+{
+    std::lock_guard<std::mutex> guard(LogMutex());
+    return g_nLogLines;
+}
+
+std::int32_t LogResult()
+{
+    std::lock_guard<std::mutex> guard(LogMutex());
+    return g_nLogResult;
 }
 
 std::int32_t AppendLogFile(const char* text, const char* path, BOOL header)

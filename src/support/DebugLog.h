@@ -8,13 +8,6 @@
 #include "VexaCommLib.h"
 #include "platform/Types.h"
 
-// Process-wide log state. Set the texts through SetLogPath/SetTempDir while
-// other threads may log; the library itself never sets them.
-extern std::string g_strLogPath;
-extern std::string g_strTempDir;
-extern std::int32_t g_nLogLines;
-extern std::int32_t g_nLogResult;
-
 // Formats printf-style and writes one diagnostic line.
 void DebugLog(const char* format, ...)
 #if defined(__GNUC__)
@@ -34,10 +27,15 @@ std::int32_t AppendLogFile(const char* text, const char* path, BOOL header);
 using DiagnosticHook = VexaCommDiagnosticFn;
 void SetDiagnosticHook(DiagnosticHook hook, void* user);
 
+// Process-wide log state, each read and change under the log's lock. The
+// library itself never sets the texts; hosts do, through the exports.
 void SetLogPath(const char* path);
 std::string GetLogPath();
 void SetTempDir(const char* dir);
 std::string GetTempDir();
+// Header lines appended so far, and what the last append returned.
+std::int32_t LogLineCount();
+std::int32_t LogResult();
 
 // File that AppendLogFile uses when it is given no path.
 extern const char* const kDefaultLogPath;

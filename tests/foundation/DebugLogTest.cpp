@@ -57,9 +57,9 @@ TEST(DebugLog, NoPathWritesNoFile)
 {
     TempDir dir;
     DebugCapture capture;
-    std::int32_t before = g_nLogLines;
+    std::int32_t before = LogLineCount();
     DebugLog("value %d\n", 7);
-    EXPECT_EQ(g_nLogLines, before);
+    EXPECT_EQ(LogLineCount(), before);
     ASSERT_EQ(capture.Lines().size(), 1u);
     EXPECT_EQ(capture.Lines()[0], "value 7\n");
 }
@@ -70,7 +70,7 @@ TEST(DebugLog, HeaderedLinesAreNumberedAndTimeStamped)
     std::string path = dir.File("log.txt");
     LogPathGuard guard(path);
     DebugCapture capture;
-    std::int32_t first = g_nLogLines + 1;
+    std::int32_t first = LogLineCount() + 1;
 
     CDeviceSocket a, b;
     a.SetError(71002);
@@ -87,17 +87,17 @@ TEST(DebugLog, HeaderedLinesAreNumberedAndTimeStamped)
     EXPECT_NE(lines[0].find("SetError(71002,CONN-71002 : "), std::string::npos);
     EXPECT_NE(lines[1].find("SetError(75001,\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0\xDC)"),
               std::string::npos);
-    EXPECT_EQ(g_nLogLines, first + 1);
-    EXPECT_EQ(g_nLogResult, first + 1);
+    EXPECT_EQ(LogLineCount(), first + 1);
+    EXPECT_EQ(LogResult(), first + 1);
 }
 
 TEST(DebugLog, UnopenablePathKeepsCountAndNextLineTakesNextNumber)
 {
     TempDir dir;
-    std::int32_t before = g_nLogLines;
-    std::int32_t result = g_nLogResult;
+    std::int32_t before = LogLineCount();
+    std::int32_t result = LogResult();
     EXPECT_EQ(AppendLogFile("x\n", dir.File("missing/dir/log.txt").c_str(), TRUE), result);
-    EXPECT_EQ(g_nLogLines, before);
+    EXPECT_EQ(LogLineCount(), before);
 
     std::string path = dir.File("log.txt");
     EXPECT_EQ(AppendLogFile("y\n", path.c_str(), TRUE), before + 1);
@@ -110,11 +110,11 @@ TEST(DebugLog, WithoutHeaderOnlyTheText)
 {
     TempDir dir;
     std::string path = dir.File("plain.txt");
-    std::int32_t before = g_nLogLines;
+    std::int32_t before = LogLineCount();
     EXPECT_EQ(AppendLogFile("abc", path.c_str(), FALSE), before);
     EXPECT_EQ(AppendLogFile("def\n", path.c_str(), FALSE), before);
     EXPECT_EQ(ReadWholeFile(path), "abcdef" + kLineEnd);
-    EXPECT_EQ(g_nLogLines, before);
+    EXPECT_EQ(LogLineCount(), before);
 }
 
 TEST(DebugLog, ConcurrentObjectsGetDistinctGapFreeNumbers)
@@ -124,7 +124,7 @@ TEST(DebugLog, ConcurrentObjectsGetDistinctGapFreeNumbers)
     LogPathGuard guard(path);
     DebugCapture capture; // keeps stderr quiet
     const int kThreads = 8, kLines = 1000;
-    std::int32_t first = g_nLogLines + 1;
+    std::int32_t first = LogLineCount() + 1;
 
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {

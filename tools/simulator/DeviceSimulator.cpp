@@ -175,7 +175,6 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
         c.Close();
         return;
     }
-    std::uint8_t request[PACKET_BUFFER_SIZE];
     while (!m_stopping && c.Open()) {
         if (!c.ReceivePacket(c.m_packet, TRUE)) {
             if (c.m_nLastError == 10060 && c.Open())
@@ -227,8 +226,8 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
             break;
         }
         case CMD_ASDU10:
-            std::memcpy(request, c.Payload(), header.length);
-            if (!ServeAsdu10(c, request, header.length))
+            // The request was recorded above; every request gets the whole set.
+            if (!ServeAsdu10(c))
                 c.Close();
             break;
         case CMD_REPLY:
@@ -242,7 +241,7 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
     c.Close();
 }
 
-bool CDeviceSimulator::ServeAsdu10(Connection& c, const std::uint8_t*, std::uint32_t)
+bool CDeviceSimulator::ServeAsdu10(Connection& c)
 {
     CDiskFile file;
     std::uint32_t total = m_options.generatedBytes;

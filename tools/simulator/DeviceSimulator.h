@@ -96,7 +96,7 @@ private:
     struct Connection;
     void AcceptLoop();
     void Serve(std::shared_ptr<Connection> connection);
-    bool ServeAsdu10(Connection& c, const std::uint8_t* request, std::uint32_t length);
+    bool ServeAsdu10(Connection& c);
     void StallUntilStopped(Connection& c);
     std::string AskFiles(Connection& c);
 
