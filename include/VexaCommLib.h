@@ -94,6 +94,8 @@ typedef struct VexaCommObject VexaCommObject;
 #define VEXACOMM_ERR_PROTOCOL 71010          /* a packet failed its checks, or a request did not fit */
 #define VEXACOMM_ERR_EXCEPTION 71011         /* a host's object threw an unknown exception, or memory
                                                 ran out; the connection is closed */
+#define VEXACOMM_ERR_DATA_TRUNCATED 71012  /* compressed data ends before the size its header gives */
+#define VEXACOMM_ERR_DATA_CORRUPT 71013    /* compressed data is damaged */
 #define VEXACOMM_ERR_FILE_CREATE 71200       /* a file (or write function) could not be had */
 #define VEXACOMM_ERR_NOT_SUPPORTED 71305     /* the operation is not supported */
 #define VEXACOMM_ERR_USER_VERIFY 75001       /* the device refused the user's verification */
@@ -271,6 +273,28 @@ typedef void(VEXACOMM_CALL* VexaCommDiagnosticFn)(void* user, const char* line);
  * logs them; fn may call the library. Returns 0; after it returns, no line
  * reaches a replaced fn. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user);
+
+/* Fills buffer with up to size bytes of the source and sets *got (0 only
+ * at the source's end). 0 goes on; any other value ends the operation with
+ * that value as the result. */
+typedef int32_t(VEXACOMM_CALL* VexaCommReadFn)(void* user, void* buffer, uint32_t size, uint32_t* got);
+
+/* Ordinal 45. LZHUF-compresses the `length` bytes that `read` delivers into
+ * `write` (the stream the service side sends as a compressed copy, and
+ * VexaComm_DecompressStream restores). Needs no object. Returns 0; the read
+ * or write function's own non-zero answer; 14 (end of file) when the
+ * source ends before `length` bytes; 71011 when memory ran out. What was
+ * written before a failure stays written: write to a temporary file and
+ * keep it only on 0. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CompressStream(VexaCommReadFn read, void* readUser, uint32_t length,
+                                                          VexaCommWriteFn write, void* writeUser);
+
+/* Ordinal 46. Restores an LZHUF stream that `read` delivers into `write`.
+ * Returns 0; the read or write function's own non-zero answer;
+ * VEXACOMM_ERR_DATA_TRUNCATED or VEXACOMM_ERR_DATA_CORRUPT; 71011 when
+ * memory ran out. Bytes restored before a failure have been written. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DecompressStream(VexaCommReadFn read, void* readUser,
+                                                            VexaCommWriteFn write, void* writeUser);
 
 #ifdef __cplusplus
 }

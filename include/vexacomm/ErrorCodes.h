@@ -22,6 +22,8 @@ enum CommError : std::int32_t {
     // The host's file object (or observer) threw something the library
     // does not know, or memory ran out; the connection is closed.
     COMM_ERR_EXCEPTION = VEXACOMM_ERR_EXCEPTION,
+    COMM_ERR_DATA_TRUNCATED = VEXACOMM_ERR_DATA_TRUNCATED,
+    COMM_ERR_DATA_CORRUPT = VEXACOMM_ERR_DATA_CORRUPT,
     COMM_ERR_FILE_CREATE = VEXACOMM_ERR_FILE_CREATE,
     COMM_ERR_NOT_SUPPORTED = VEXACOMM_ERR_NOT_SUPPORTED,
     COMM_ERR_USER_VERIFY = VEXACOMM_ERR_USER_VERIFY,

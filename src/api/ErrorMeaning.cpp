@@ -72,6 +72,8 @@ const Meaning kMeanings[] = {
     {71009, "a started program did not end in time"},
     {71010, "protocol failure: a packet failed its checks, or the request did not fit a packet"},
     {71011, "the host's file object threw an unknown exception, or memory ran out"},
+    {71012, "compressed data is truncated"},
+    {71013, "compressed data is corrupt"},
     {71200, "a file could not be created or opened"},
     {71305, "the operation is not supported"},
     {75001, "the device refused the user's verification"},

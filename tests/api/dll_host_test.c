@@ -47,7 +47,7 @@ static const char* const kExports[] = {
     "VexaComm_TransferRead", "VexaComm_TransferWrite",
     "VexaComm_TransferLength", "VexaComm_ReceivePacket",
     "VexaComm_SendReply", "VexaComm_SetTempDir",
-    "VexaComm_SendPacket",
+    "VexaComm_SendPacket", "VexaComm_CompressStream", "VexaComm_DecompressStream",
 };
 #define EXPORT_COUNT (sizeof(kExports) / sizeof(kExports[0]))
 

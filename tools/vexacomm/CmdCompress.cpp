@@ -1,12 +1,10 @@
-// The compress and decompress commands: LZHUF through the encoder's and
-// decoder's stream interface, into a replacement of DST.
+// The compress and decompress commands: the library's LZHUF streams, from
+// SRC into a replacement of DST.
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "lzh/LzhufDecoder.h"
-#include "lzh/LzhufEncoder.h"
+#include "VexaCommLib.h"
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
 #include "vexacomm/ErrorText.h"
@@ -82,6 +80,31 @@ void PrintFileFailure(const Job& job, const SystemFile& src, const SystemFile& o
         std::fprintf(stderr, "error: %s: changed while it was being read\n", job.src.c_str());
 }
 
+// Any non-zero answer ends the stream; the file keeps the system's reason.
+constexpr int32_t kFileFailed = CFileException::genericException;
+
+int32_t VEXACOMM_CALL ReadSource(void* user, void* buffer, uint32_t size, uint32_t* got)
+{
+    try {
+        *got = static_cast<SystemFile*>(user)->Read(buffer, size);
+        return 0;
+    } catch (CFileException* e) {
+        e->Delete();
+        return kFileFailed;
+    }
+}
+
+int32_t VEXACOMM_CALL WriteTarget(void* user, const void* data, uint32_t size)
+{
+    try {
+        static_cast<SystemFile*>(user)->Write(data, size);
+        return 0;
+    } catch (CFileException* e) {
+        e->Delete();
+        return kFileFailed;
+    }
+}
+
 } // namespace
 
 int CmdCompress(int argc, char** argv)
@@ -100,11 +123,9 @@ int CmdCompress(int argc, char** argv)
     CReplacement out;
     if (!out.Begin(job.dst, src, job.force))
         return 1;
-    auto encoder = std::make_unique<CLzhufEncoder>();
-    try {
-        encoder->Encode(&src, &out.File());
-    } catch (CFileException* e) {
-        e->Delete();
+    const int32_t rc = VexaComm_CompressStream(ReadSource, &src, static_cast<uint32_t>(src.Size()),
+                                               WriteTarget, &out.File());
+    if (rc != 0) {
         PrintFileFailure(job, src, out.File());
         return 1;
     }
@@ -122,17 +143,16 @@ int CmdDecompress(int argc, char** argv)
     CReplacement out;
     if (!out.Begin(job.dst, src, job.force))
         return 1;
-    auto decoder = std::make_unique<CLzhufDecoder>();
-    const LzhufStatus status = decoder->Decode(&src, &out.File());
-    switch (status) {
-    case LzhufStatus::Ok:
+    const int32_t rc = VexaComm_DecompressStream(ReadSource, &src, WriteTarget, &out.File());
+    switch (rc) {
+    case 0:
         return out.Commit() ? 0 : 1;
-    case LzhufStatus::ReadFailed:
-    case LzhufStatus::WriteFailed:
-        PrintFileFailure(job, src, out.File());
+    case VEXACOMM_ERR_DATA_TRUNCATED:
+    case VEXACOMM_ERR_DATA_CORRUPT:
+        std::fprintf(stderr, "error: %s: %s\n", job.src.c_str(), LibraryErrorText(nullptr, rc).c_str());
         return 1;
     default:
-        std::fprintf(stderr, "error: %s: %s\n", job.src.c_str(), LzhufStatusText(status));
+        PrintFileFailure(job, src, out.File());
         return 1;
     }
 }
