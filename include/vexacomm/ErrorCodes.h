@@ -7,6 +7,8 @@
 
 enum CommError : std::int32_t {
     COMM_ERR_NONE = 0,
+    // WSAETIMEDOUT, as every platform reports it: a wait reached its limit.
+    COMM_ERR_TIMED_OUT = 10060,
     COMM_ERR_PEER_CLOSED = VEXACOMM_ERR_PEER_CLOSED,
     COMM_ERR_CONNECT_REFUSED = VEXACOMM_ERR_CONNECT_REFUSED,
     COMM_ERR_NO_GREETING = VEXACOMM_ERR_NO_GREETING,

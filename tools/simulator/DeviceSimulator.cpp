@@ -1,25 +1,28 @@
+// The device simulator, built as any host builds on the library: from the
+// public headers and the shipped library only.
 #include "DeviceSimulator.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <fstream>
 
-#include "platform/Socket.h"
-#include "socket/GLSocket.h"
-#include "support/File.h"
+#include "SimSocket.h"
+#include "VexaCommSocket.h"
 #include "vexacomm/ByteSum.h"
 
 namespace {
 constexpr int kAcceptPollMs = 50;
 constexpr WaitLimit kStallPoll = {0, 50000};
 
-std::string ListenErrorText(int error)
+// A whole file's bytes; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string* bytes)
 {
-    switch (error) {
-    case 10013: return "permission denied";
-    case 10048: return "address already in use";
-    case 10049: return "address not available on this machine";
-    default: return "socket error " + std::to_string(error);
-    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
 }
 } // namespace
 
@@ -49,7 +52,7 @@ struct CDeviceSimulator::Connection : public CGLSocket {
     void Interrupt()
     {
         std::lock_guard<std::mutex> guard(fdMutex);
-        plat::SocketShutdown(m_hSocket);
+        sim::Shutdown(m_hSocket);
     }
 
     bool Open() const { return m_hSocket != kInvalidSocket; }
@@ -69,17 +72,17 @@ CDeviceSimulator::~CDeviceSimulator() { Stop(); }
 
 bool CDeviceSimulator::Start(std::string* error)
 {
-    std::uint32_t address = plat::ParseIPv4(m_options.bindAddress.c_str());
+    std::uint32_t address = sim::ParseIPv4(m_options.bindAddress);
     if (address == kNoAddress) {
         if (error != nullptr)
             *error = "not a dotted IPv4 address: " + m_options.bindAddress;
         return false;
     }
-    m_listener = plat::SocketListenTcp(address, m_options.port, &m_port);
+    std::string reason;
+    m_listener = sim::Listen(address, m_options.port, &m_port, &reason);
     if (m_listener == kInvalidSocket) {
         if (error != nullptr)
-            *error = "cannot listen on " + m_options.bindAddress + ":" +
-                     std::to_string(m_options.port) + ": " + ListenErrorText(plat::SocketLastError());
+            *error = "cannot listen on " + m_options.bindAddress + ":" + std::to_string(m_options.port) + ": " + reason;
         return false;
     }
     m_acceptThread = std::thread(&CDeviceSimulator::AcceptLoop, this);
@@ -98,7 +101,7 @@ void CDeviceSimulator::Stop()
     if (m_acceptThread.joinable())
         m_acceptThread.join();
     if (m_listener != kInvalidSocket) {
-        plat::SocketClose(m_listener);
+        sim::Close(m_listener);
         m_listener = kInvalidSocket;
     }
 }
@@ -132,7 +135,7 @@ void CDeviceSimulator::AcceptLoop()
     while (!m_stopping) {
         if (m_options.maxConnections != 0 && m_connections >= m_options.maxConnections)
             break;
-        SocketHandle s = plat::SocketAccept(m_listener, kAcceptPollMs);
+        SocketHandle s = sim::Accept(m_listener, kAcceptPollMs);
         if (s == kInvalidSocket)
             continue;
         auto connection = std::make_shared<Connection>();
@@ -177,7 +180,7 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
     }
     while (!m_stopping && c.Open()) {
         if (!c.ReceivePacket(c.m_packet, TRUE)) {
-            if (c.m_nLastError == 10060 && c.Open())
+            if (c.m_nLastError == COMM_ERR_TIMED_OUT && c.Open())
                 continue; // an idle client; keep it until it goes
             break;
         }
@@ -243,14 +246,16 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
 
 bool CDeviceSimulator::ServeAsdu10(Connection& c)
 {
-    CDiskFile file;
+    std::ifstream file;
     std::uint32_t total = m_options.generatedBytes;
     if (!m_options.dataFile.empty()) {
-        if (!file.Open(m_options.dataFile.c_str(), CFile::modeRead | CFile::shareDenyNone)) {
+        file.open(m_options.dataFile, std::ios::binary | std::ios::ate);
+        if (!file) {
             c.SendReply(COMM_ERR_FILE_CREATE);
             return true;
         }
-        total = file.GetLength();
+        total = static_cast<std::uint32_t>(file.tellg());
+        file.seekg(0);
     }
     std::uint8_t head[4];
     WriteU32(head, total);
@@ -315,8 +320,7 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
         }
         if (!acks) {
             // A cancel may arrive at any time while the stream runs.
-            unsigned long waiting = 0;
-            if (plat::SocketPendingBytes(c.m_hSocket, &waiting) == 0 && waiting != 0) {
+            if (sim::InputWaiting(c.m_hSocket)) {
                 if (!takeClientPacket(&cancelled))
                     return false;
                 if (cancelled)
@@ -325,8 +329,8 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
         }
         std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, total - offset));
         c.SetHeader(CMD_ASDU10, n);
-        if (file.IsOpen()) {
-            if (file.Read(c.Payload(), n) != n)
+        if (file.is_open()) {
+            if (!file.read(reinterpret_cast<char*>(c.Payload()), n))
                 return false;
         } else {
             FillGenerated(offset, c.Payload(), n);
@@ -361,8 +365,9 @@ namespace {
 constexpr std::uint32_t kAskList = 0x7E000001;
 constexpr std::uint32_t kAskFile = 0x7E000002;
 constexpr std::uint32_t kFileData = 0x7E000003;
-constexpr std::size_t kRecordSize = 292;
-constexpr std::size_t kRecordPathOffset = 36;
+constexpr std::size_t kRecordSize = sizeof(FileInfoRecord);
+constexpr std::size_t kRecordPathOffset = offsetof(FileInfoRecord, path);
+constexpr std::size_t kRecordSizeOffset = offsetof(FileInfoRecord, size);
 } // namespace
 
 std::string CDeviceSimulator::AskFilesOutcome()
@@ -420,15 +425,9 @@ std::string CDeviceSimulator::AskFiles(Connection& c)
         return "failed: no answer to the file request for " + path;
     if (code != 0 || record.size() != kRecordSize)
         return "failed: file request for " + path + " answered with code " + std::to_string(code);
-    const std::uint32_t size = ReadU32(reinterpret_cast<const std::uint8_t*>(record.data()) + 20);
-    CDiskFile file;
+    const std::uint32_t size = ReadU32(reinterpret_cast<const std::uint8_t*>(record.data()) + kRecordSizeOffset);
     std::string local;
-    if (file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone)) {
-        local.resize(file.GetLength());
-        if (!local.empty())
-            local.resize(file.Read(&local[0], static_cast<std::uint32_t>(local.size())));
-        file.Close();
-    }
+    ReadWholeFile(path, &local);
     if (data.size() != size || data != local)
         return "failed: " + path + ": " + std::to_string(data.size()) + " bytes received, the file differs";
     return "ok: " + std::to_string(entries) + " entries listed; " + path + ": " + std::to_string(size) +

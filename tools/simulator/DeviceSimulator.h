@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Types.h"
+#include "vexacomm/Types.h"
 
 enum class SimFault {
     None,

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "DeviceSimulator.h"
-#include "platform/Socket.h"
+#include "SimSocket.h"
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
 #include "vexacomm/ErrorText.h"
@@ -98,7 +98,7 @@ int CmdSimulate(int argc, char** argv)
     o.ioTimeoutMs = static_cast<unsigned>(args.Number("--timeout", 30, 1, 86400) * 1000);
     args.Positionals(0, 0);
 
-    uint32_t address = plat::ParseIPv4(o.bindAddress.c_str());
+    uint32_t address = sim::ParseIPv4(o.bindAddress);
     if (address == kNoAddress || (address & 0xFF) != 127)
         throw UsageError{"--bind: the simulator listens on loopback addresses (127.x.y.z) only"};
     if (!o.dataFile.empty()) {
