@@ -1,3 +1,4 @@
+// A local socket pair that feeds fuzz input to the library as a peer would.
 #include "BytePipe.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Fuzz helpers: failing loudly and reading typed values from the input.
 #include "FuzzSupport.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// A model of the receive path, independent of the library, that the
+// fuzzers compare its results with.
 #include "WireModel.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// Progress to a host: its callback, called at once or queued for
+// VexaComm_DispatchProgress, or its window; one binding per object.
 #include "api/ProgressBinding.h"
 
 #include <map>

@@ -1,3 +1,5 @@
+// The device's requests: the connect sequence with type and identification,
+// and the ASDU 10 request with its data stream.
 #include <cstring>
 
 #include "device/DeviceSocket.h"
@@ -62,6 +64,8 @@ BOOL CDeviceSocket::Connect(const char* host) { return ConnectPort(host, DEVICE_
 
 BOOL CDeviceSocket::ConnectPort(const char* host, std::uint16_t port)
 {
+    // For its effect: a connection lost since the last call is closed now,
+    // so that it is not taken for an established one below.
     IsLost();
     if (m_hSocket != kInvalidSocket && m_bConnected)
         return TRUE;

@@ -1,3 +1,5 @@
+// CDeviceSocket's own state: closing clears the device's type and
+// identification; the device's text for a refused verification.
 #include "device/DeviceSocket.h"
 
 namespace {

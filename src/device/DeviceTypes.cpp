@@ -1,3 +1,4 @@
+// The device type codes the library knows; any other is stored as 42.
 #include "device/DeviceSocket.h"
 
 namespace {

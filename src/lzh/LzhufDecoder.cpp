@@ -1,3 +1,5 @@
+// LZHUF decoding from a file or memory, checked against the size its
+// header promises.
 #include "lzh/LzhufDecoder.h"
 
 #include <algorithm>

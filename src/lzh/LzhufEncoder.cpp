@@ -1,3 +1,5 @@
+// LZHUF encoding: the sliding dictionary's match search and the bit
+// output, into a file object or through a temporary file.
 #include "lzh/LzhufEncoder.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The adaptive Huffman tree both LZHUF directions update after each symbol.
 #include "lzh/LzhufModel.h"
 
 #include <cstring>

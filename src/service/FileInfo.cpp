@@ -1,3 +1,5 @@
+// The service side's file records: a path's time, size and attributes,
+// with or without its version text.
 #include <cstring>
 
 #include "platform/FileSystem.h"

@@ -1,3 +1,4 @@
+// Filling record fields: bounded texts and local calendar times.
 #include "service/RecordFields.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The service side's status flags and program requests.
 #include "service/ServiceRecords.h"
 #include "socket/GLSocket.h"
 

@@ -109,6 +109,10 @@ BOOL CGLSocket::ReceiveGreeting()
     return TRUE;
 }
 
+// The three results are ignored on purpose: each step that goes unanswered
+// leaves its default in force (no envelope, 16376, no acknowledgements), so
+// a peer that knows none of them is still served; a lost connection has
+// been recorded and closed by the step itself.
 BOOL CGLSocket::OpenConnection()
 {
     ProbeEnvelope();

@@ -1,3 +1,5 @@
+// Texts of error codes: the companion library's where it has one, else the
+// fixed fallback format.
 #include <cstdio>
 
 #include "platform/DynamicLibrary.h"

@@ -1,3 +1,5 @@
+// Packets on the wire: bare or in a checksummed envelope, and the reply
+// with its code and text.
 #include <cstring>
 
 #include "platform/Socket.h"
@@ -99,6 +101,8 @@ BOOL CGLSocket::SendReply(std::uint32_t code)
         std::memcpy(Payload() + REPLY_TEXT_OFFSET, text.c_str(), text.size() + 1);
         SetHeader(CMD_REPLY, ReplyLength(text.size()));
     }
+    // The send's result is not the reply's: a failed send has recorded its
+    // reason (and closed a lost connection), which the next exchange meets.
     SendPacket(m_packet, TRUE);
     return TRUE;
 }

@@ -1,3 +1,5 @@
+// The connection's life: construction, the recorded error and what it
+// closes, the header of the packet buffer.
 #include "socket/GLSocket.h"
 
 #include <cstring>
@@ -33,6 +35,8 @@ CGLSocket::CGLSocket()
 {
     std::memset(&m_addr, 0, sizeof(m_addr));
     std::memset(m_packet, 0, sizeof(m_packet));
+    // Both signalled: no transfer runs yet, and the cancel request, which
+    // every connect and transfer resets as it starts, never reaches one.
     m_evCancel.SetEvent();
     m_evDone.SetEvent();
 }

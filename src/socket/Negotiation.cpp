@@ -1,3 +1,5 @@
+// After the greeting: the envelope probe and the packet-size and
+// acknowledgement negotiations, asking and answering.
 #include <cstring>
 
 #include "socket/GLSocket.h"

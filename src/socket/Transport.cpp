@@ -1,3 +1,5 @@
+// Bytes only: whole sends and receives within the wait limit, and
+// discarding stale input. Nothing here knows a packet.
 #include <cstring>
 
 #include "platform/Clock.h"

@@ -1,3 +1,5 @@
+// Diagnostic lines to the debugger, the host's hook and the numbered log
+// file; the process-wide log state behind one lock.
 #include "support/DebugLog.h"
 
 #include <cstdarg>
@@ -102,7 +104,9 @@ std::int32_t AppendLogFile(const char* text, const char* path, BOOL header)
         return g_nLogResult;
     if (header) {
         plat::LocalTime now = plat::LocalTimeNow();
-        ++g_nLogLines;
+        // A long-lived host may pass 2^31 lines: the count then wraps to
+        // negative numbers, through unsigned arithmetic so that it is defined.
+        g_nLogLines = static_cast<std::int32_t>(static_cast<std::uint32_t>(g_nLogLines) + 1u);
         std::fprintf(file, "[%010d][%04d-%02d-%02d %02d:%02d:%02d] -- ", g_nLogLines, now.year,
                      now.month, now.day, now.hour, now.minute, now.second);
     }

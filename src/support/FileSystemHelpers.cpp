@@ -1,3 +1,4 @@
+// File-system helpers of the service side over the platform layer.
 #include "support/FileSystemHelpers.h"
 
 #include "platform/FileOps.h"
