@@ -42,44 +42,49 @@ void RebuildCopy(const std::string& source, const std::string& copy)
     encoder->CompressFile(source.c_str(), copy.c_str());
 }
 
+// `path` opened as a regular file for a transfer, or null with the reason
+// recorded on `socket`.
+CFile* OpenTransferFile(CGLSocket& socket, const std::string& path, unsigned flags)
+{
+    std::unique_ptr<CDiskFile> file(new (std::nothrow) CDiskFile(CDiskFile::Accept::kRegularFile));
+    if (!file) {
+        socket.SetError(COMM_ERR_FILE_CREATE);
+        return nullptr;
+    }
+    try {
+        if (!file->Open(path.c_str(), flags)) {
+            socket.SetError(plat::LastSystemError());
+            return nullptr;
+        }
+    } catch (CFileException* e) {
+        socket.SetError(e->m_cause);
+        e->Delete();
+        file->Close();
+        return nullptr;
+    }
+    return file.release();
+}
+
 } // namespace
 
 CFile* CGLSocket::CreateReceiveFile(const FileInfoRecord* record)
 {
-    CDiskFile* file = new (std::nothrow) CDiskFile(CDiskFile::Accept::kRegularFile);
-    if (file == nullptr) {
-        SetError(COMM_ERR_FILE_CREATE);
+    // The path field must end within the record; nothing behind it is read.
+    std::size_t length = BoundedLength(record->path, sizeof(record->path));
+    if (length == sizeof(record->path)) {
+        SetError(kErrorFilenameTooLong);
         return nullptr;
     }
     try {
-        // The path field must end within the record; nothing behind it is read.
-        std::size_t length = BoundedLength(record->path, sizeof(record->path));
-        if (length == sizeof(record->path)) {
-            SetError(kErrorFilenameTooLong);
-            delete file;
-            return nullptr;
-        }
         std::string path(record->path, length);
         std::string::size_type cut = path.rfind(plat::kPathSeparator);
         std::string directory = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
         CreateDirectoryPath(directory.c_str());
-
-        if (!file->Open(path.c_str(), kReceiveOpenFlags)) {
-            SetError(plat::LastSystemError());
-            delete file;
-            return nullptr;
-        }
-    } catch (CFileException* e) {
-        SetError(e->m_cause);
-        file->Close();
-        delete file;
-        e->Delete();
-        return nullptr;
+        return OpenTransferFile(*this, path, kReceiveOpenFlags);
     } catch (const std::bad_alloc&) {
-        delete file;
+        SetError(COMM_ERR_FILE_CREATE);
         return nullptr;
     }
-    return file;
 }
 
 CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* request)
@@ -113,25 +118,7 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
     record->startOffset = request->startOffset;
     record->count = record->count - request->startOffset;
 
-    CDiskFile* file = new (std::nothrow) CDiskFile(CDiskFile::Accept::kRegularFile);
-    if (file == nullptr) {
-        SetError(COMM_ERR_FILE_CREATE);
-        return nullptr;
-    }
-    try {
-        if (!file->Open(sendPath.c_str(), kSendOpenFlags)) {
-            SetError(plat::LastSystemError());
-            delete file;
-            return nullptr;
-        }
-    } catch (CFileException* e) {
-        SetError(e->m_cause);
-        e->Delete();
-        file->Close();
-        delete file;
-        return nullptr;
-    }
-    return file;
+    return OpenTransferFile(*this, sendPath, kSendOpenFlags);
 }
 
 // A status this side does not know (2, 4 and above), or none at all,

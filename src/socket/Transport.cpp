@@ -10,6 +10,24 @@
 namespace {
 constexpr unsigned kWouldBlockPauseMs = 10;
 constexpr unsigned kDrainPiece = 512;
+
+// Moves the first of `count` buffers past `n` bytes just transferred,
+// dropping the buffers that are done.
+template <class Buffer>
+void Advance(Buffer*& pieces, int& count, long n)
+{
+    while (n > 0 && count > 0) {
+        if (n >= pieces->length) {
+            n -= pieces->length;
+            ++pieces;
+            --count;
+        } else {
+            pieces->data = static_cast<char*>(const_cast<void*>(pieces->data)) + n;
+            pieces->length -= static_cast<int>(n);
+            n = 0;
+        }
+    }
+}
 } // namespace
 
 BOOL CGLSocket::WaitReadable(WaitLimit limit)
@@ -68,17 +86,7 @@ BOOL CGLSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
             m_tLastSend = plat::Now();
             sent += static_cast<std::int32_t>(n);
             // Continue a partial send where it stopped.
-            while (n > 0 && count > 0) {
-                if (n >= pieces->length) {
-                    n -= pieces->length;
-                    ++pieces;
-                    --count;
-                } else {
-                    pieces->data = static_cast<const char*>(pieces->data) + n;
-                    pieces->length -= static_cast<int>(n);
-                    n = 0;
-                }
-            }
+            Advance(pieces, count, n);
             continue;
         }
         int code = n == 0 ? 0 : plat::SocketLastError();
@@ -158,17 +166,7 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bo
         received += static_cast<std::int32_t>(n);
         // A short read took all there was: wait before the next one.
         tryAtOnce = false;
-        while (n > 0 && count > 0) {
-            if (n >= pieces->length) {
-                n -= pieces->length;
-                ++pieces;
-                --count;
-            } else {
-                pieces->data = static_cast<char*>(pieces->data) + n;
-                pieces->length -= static_cast<int>(n);
-                n = 0;
-            }
-        }
+        Advance(pieces, count, n);
     }
     // What did not arrive reads as zeros. Clearing only now, instead of
     // before the receive, spares a pass over every full packet.
