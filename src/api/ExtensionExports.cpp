@@ -83,12 +83,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj)
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path)
 {
-    try {
-        SetLogPath(path);
-        return 0;
-    } catch (...) {
-        return COMM_ERR_EXCEPTION;
-    }
+    return RunProcessWide([&] { SetLogPath(path); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds)

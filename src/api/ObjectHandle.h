@@ -74,3 +74,16 @@ Result WithObject(VexaCommObject* obj, Result fallback, Op&& op)
         return fallback;
     }
 }
+
+// An export that changes process-wide state: 0, or 71011 when memory ran
+// out on the way.
+template <class Op>
+std::int32_t RunProcessWide(Op&& op)
+{
+    try {
+        op();
+        return 0;
+    } catch (...) {
+        return COMM_ERR_EXCEPTION;
+    }
+}

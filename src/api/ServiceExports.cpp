@@ -236,12 +236,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendReply(VexaCommObject* obj, uint3
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTempDir(const char* dir)
 {
-    try {
-        SetTempDir(dir);
-        return 0;
-    } catch (...) {
-        return COMM_ERR_EXCEPTION;
-    }
+    return RunProcessWide([&] { SetTempDir(dir); });
 }
 
 } // extern "C"
