@@ -1,4 +1,5 @@
-// What others on a shared file system may leave in a path's way.
+// What others on a shared file system may leave in a path's way, met
+// through the shipped library's service functions.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,14 +10,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "ServiceTestUtil.h"
+#include "VexaCommService.h"
+#include "device/SimulatedDevice.h"
+#include "service/ServiceTestUtil.h"
 #include "lzh/LzhufEncoder.h"
-#include "platform/FileSystem.h"
 #include "platform/Process.h"
-#include "service/RecordFields.h"
-#include "service/ServiceRecords.h"
-#include "support/DebugLog.h"
-#include "support/FileSystemHelpers.h"
 
 namespace {
 
@@ -47,22 +45,28 @@ TEST(SpecialFiles, EveryOperationThatOpensRefusesThemAtOnce)
     TempDir tmp;
     ASSERT_EQ(::mkfifo(tmp.File("fifo").c_str(), 0666), 0);
     for (const std::string& path : {tmp.File("fifo"), std::string("/dev/null")}) {
-        ServiceConnection c;
-        CGLSocket& s = c.socket;
+        Object obj = NewObject();
+        VexaCommObject* s = obj.get();
         FileInfoRecord record{};
         FileInfoVersionRecord version{};
+        VexaCommTransfer* file = nullptr;
         const std::pair<const char*, std::function<bool()>> cases[] = {
-            {"GetFileInfo", [&] { return !s.GetFileInfo(&record, path.c_str()) && s.m_nLastError == 5; }},
-            {"GetFileInfoVersion", [&] { return !s.GetFileInfoVersion(&version, path.c_str()) && s.m_nLastError == 5; }},
+            {"GetFileInfo", [&] { return VexaComm_ServiceGetFileInfo(s, &record, path.c_str()) == 5; }},
+            {"GetFileInfoVersion", [&] { return VexaComm_ServiceGetFileInfoVersion(s, &version, path.c_str()) == 5; }},
             {"CreateReceiveFile", [&] {
-                 CopyTextField(record.path, sizeof(record.path), path.c_str());
-                 return s.CreateReceiveFile(&record) == nullptr && s.m_nLastError == 5;
+                 path.copy(record.path, sizeof(record.path) - 1);
+                 return VexaComm_ServiceCreateReceiveFile(s, &record, &file) == 5 && file == nullptr;
              }},
-            {"OpenSendFile", [&] { return !s.OpenSendFile(&record, As<FileRequest>(Request(path))) && s.m_nLastError == 5; }},
-            {"OpenSendFile compressed", [&] { return !s.OpenSendFile(&record, As<FileRequest>(Request(path, 1))); }},
+            {"OpenSendFile", [&] {
+                 return VexaComm_ServiceOpenSendFile(s, &record, As<FileRequest>(Request(path)), &file) == 5 &&
+                        file == nullptr;
+             }},
+            {"OpenSendFile compressed", [&] {
+                 return VexaComm_ServiceOpenSendFile(s, &record, As<FileRequest>(Request(path, 1)), &file) != 0 &&
+                        file == nullptr;
+             }},
             {"StartProgram", [&] {
-                 s.StartProgram(As<ProgramRequest>(Request(path, 0, 34)));
-                 return c.ReadPacket() == ReplyBytes(71008);
+                 return VexaComm_ServiceStartProgram(s, As<ProgramRequest>(Request(path, 0, 34))) == 71008;
              }},
             {"CompressFile", [&] { return !std::make_unique<CLzhufEncoder>()->CompressFile(path.c_str(), tmp.File("z").c_str()); }},
         };
@@ -81,23 +85,34 @@ TEST(PlantedNames, ListingAndCompressionRefuseTheirTemporaryNames)
     TempDir tmp;
     const std::string victim = tmp.File("victim"), listing = tmp.File("4294967295.dir.tmp");
     const std::string encoded = tmp.File("a.dat.lrz.z!!");
-    SetTempDir((tmp.path() + "/").c_str());
+    VexaComm_SetTempDir((tmp.path() + "/").c_str());
     WriteWholeFile(tmp.File("a.dat"), std::string(300000, 'a'));
     const std::function<int(const char*, const char*)> plants[] = {
         [](const char*, const char* at) { return ::mkfifo(at, 0666); }, ::symlink, ::link};
     for (const auto& plant : plants) {
         WriteWholeFile(victim, "theirs");
         ASSERT_EQ(plant(victim.c_str(), listing.c_str()) | plant(victim.c_str(), encoded.c_str()), 0);
-        CGLSocket s;
+        Object obj = NewObject();
         FileInfoRecord record{};
-        EXPECT_TRUE(ReturnsAtOnce(listing, [&] { EXPECT_EQ(s.ListDirectory(As<FileRequest>(Request(tmp.File("*")))), ""); }));
-        EXPECT_EQ(s.m_nLastError, 71200);
-        EXPECT_TRUE(ReturnsAtOnce(encoded, [&] { EXPECT_FALSE(s.OpenSendFile(&record, As<FileRequest>(Request(tmp.File("a.dat"), 1)))); }));
+        char name[300] = "x";
+        EXPECT_TRUE(ReturnsAtOnce(listing, [&] {
+            EXPECT_EQ(VexaComm_ServiceListDirectory(obj.get(), As<FileRequest>(Request(tmp.File("*"))), name,
+                                                    sizeof(name)),
+                      71200);
+        }));
+        EXPECT_STREQ(name, "");
+        VexaCommTransfer* file = nullptr;
+        EXPECT_TRUE(ReturnsAtOnce(encoded, [&] {
+            EXPECT_NE(VexaComm_ServiceOpenSendFile(obj.get(), &record, As<FileRequest>(Request(tmp.File("a.dat"), 1)),
+                                                   &file),
+                      0);
+        }));
+        EXPECT_EQ(file, nullptr);
         EXPECT_EQ(ReadWholeFile(victim), "theirs");
         ::unlink(listing.c_str());
         ::unlink(encoded.c_str());
     }
-    SetTempDir("");
+    VexaComm_SetTempDir(nullptr);
 }
 
 // Runs `act` while another thread runs `swap`, both released together.
@@ -131,7 +146,9 @@ TEST(DeleteDirectoryTree, ASubdirectorySwappedForALinkIsNeverFollowed)
             WriteWholeFile(tmp.File("victim") + name, "k");
         }
         ASSERT_EQ(::symlink(tmp.File("victim").c_str(), link.c_str()), 0);
-        Race([&] { DeleteDirectoryTree(root.c_str(), TRUE); },
+        Object obj = NewObject();
+        // Unconnected, the answer is lost (71006); the deletion is done.
+        Race([&] { VexaComm_ServiceDeletePath(obj.get(), root.c_str()); },
              [&] {
                  if (::rename(sub.c_str(), tmp.File("moved").c_str()) == 0)
                      ::rename(link.c_str(), sub.c_str());
@@ -139,8 +156,26 @@ TEST(DeleteDirectoryTree, ASubdirectorySwappedForALinkIsNeverFollowed)
         for (const char* name : {"/a", "/b", "/c", "/d"})
             ASSERT_TRUE(PathExists(tmp.File("victim") + name)) << name << ", try " << i;
         for (const char* left : {"t", "moved", "link"})
-            DeleteDirectoryTree(tmp.File(left).c_str(), TRUE);
+            VexaComm_ServiceDeletePath(obj.get(), tmp.File(left).c_str());
     }
+}
+
+// Deleting a link to a read-only file removes the link; the file keeps its
+// mode (making it writable, as a read-only entry is before deletion, must
+// not follow the link).
+TEST(DeletePath, ALinkToAReadOnlyFileLeavesTheFileAlone)
+{
+    TempDir tmp;
+    const std::string victim = tmp.File("victim"), link = tmp.File("link");
+    WriteWholeFile(victim, "theirs");
+    ASSERT_EQ(::chmod(victim.c_str(), 0444), 0);
+    ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+    Object obj = NewObject();
+    VexaComm_ServiceDeletePath(obj.get(), link.c_str());
+    struct stat st {};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0);
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
 }
 
 // Empty and relative PATH entries name the current directory.
