@@ -274,6 +274,21 @@ typedef void(VEXACOMM_CALL* VexaCommDiagnosticFn)(void* user, const char* line);
  * reaches a replaced fn. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user);
 
+/* A packet as it crosses the wire: VEXACOMM_TRACE_SENT as it goes out,
+ * VEXACOMM_TRACE_RECEIVED once it arrived whole and passed its checks;
+ * `enveloped` 1 when it travels in a checksummed envelope; `payload` holds
+ * `length` bytes and is valid only during the call. */
+#define VEXACOMM_TRACE_SENT 0
+#define VEXACOMM_TRACE_RECEIVED 1
+typedef void(VEXACOMM_CALL* VexaCommTraceFn)(void* user, int32_t direction, uint32_t command, uint32_t length,
+                                            int32_t enveloped, const void* payload);
+
+/* Ordinal 47. Sets (or with fn NULL removes) the object's packet trace: fn
+ * sees every packet the object sends and receives, on the thread that moves
+ * it, while the object's lock is held (so fn must not call the library for
+ * this object). Costs nothing while unset. Takes effect at the next packet. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user);
+
 /* Fills buffer with up to size bytes of the source and sets *got (0 only
  * at the source's end). 0 goes on; any other value ends the operation with
  * that value as the result. */

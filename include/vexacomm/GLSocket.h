@@ -176,6 +176,14 @@ public:
         return size != 0 ? size : PACKET_SIZE_DEFAULT;
     }
 
+    // Hands a packet to the trace, when one is set.
+    void TracePacket(std::int32_t direction, const std::uint8_t* packet, BOOL enveloped)
+    {
+        if (m_pfnTrace != nullptr)
+            m_pfnTrace(m_pTraceUser, direction, ReadU32(packet), ReadU32(packet + 4), enveloped ? 1 : 0,
+                       packet + PACKET_HEADER_SIZE);
+    }
+
     // ---- Packet buffer access. ----
     PacketHeader Header() const;
     void SetHeader(std::uint32_t command, std::uint32_t length);
@@ -226,6 +234,9 @@ public:
     // nothing): the transfer's own, so that the waits know no packets.
     using CancelAction = void (CGLSocket::*)();
     CancelAction m_pfnCancelAction;
+    // The host's packet trace (null: none): under m_lock.
+    VexaCommTraceFn m_pfnTrace;
+    void* m_pTraceUser;
 
 private:
     void CloseSocketOnly();

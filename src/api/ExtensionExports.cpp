@@ -191,6 +191,14 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToCallback(VexaCommObject* 
     });
 }
 
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user)
+{
+    return ChangeObject(obj, [&](CDeviceSocket& s) {
+        s.m_pfnTrace = fn;
+        s.m_pTraceUser = fn != nullptr ? user : nullptr;
+    });
+}
+
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user)
 {
     SetDiagnosticHook(fn, user);

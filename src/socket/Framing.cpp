@@ -15,7 +15,9 @@ BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
         return FALSE;
 
     std::uint32_t bareSize = static_cast<std::uint32_t>(PACKET_HEADER_SIZE) + length;
-    if (!(m_bPeerEnvelope && m_bEnvelopeAllowed))
+    const BOOL enveloped = m_bPeerEnvelope && m_bEnvelopeAllowed;
+    TracePacket(VEXACOMM_TRACE_SENT, packet, enveloped);
+    if (!enveloped)
         return SendAll(packet, static_cast<std::int32_t>(bareSize), wait);
 
     std::uint8_t head[ENVELOPE_HEAD_SIZE];
@@ -69,7 +71,10 @@ BOOL CGLSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streamin
     std::memset(payload + length, 0, payloadArea - length);
     if (!enveloped) {
         plat::RecvBuffer body{payload, static_cast<int>(length)};
-        return length == 0 || ReceivePieces(&body, 1, wait, true);
+        if (length != 0 && !ReceivePieces(&body, 1, wait, true))
+            return FALSE;
+        TracePacket(VEXACOMM_TRACE_RECEIVED, packet, FALSE);
+        return TRUE;
     }
 
     // Payload and trailer in one receive: one wait and one call less per
@@ -83,7 +88,10 @@ BOOL CGLSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streamin
         return FALSE;
     if (ReadU32(trailer + 4) != ENVELOPE_TAIL_MAGIC || ReadU32(trailer + 8) != ENVELOPE_TAIL_MAGIC)
         return FALSE;
-    return ByteSum(packet, PACKET_HEADER_SIZE + length) == ReadU32(trailer) ? TRUE : FALSE;
+    if (ByteSum(packet, PACKET_HEADER_SIZE + length) != ReadU32(trailer))
+        return FALSE;
+    TracePacket(VEXACOMM_TRACE_RECEIVED, packet, TRUE);
+    return TRUE;
 }
 
 BOOL CGLSocket::SendReply(std::uint32_t code)

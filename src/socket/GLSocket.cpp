@@ -31,7 +31,9 @@ CGLSocket::CGLSocket()
       m_nCancelScope(CANCEL_NONE),
       m_bCancelSent(FALSE),
       m_wPacketSizeInUse(0),
-      m_pfnCancelAction(nullptr)
+      m_pfnCancelAction(nullptr),
+      m_pfnTrace(nullptr),
+      m_pTraceUser(nullptr)
 {
     std::memset(&m_addr, 0, sizeof(m_addr));
     std::memset(m_packet, 0, sizeof(m_packet));

@@ -373,6 +373,38 @@ TEST(HostBoundary, WriteFunctionReceivesTheDataOrEndsTheTransfer)
     EXPECT_EQ(VexaComm_GetAsdu10ToCallback(obj.get(), nullptr, nullptr, AllEntries().data()), 71200);
 }
 
+// Every packet of a connect and a fetch, in order, as the wire has them.
+TEST(HostBoundary, TraceSeesEveryPacket)
+{
+    SimulatorOptions o;
+    o.generatedBytes = 40000;
+    SimulatedDevice dev(o);
+    std::vector<std::string> seen;
+    VexaCommTraceFn trace = [](void* user, int32_t direction, uint32_t command, uint32_t length, int32_t enveloped,
+                               const void* payload) {
+        std::string line = (direction == VEXACOMM_TRACE_SENT ? "> " : "< ") + std::to_string(command) + " " +
+                           std::to_string(length) + (enveloped ? " env" : "");
+        if (command == CMD_ASDU10 && length == 4)
+            line += " total " + std::to_string(ReadU32(static_cast<const std::uint8_t*>(payload)));
+        static_cast<std::vector<std::string>*>(user)->push_back(line);
+    };
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_SetTraceCallback(obj.get(), trace, &seen), 0);
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    Sink sink;
+    ASSERT_EQ(VexaComm_GetAsdu10ToCallback(obj.get(), SinkWrite, &sink, AllEntries().data()), 0);
+    const std::vector<std::string> expected = {
+        "< 1 0", "> 1983084178 0", "< 1 39", "> 3 2 env", "< 3 2 env", "> 4 2 env", "< 4 2 env",
+        "> 16777252 0 env", "< 16777252 2 env", "> 58 0 env", "< 58 12 env", "> 16789521 8 env",
+        "< 16789521 4 env total 40000", "< 16789521 16376 env", "< 16789521 16376 env", "< 16789521 7248 env",
+        "< 16789521 0 env"};
+    EXPECT_EQ(seen, expected);
+    // Removed, nothing more arrives.
+    ASSERT_EQ(VexaComm_SetTraceCallback(obj.get(), nullptr, &seen), 0);
+    ASSERT_EQ(VexaComm_GetAsdu10ToCallback(obj.get(), SinkWrite, &sink, AllEntries().data()), 0);
+    EXPECT_EQ(seen.size(), expected.size());
+}
+
 std::vector<std::string> g_lines;
 void VEXACOMM_CALL RecordLine(void*, const char* line) { g_lines.emplace_back(line); }
 

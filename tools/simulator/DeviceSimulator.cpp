@@ -57,6 +57,17 @@ struct CDeviceSimulator::Connection : public CGLSocket {
 
     bool Open() const { return m_hSocket != kInvalidSocket; }
 
+    // The simulator's trace, for this connection's packets.
+    const SimulatorOptions* options = nullptr;
+    unsigned number = 0;
+    static void VEXACOMM_CALL Trace(void* user, std::int32_t direction, std::uint32_t command, std::uint32_t length,
+                                    std::int32_t enveloped, const void* payload)
+    {
+        auto* c = static_cast<Connection*>(user);
+        c->options->trace(c->number, direction, command, length, enveloped != 0,
+                          static_cast<const std::uint8_t*>(payload));
+    }
+
     bool Send(std::uint32_t command, const void* payload, std::uint32_t length)
     {
         SetHeader(command, length);
@@ -140,7 +151,12 @@ void CDeviceSimulator::AcceptLoop()
             continue;
         auto connection = std::make_shared<Connection>();
         connection->m_hSocket = s;
-        ++m_connections;
+        connection->number = ++m_connections;
+        if (m_options.trace) {
+            connection->options = &m_options;
+            connection->m_pfnTrace = &Connection::Trace;
+            connection->m_pTraceUser = connection.get();
+        }
         std::lock_guard<std::mutex> guard(m_mutex);
         m_active.push_back(connection);
         m_threads.emplace_back(&CDeviceSimulator::Serve, this, connection);

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,6 +58,11 @@ struct SimulatorOptions {
     unsigned maxConnections = 0;
     // Limit of every wait for the client, in milliseconds.
     unsigned ioTimeoutMs = 30000;
+    // Sees every packet of every connection (numbered from 1 in the order
+    // they were accepted), on that connection's thread.
+    std::function<void(unsigned connection, std::int32_t direction, std::uint32_t command, std::uint32_t length,
+                       bool enveloped, const std::uint8_t* payload)>
+        trace;
 };
 
 // The byte at `offset` of the generated data set.

@@ -41,6 +41,8 @@ Args::Args(int argc, char** argv, int first, std::initializer_list<OptionDecl> o
             m_values[name] = "";
         } else if (eq != std::string::npos) {
             m_values[name] = a.substr(eq + 1);
+        } else if (known->valueOptional) {
+            m_values[name] = "";
         } else if (i + 1 < args.size()) {
             m_values[name] = args[++i];
         } else {

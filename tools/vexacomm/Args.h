@@ -15,8 +15,9 @@ struct UsageError {
 };
 
 struct OptionDecl {
-    const char* name;  // "--bytes"
-    bool takesValue;   // "--bytes N" or "--bytes=N"
+    const char* name;           // "--bytes"
+    bool takesValue;            // "--bytes N" or "--bytes=N"
+    bool valueOptional = false; // with takesValue: "--trace" or "--trace=hex" only
 };
 
 class Args {

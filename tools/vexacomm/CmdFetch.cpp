@@ -10,6 +10,7 @@
 #include "vexacomm/ErrorText.h"
 #include "vexacomm/HostFiles.h"
 #include "vexacomm/Interrupt.h"
+#include "vexacomm/PacketTrace.h"
 #include "vexacomm/ProgressBar.h"
 #include "vexacomm/Protocol.h"
 #include "vexacomm/Session.h"
@@ -34,6 +35,8 @@ const char kUsage[] =
     "  --port P           TCP port (default 30282)\n"
     "  --timeout S        wait limit in seconds, 0.001..2147483.647 (default 30.03)\n"
     "  --log FILE         append diagnostic lines to FILE\n"
+    "  --trace[=hex]      one line per packet on stderr (=hex: and its first\n"
+    "                     64 bytes)\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
     "Ctrl-C/SIGTERM.\n";
@@ -154,7 +157,7 @@ int CmdFetch(int argc, char** argv)
 {
     Args args(argc, argv, 2,
               {{"--request", true}, {"--out", true}, {"--packet-size", true}, {"--port", true},
-               {"--timeout", true}, {"--log", true}});
+               {"--timeout", true}, {"--log", true}, {"--trace", true, true}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -189,12 +192,15 @@ int CmdFetch(int argc, char** argv)
     if (!out.Open(args.Value("--out", "")))
         return 1;
 
+    CPacketTrace trace(stderr, TraceWantsHex(args.Value("--trace", "")));
     ObjectPtr obj(VexaComm_CreateObject());
     if (!obj) {
         std::fprintf(stderr, "error: cannot create a connection object\n");
         out.Abandon();
         return 1;
     }
+    if (args.Has("--trace"))
+        VexaComm_SetTraceCallback(obj.get(), CPacketTrace::Callback, &trace);
     if (waitMs != 0)
         VexaComm_SetWaitLimit(obj.get(), waitMs);
     int32_t rc = VexaComm_ConnectPort(obj.get(), host.c_str(), port);

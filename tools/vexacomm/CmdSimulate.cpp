@@ -1,6 +1,9 @@
 // The simulate command: a simulated device on a loopback address until
 // Ctrl-C, SIGTERM or the end of its one connection.
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "DeviceSimulator.h"
 #include "SimSocket.h"
@@ -8,6 +11,7 @@
 #include "vexacomm/Commands.h"
 #include "vexacomm/ErrorText.h"
 #include "vexacomm/Interrupt.h"
+#include "vexacomm/PacketTrace.h"
 #include "vexacomm/SystemFile.h"
 
 namespace {
@@ -41,6 +45,8 @@ const char kUsage[] =
     "  --fault-code CODE    code of the reply fault (default 75001)\n"
     "  --once               stop after one connection\n"
     "  --timeout S          wait limit for the client, seconds (default 30)\n"
+    "  --trace[=hex]        one line per packet on stderr, as the device sees it,\n"
+    "                       \"[cN] \" for connection N (=hex: and its first 64 bytes)\n"
     "\n"
     "Ctrl-C or SIGTERM stops it (exit status 0); a second one ends it at once.\n";
 
@@ -64,7 +70,7 @@ int CmdSimulate(int argc, char** argv)
                {"--device-type", true}, {"--ident", true}, {"--refuse", false}, {"--silent", false}, {"--ask-files", true},
                {"--reply-command", true}, {"--reply-code", true}, {"--fault", true},
                {"--fault-after", true}, {"--fault-code", true}, {"--once", false},
-               {"--timeout", true}});
+               {"--timeout", true}, {"--trace", true, true}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -97,6 +103,21 @@ int CmdSimulate(int argc, char** argv)
     o.maxConnections = args.Has("--once") ? 1 : 0;
     o.ioTimeoutMs = static_cast<unsigned>(args.Number("--timeout", 30, 1, 86400) * 1000);
     args.Positionals(0, 0);
+    // One trace per connection: each numbers its own data packets.
+    const bool hex = TraceWantsHex(args.Value("--trace", ""));
+    auto traceMutex = std::make_shared<std::mutex>();
+    auto traces = std::make_shared<std::map<unsigned, CPacketTrace>>();
+    if (args.Has("--trace")) {
+        o.trace = [=](unsigned connection, int32_t direction, uint32_t command, uint32_t length, bool enveloped,
+                      const uint8_t* payload) {
+            std::lock_guard<std::mutex> guard(*traceMutex);
+            auto it = traces->find(connection);
+            if (it == traces->end())
+                it = traces->emplace(connection, CPacketTrace(stderr, hex, "[c" + std::to_string(connection) + "] "))
+                         .first;
+            it->second.Packet(direction, command, length, enveloped, payload);
+        };
+    }
 
     uint32_t address = sim::ParseIPv4(o.bindAddress);
     if (address == kNoAddress || (address & 0xFF) != 127)
