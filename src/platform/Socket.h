@@ -11,7 +11,6 @@ namespace plat {
 
 // Number of the last failed socket call on this thread (WSAGetLastError).
 int SocketLastError();
-void SetSocketLastError(int code);
 
 SocketHandle SocketOpenTcp();
 // 0 on success, -1 on failure. Blocks for as long as the system tries.
@@ -34,7 +33,6 @@ struct SendBuffer {
     int length;
 };
 long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count);
-long SocketRecv(SocketHandle s, void* buffer, int length);
 // One receive into several buffers in order (recvmsg, WSARecv). With
 // `noBlock` it fails with would-block instead of blocking when nothing is
 // waiting.
@@ -70,6 +68,5 @@ SocketHandle SocketAccept(SocketHandle listener, int timeoutMs);
 void SocketShutdown(SocketHandle s);
 
 std::uint16_t HostToNet16(std::uint16_t value);
-std::uint16_t NetToHost16(std::uint16_t value);
 
 } // namespace plat

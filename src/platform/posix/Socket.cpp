@@ -66,7 +66,6 @@ int WaitFor(SocketHandle s, short events, WaitLimit limit)
 } // namespace
 
 int SocketLastError() { return t_lastError; }
-void SetSocketLastError(int code) { t_lastError = code; }
 
 SocketHandle SocketOpenTcp()
 {
@@ -156,15 +155,6 @@ long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
     ssize_t n;
     do {
         n = ::sendmsg(Fd(s), &msg, MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? Fail() : static_cast<long>(n);
-}
-
-long SocketRecv(SocketHandle s, void* buffer, int length)
-{
-    ssize_t n;
-    do {
-        n = ::recv(Fd(s), buffer, static_cast<size_t>(length), 0);
     } while (n < 0 && errno == EINTR);
     return n < 0 ? Fail() : static_cast<long>(n);
 }
@@ -290,6 +280,5 @@ void SocketShutdown(SocketHandle s)
 }
 
 std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }
-std::uint16_t NetToHost16(std::uint16_t value) { return ntohs(value); }
 
 } // namespace plat

@@ -68,7 +68,6 @@ int WaitFor(SocketHandle s, bool writable, WaitLimit limit)
 } // namespace
 
 int SocketLastError() { return t_lastError; }
-void SetSocketLastError(int code) { t_lastError = code; }
 
 SocketHandle SocketOpenTcp()
 {
@@ -167,12 +166,6 @@ long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
     if (::WSASend(Sock(s), pieces, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
         return Fail();
     return static_cast<long>(sent);
-}
-
-long SocketRecv(SocketHandle s, void* buffer, int length)
-{
-    int n = ::recv(Sock(s), static_cast<char*>(buffer), length, 0);
-    return n == SOCKET_ERROR ? Fail() : static_cast<long>(n);
 }
 
 // Winsock has no per-call MSG_DONTWAIT: a receive that must not block asks
@@ -299,6 +292,5 @@ void SocketShutdown(SocketHandle s)
 }
 
 std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }
-std::uint16_t NetToHost16(std::uint16_t value) { return ntohs(value); }
 
 } // namespace plat
