@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/DiskFile.h"
 #include "platform/Socket.h"
 #include "socket/GLSocket.h"
-#include "support/File.h"
 
 namespace {
 constexpr int kAcceptPollMs = 50;

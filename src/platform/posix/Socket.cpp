@@ -1,3 +1,4 @@
+// POSIX sockets: blocking IPv4 TCP with poll() waits and errno translated.
 #include "platform/Socket.h"
 
 #include <arpa/inet.h>
@@ -13,7 +14,7 @@
 #include <unistd.h>
 
 #include "platform/Clock.h"
-#include "platform/SocketErrors.h"
+#include "platform/posix/SocketErrors.h"
 
 namespace plat {
 namespace {

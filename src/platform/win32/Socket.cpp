@@ -1,3 +1,4 @@
+// Win32 sockets: blocking IPv4 TCP over Winsock with select() waits.
 #include "platform/Socket.h"
 
 #include <cstdio>
