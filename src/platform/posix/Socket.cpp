@@ -64,6 +64,25 @@ int WaitFor(SocketHandle s, short events, WaitLimit limit)
     return 1;
 }
 
+// One message over the buffers, for sendmsg and recvmsg; `iov` has room
+// for kMaxSocketBuffers.
+template <typename Buffer>
+bool Gather(const Buffer* buffers, int count, iovec* iov, msghdr* msg)
+{
+    if (count < 1 || count > kMaxSocketBuffers) {
+        t_lastError = kWsaInvalidArgument;
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        iov[i].iov_base = const_cast<void*>(static_cast<const void*>(buffers[i].data));
+        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
+    }
+    std::memset(msg, 0, sizeof(*msg));
+    msg->msg_iov = iov;
+    msg->msg_iovlen = static_cast<size_t>(count);
+    return true;
+}
+
 } // namespace
 
 int SocketLastError() { return t_lastError; }
@@ -139,20 +158,10 @@ long SocketSend(SocketHandle s, const void* data, int length)
 
 long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
 {
-    constexpr int kMaxPieces = 4;
-    if (count < 1 || count > kMaxPieces) {
-        t_lastError = kWsaInvalidArgument;
-        return -1;
-    }
-    iovec iov[kMaxPieces];
-    for (int i = 0; i < count; ++i) {
-        iov[i].iov_base = const_cast<void*>(buffers[i].data);
-        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
-    }
+    iovec iov[kMaxSocketBuffers];
     msghdr msg;
-    std::memset(&msg, 0, sizeof(msg));
-    msg.msg_iov = iov;
-    msg.msg_iovlen = static_cast<size_t>(count);
+    if (!Gather(buffers, count, iov, &msg))
+        return -1;
     ssize_t n;
     do {
         n = ::sendmsg(Fd(s), &msg, MSG_NOSIGNAL);
@@ -162,20 +171,10 @@ long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
 
 long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock)
 {
-    constexpr int kMaxPieces = 4;
-    if (count < 1 || count > kMaxPieces) {
-        t_lastError = kWsaInvalidArgument;
-        return -1;
-    }
-    iovec iov[kMaxPieces];
-    for (int i = 0; i < count; ++i) {
-        iov[i].iov_base = buffers[i].data;
-        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
-    }
+    iovec iov[kMaxSocketBuffers];
     msghdr msg;
-    std::memset(&msg, 0, sizeof(msg));
-    msg.msg_iov = iov;
-    msg.msg_iovlen = static_cast<size_t>(count);
+    if (!Gather(buffers, count, iov, &msg))
+        return -1;
     ssize_t n;
     do {
         n = ::recvmsg(Fd(s), &msg, noBlock ? MSG_DONTWAIT : 0);
