@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "DeviceSimulator.h"
-#include "platform/Socket.h"
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
 #include "vexacomm/ErrorText.h"
 #include "vexacomm/Interrupt.h"
+#include "vexacomm/Platform.h"
 #include "vexacomm/SystemFile.h"
 
 namespace {
@@ -98,7 +98,7 @@ int CmdSimulate(int argc, char** argv)
     o.ioTimeoutMs = static_cast<unsigned>(args.Number("--timeout", 30, 1, 86400) * 1000);
     args.Positionals(0, 0);
 
-    uint32_t address = plat::ParseIPv4(o.bindAddress.c_str());
+    uint32_t address = ParseIPv4(o.bindAddress.c_str());
     if (address == 0xFFFFFFFFu || (address & 0xFF) != 127)
         throw UsageError{"--bind: the simulator listens on loopback addresses (127.x.y.z) only"};
     if (!o.dataFile.empty()) {

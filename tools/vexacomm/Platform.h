@@ -1,12 +1,17 @@
-// What the program asks of its system besides files and signals: the
-// sockets' start and the terminal (PlatformPosix.cpp, PlatformWin32.cpp).
+// What the program asks of its system besides files and signals: sockets
+// and the terminal (PlatformPosix.cpp, PlatformWin32.cpp).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Starts Windows Sockets, which the library leaves to its host; elsewhere
 // nothing needs starting. False when the system refused.
 bool StartSockets();
+
+// Dotted IPv4 text as inet_addr reads it: the address in network byte
+// order, 0xFFFFFFFF when the text is none.
+std::uint32_t ParseIPv4(const char* text);
 
 // Whether stderr is a terminal: only there is a progress bar drawn.
 bool StderrIsTerminal();

@@ -1,12 +1,15 @@
-// The sockets' start and the terminal on POSIX: isatty and iconv.
+// Sockets and the terminal on POSIX: inet_addr, isatty and iconv.
 #include "vexacomm/Platform.h"
 
+#include <arpa/inet.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <unistd.h>
 #include <vector>
 
 bool StartSockets() { return true; }
+
+std::uint32_t ParseIPv4(const char* text) { return ::inet_addr(text); }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 

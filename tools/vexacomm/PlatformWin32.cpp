@@ -1,4 +1,4 @@
-// The sockets' start and the console on Windows: WSAStartup and code pages.
+// Sockets and the console on Windows: WSAStartup, inet_addr and code pages.
 #include "vexacomm/Platform.h"
 
 #include <cstdio>
@@ -12,6 +12,8 @@ bool StartSockets()
     WSADATA wsa;
     return ::WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
 }
+
+std::uint32_t ParseIPv4(const char* text) { return ::inet_addr(text); }
 
 bool StderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 
