@@ -355,4 +355,25 @@ TEST(FileFind, FullPathsOfARelativeOrDoubledPattern)
     EXPECT_FALSE(finder.FindFile(NativePath("missing/*").c_str()));
 }
 
+TEST(FileFind, APatternEndingInASeparatorFindsNothing)
+{
+    TempDir tmp;
+    plat::SetLastSystemError(0);
+    plat::FileFind finder;
+    EXPECT_FALSE(finder.FindFile((tmp.path() + kSep).c_str()));
+    EXPECT_EQ(plat::LastSystemError(), plat::kErrorFileNotFound);
+    EXPECT_EQ(finder.GetFilePath(), "");
+}
+
+TEST(FileFind, EntriesOfTheRootHaveOneSeparator)
+{
+    // "/" on POSIX, the drive's "X:\" on Windows.
+    TempDir tmp;
+    const std::string root = tmp.path().substr(0, tmp.path().find(kSep) + 1);
+    plat::FileFind finder;
+    ASSERT_TRUE(finder.FindFile((root + "*").c_str()));
+    finder.FindNextFile();
+    EXPECT_EQ(finder.GetFilePath(), root + finder.GetFileName());
+}
+
 } // namespace
