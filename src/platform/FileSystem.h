@@ -104,8 +104,8 @@ private:
         std::int64_t mtime;
     };
     const Entry* Current() const;
-    // The backend's part of FindFile: gathers the entries of m_root that
-    // match, or records the system's error and returns false.
+    // Defined by each backend for FindFile: gathers the entries of m_root
+    // that match, or records the system's error and returns false.
     bool Collect(const char* pattern, const std::string& wildcard);
 
     std::string m_root;

@@ -28,8 +28,8 @@ long SocketSend(SocketHandle s, const void* data, int length);
 // One send from several buffers in order (sendmsg, WSASend): a packet and
 // its envelope leave in one segment instead of three small writes that
 // the Nagle algorithm would hold back behind a delayed acknowledgement.
-// Both fail with invalid-argument for fewer than 1 or more than
-// kMaxSocketBuffers buffers.
+// The gathering send and receive take 1 to kMaxSocketBuffers buffers;
+// another count fails with invalid-argument.
 constexpr int kMaxSocketBuffers = 4;
 struct SendBuffer {
     const void* data;
