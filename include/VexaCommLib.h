@@ -50,10 +50,13 @@
 
 #include <stdint.h>
 
+/* A host that links a static build of the library defines VEXACOMM_STATIC. */
 #if defined(_WIN32)
 #define VEXACOMM_CALL __cdecl
 #if defined(VEXACOMM_BUILDING_LIBRARY)
 #define VEXACOMM_API __declspec(dllexport)
+#elif defined(VEXACOMM_STATIC)
+#define VEXACOMM_API
 #else
 #define VEXACOMM_API __declspec(dllimport)
 #endif

@@ -7,8 +7,8 @@
 #include "api/ErrorMeaning.h"
 #include "api/ObjectHandle.h"
 #include "api/ProgressBinding.h"
+#include "platform/DiskFile.h"
 #include "support/DebugLog.h"
-#include "support/File.h"
 
 namespace {
 

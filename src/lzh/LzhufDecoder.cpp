@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/DiskFile.h"
 #include "platform/FileOps.h"
 #include "platform/SystemErrors.h"
-#include "support/File.h"
 
 using namespace lzh;
 

@@ -10,9 +10,9 @@
 #include <stdlib.h>
 #endif
 
+#include "platform/DiskFile.h"
 #include "platform/FileOps.h"
 #include "platform/SystemErrors.h"
-#include "support/File.h"
 
 using namespace lzh;
 
@@ -143,7 +143,7 @@ BOOL CLzhufEncoder::CompressFile(const char* source, const char* target)
     std::uint64_t size = 0;
     if (plat::QueryFileSize64(source, &size) && size > 0xFFFFFFFFu) {
         src.Close();
-        plat::SetLastSystemError(kErrorFileTooLarge);
+        plat::SetLastSystemError(plat::kErrorFileTooLarge);
         return FALSE;
     }
     CDiskFile out(CDiskFile::Accept::kRegularFileNoLink);

@@ -1,3 +1,4 @@
+// Command lines split into arguments by the Windows C run-time's rules.
 #include "platform/Process.h"
 
 namespace plat {

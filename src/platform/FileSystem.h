@@ -14,6 +14,8 @@
 
 #include "platform/HostProcess.h"
 
+namespace plat {
+
 // Attribute bits with their Windows values; they travel in records.
 enum FileAttribute : std::uint32_t {
     FILE_ATTR_READONLY = 0x01,
@@ -24,8 +26,6 @@ enum FileAttribute : std::uint32_t {
     FILE_ATTR_NORMAL = 0x80,
 };
 constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
-
-namespace plat {
 
 // What CFile::GetStatus reports of a path.
 struct FileStatus {
@@ -70,18 +70,16 @@ std::string FileVersionText(const char* path);
 // a dot ("*.*" matches everything, as on Windows).
 bool MatchesWildcard(const char* pattern, const char* name);
 
-} // namespace plat
-
 // A directory search over "directory/pattern". The entries are gathered
 // when the search begins, so deleting them while walking is safe. Symbolic
 // links are never reported as directories: a tree walk removes the link,
 // never what it points to.
-class CFileFind {
+class FileFind {
 public:
-    CFileFind() = default;
-    ~CFileFind() = default;
-    CFileFind(const CFileFind&) = delete;
-    CFileFind& operator=(const CFileFind&) = delete;
+    FileFind() = default;
+    ~FileFind() = default;
+    FileFind(const FileFind&) = delete;
+    FileFind& operator=(const FileFind&) = delete;
 
     // Begins a search; true when anything matches. No entry is current yet.
     bool FindFile(const char* pattern);
@@ -106,8 +104,13 @@ private:
         std::int64_t mtime;
     };
     const Entry* Current() const;
+    // Defined by each backend for FindFile: gathers the entries of m_root
+    // that match, or records the system's error and returns false.
+    bool Collect(const char* pattern, const std::string& wildcard);
 
     std::string m_root;
     std::vector<Entry> m_entries;
     std::size_t m_next = 0;
 };
+
+} // namespace plat

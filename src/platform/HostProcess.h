@@ -18,12 +18,15 @@ std::string HostExecutablePath();
 // real argument.
 void OverrideHostFirstArgument(const char* path);
 
-// The character that separates directories in paths of this platform.
-constexpr char kPathSeparator =
+// The character that separates directories in paths of this platform, and
+// every character the system takes for one (Windows takes '/' as well).
 #ifdef _WIN32
-    '\\';
+constexpr char kPathSeparator = '\\';
+constexpr char kPathSeparators[] = "\\/";
 #else
-    '/';
+constexpr char kPathSeparator = '/';
+constexpr char kPathSeparators[] = "/";
 #endif
+constexpr bool IsPathSeparator(char c) { return c == kPathSeparator || c == '/'; }
 
 } // namespace plat

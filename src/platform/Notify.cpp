@@ -1,3 +1,4 @@
+// Progress-message observers: a registry of callbacks with their queues.
 #include "platform/Notify.h"
 
 #include <deque>

@@ -11,7 +11,6 @@ namespace plat {
 
 // Number of the last failed socket call on this thread (WSAGetLastError).
 int SocketLastError();
-void SetSocketLastError(int code);
 
 SocketHandle SocketOpenTcp();
 // 0 on success, -1 on failure. Blocks for as long as the system tries.
@@ -29,12 +28,14 @@ long SocketSend(SocketHandle s, const void* data, int length);
 // One send from several buffers in order (sendmsg, WSASend): a packet and
 // its envelope leave in one segment instead of three small writes that
 // the Nagle algorithm would hold back behind a delayed acknowledgement.
+// The gathering send and receive take 1 to kMaxSocketBuffers buffers;
+// another count fails with invalid-argument.
+constexpr int kMaxSocketBuffers = 4;
 struct SendBuffer {
     const void* data;
     int length;
 };
 long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count);
-long SocketRecv(SocketHandle s, void* buffer, int length);
 // One receive into several buffers in order (recvmsg, WSARecv). With
 // `noBlock` it fails with would-block instead of blocking when nothing is
 // waiting.
@@ -60,16 +61,13 @@ std::string FormatIPv4(std::uint32_t address);
 // with SocketLastError() set (11001 host not found, ...).
 bool ResolveIPv4(const char* host, std::uint32_t* address);
 
-// Listening side, for the device simulator and test peers.
+// Listening side, for the test peers (the simulator has its own).
 // Binds address:port (network byte order address, host byte order port; 0
 // picks a free port), listens, and reports the bound port.
 SocketHandle SocketListenTcp(std::uint32_t address, std::uint16_t port, std::uint16_t* boundPort);
 // Waits up to timeoutMs for a connection; kInvalidSocket on time-out/failure.
 SocketHandle SocketAccept(SocketHandle listener, int timeoutMs);
-// Ends both directions so that a thread blocked on the socket wakes up.
-void SocketShutdown(SocketHandle s);
 
 std::uint16_t HostToNet16(std::uint16_t value);
-std::uint16_t NetToHost16(std::uint16_t value);
 
 } // namespace plat

@@ -1,6 +1,9 @@
 // Windows Sockets error numbers. The host sees these on every platform, so
-// the POSIX backend translates errno and resolver codes into them here.
+// the POSIX backend translates errno and resolver codes into them
+// (posix/SocketErrors.h).
 #pragma once
+
+namespace plat {
 
 enum WsaError : int {
     kWsaInterrupted = 10004,      // WSAEINTR
@@ -37,13 +40,5 @@ enum WsaError : int {
     kWsaNoRecovery = 11003,       // WSANO_RECOVERY
     kWsaNoData = 11004,           // WSANO_DATA
 };
-
-namespace plat {
-
-// errno value of a failed socket call -> Windows Sockets number.
-int WsaErrorFromErrno(int err);
-
-// getaddrinfo() result code -> Windows Sockets number.
-int WsaErrorFromResolver(int eaiCode, int savedErrno);
 
 } // namespace plat

@@ -1,6 +1,8 @@
 // Windows system error numbers for file-system failures. The service side
-// records them as error codes, so the POSIX backend translates errno here.
+// records them as error codes, so errno values are translated here.
 #pragma once
+
+namespace plat {
 
 enum SystemError : int {
     kErrorSuccess = 0,
@@ -24,8 +26,7 @@ enum SystemError : int {
     kErrorDirectory = 267,
 };
 
-namespace plat {
-
+// What the POSIX calls and the C run-time report (errno) -> Windows number.
 int SystemErrorFromErrno(int err);
 
 // The calling thread's last file-system error (GetLastError).

@@ -1,3 +1,4 @@
+// Windows wildcard matching of one file name.
 #include "platform/FileSystem.h"
 
 namespace plat {

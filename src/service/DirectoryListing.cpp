@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/DiskFile.h"
 #include "platform/FileSystem.h"
 #include "service/RecordFields.h"
 #include "socket/GLSocket.h"
 #include "support/DebugLog.h"
-#include "support/File.h"
 #include "support/FileSystemHelpers.h"
 
 namespace {
@@ -37,7 +37,7 @@ std::string CGLSocket::ListDirectory(const FileRequest* request)
 
 void CGLSocket::WriteListingRecords(CFile* listing, const char* pattern)
 {
-    CFileFind finder;
+    plat::FileFind finder;
     bool more = finder.FindFile(pattern);
     while (more) {
         more = finder.FindNextFile();

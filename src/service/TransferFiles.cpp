@@ -4,11 +4,11 @@
 #include <new>
 
 #include "lzh/LzhufEncoder.h"
+#include "platform/DiskFile.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
 #include "socket/GLSocket.h"
-#include "support/File.h"
 #include "support/FileSystemHelpers.h"
 
 namespace {
@@ -72,7 +72,7 @@ CFile* CGLSocket::CreateReceiveFile(const FileInfoRecord* record)
     // The path field must end within the record; nothing behind it is read.
     std::size_t length = BoundedLength(record->path, sizeof(record->path));
     if (length == sizeof(record->path)) {
-        SetError(kErrorFilenameTooLong);
+        SetError(plat::kErrorFilenameTooLong);
         return nullptr;
     }
     try {
@@ -95,7 +95,7 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
         sendPath += ".lrz";
         // The record would carry a cut path, naming neither file.
         if (sendPath.size() >= sizeof(record->path)) {
-            SetError(kErrorFilenameTooLong);
+            SetError(plat::kErrorFilenameTooLong);
             return nullptr;
         }
         if (CopyIsStale(source, sendPath)) {

@@ -3,7 +3,6 @@
 // in progress allows it.
 #include "platform/Clock.h"
 #include "platform/Socket.h"
-#include "platform/SocketErrors.h"
 #include "socket/GLSocket.h"
 
 namespace {
@@ -69,7 +68,7 @@ BOOL CGLSocket::AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit
             SetError(COMM_ERR_CANCELLED);
             Close();
         } else {
-            SetError(kWsaTimedOut);
+            SetError(COMM_ERR_TIMED_OUT);
         }
         return FALSE;
     }

@@ -90,7 +90,7 @@ BOOL CGLSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
             continue;
         }
         int code = n == 0 ? 0 : plat::SocketLastError();
-        if (code == kWsaWouldBlock) {
+        if (code == plat::kWsaWouldBlock) {
             plat::SleepMs(kWouldBlockPauseMs);
             continue;
         }
@@ -145,7 +145,7 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bo
         long n = plat::SocketRecvGather(m_hSocket, pieces, count, wait != FALSE);
         if (n < 0) {
             int code = plat::SocketLastError();
-            if (code == kWsaWouldBlock) {
+            if (code == plat::kWsaWouldBlock) {
                 if (tryAtOnce) {
                     tryAtOnce = false; // nothing there yet: wait as usual
                     continue;

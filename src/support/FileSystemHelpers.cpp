@@ -1,16 +1,16 @@
 // File-system helpers of the service side over the platform layer.
 #include "support/FileSystemHelpers.h"
 
+#include "platform/DiskFile.h"
 #include "platform/FileOps.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
-#include "support/File.h"
 
 using plat::kPathSeparator;
 
 BOOL ForceDeleteFile(const char* path)
 {
-    if (!plat::SetPathAttributes(path, FILE_ATTR_NORMAL))
+    if (!plat::SetPathAttributes(path, plat::FILE_ATTR_NORMAL))
         return FALSE;
     return plat::RemoveFile(path) ? TRUE : FALSE;
 }
@@ -46,7 +46,7 @@ BOOL CreateDirectoryPath(const char* path)
             return TRUE;
         head += rest.substr(0, cut + 1);
         rest.erase(0, cut + 1);
-        if (!plat::CreateDirectoryLevel(head.c_str()) && plat::LastSystemError() != kErrorAlreadyExists)
+        if (!plat::CreateDirectoryLevel(head.c_str()) && plat::LastSystemError() != plat::kErrorAlreadyExists)
             return FALSE;
     }
 }

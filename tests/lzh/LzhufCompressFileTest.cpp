@@ -39,7 +39,7 @@ TEST_F(LzhufCompressFile, MissingSourceLeavesNoTargetAndNoTemporaryFile)
 {
     WriteWholeFile(Path("b.lrz"), "stale");
     EXPECT_EQ(m_encoder->CompressFile(Path("missing").c_str(), Path("b.lrz").c_str()), FALSE);
-    EXPECT_EQ(plat::LastSystemError(), kErrorFileNotFound);
+    EXPECT_EQ(plat::LastSystemError(), plat::kErrorFileNotFound);
     EXPECT_FALSE(PathExists(Path("b.lrz")));
     EXPECT_FALSE(PathExists(Path("b.lrz.z!!")));
 }
@@ -85,7 +85,7 @@ TEST_F(LzhufCompressFile, SourceOf4GiBOrMoreIsRefused)
     if (!MakeSparseFile(big, (std::uint64_t(1) << 32) + 5))
         GTEST_SKIP() << "no sparse 4 GiB file on this file system";
     EXPECT_EQ(m_encoder->CompressFile(big.c_str(), Path("big.lrz").c_str()), FALSE);
-    EXPECT_EQ(plat::LastSystemError(), kErrorFileTooLarge);
+    EXPECT_EQ(plat::LastSystemError(), plat::kErrorFileTooLarge);
     EXPECT_FALSE(PathExists(Path("big.lrz")));
     EXPECT_FALSE(PathExists(Path("big.lrz.z!!")));
 }
@@ -117,7 +117,7 @@ TEST_F(LzhufCompressFile, DecompressFileFailures)
     auto decoder = std::make_unique<CLzhufDecoder>();
     EXPECT_EQ(decoder->DecompressFile(Path("missing").c_str(), Path("g.out").c_str()),
               LzhufStatus::SourceOpenFailed);
-    EXPECT_EQ(decoder->GetFileError(), kErrorFileNotFound);
+    EXPECT_EQ(decoder->GetFileError(), plat::kErrorFileNotFound);
     EXPECT_FALSE(PathExists(Path("g.out")));
 
     const std::string packed = Compress(MakeText(100000, 7));

@@ -8,9 +8,9 @@
 #endif
 
 #include "ServiceTestUtil.h"
+#include "platform/DiskFile.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
-#include "support/File.h"
 #include "support/FileSystemHelpers.h"
 #include "doubles/TempDir.h"
 
@@ -34,7 +34,7 @@ TEST(ForceDeleteFile, FailsOnMissingFileAndOnDirectory)
 {
     TempDir tmp;
     EXPECT_EQ(ForceDeleteFile(tmp.File("missing").c_str()), 0);
-    EXPECT_EQ(plat::LastSystemError(), kErrorFileNotFound);
+    EXPECT_EQ(plat::LastSystemError(), plat::kErrorFileNotFound);
     MakeDir(tmp.File("d"));
     EXPECT_EQ(ForceDeleteFile(tmp.File("d").c_str()), 0);
     EXPECT_TRUE(PathExists(tmp.File("d")));
@@ -156,7 +156,7 @@ TEST(DeleteDirectoryTree, StopsAtTheFirstEntryThatCannotBeDeleted)
 #endif
 
     std::vector<std::string> order;
-    CFileFind finder;
+    plat::FileFind finder;
     for (bool more = finder.FindFile((root + kSep + "*.*").c_str()); more;) {
         more = finder.FindNextFile();
         if (!finder.IsDots())
@@ -201,7 +201,7 @@ TEST(FileSharing, ExclusiveWriterKeepsEveryOtherOpenerOut)
 
     CDiskFile other;
     EXPECT_FALSE(other.Open(path.c_str(), 0x20));
-    EXPECT_EQ(plat::LastSystemError(), kErrorSharingViolation);
+    EXPECT_EQ(plat::LastSystemError(), plat::kErrorSharingViolation);
     EXPECT_FALSE(other.Open(path.c_str(), 0x40));
     EXPECT_FALSE(other.Open(path.c_str(), 0x1001));
     EXPECT_EQ(FileExists(path.c_str()), 0);
@@ -225,7 +225,7 @@ TEST(FileSharing, ReadersShareButKeepWritersOutAndTheContentWhole)
     EXPECT_EQ(FileExists(path.c_str()), 1);
     CDiskFile writer;
     EXPECT_FALSE(writer.Open(path.c_str(), 0x1001));
-    EXPECT_EQ(plat::LastSystemError(), kErrorSharingViolation);
+    EXPECT_EQ(plat::LastSystemError(), plat::kErrorSharingViolation);
     // The refused opener must not have emptied the file.
     EXPECT_EQ(ReadWholeFile(path), "content");
 }
@@ -343,7 +343,7 @@ TEST(FileFind, FullPathsOfARelativeOrDoubledPattern)
     WriteWholeFile(tmp.File("d/one.dat"), "12345");
     ScopedChdir cd(tmp.path());
 
-    CFileFind finder;
+    plat::FileFind finder;
     ASSERT_TRUE(finder.FindFile(NativePath("./d//*.dat").c_str()));
     EXPECT_FALSE(finder.FindNextFile());
     // The working directory as the system reports it may differ from the
@@ -353,6 +353,27 @@ TEST(FileFind, FullPathsOfARelativeOrDoubledPattern)
     EXPECT_FALSE(finder.IsDirectory());
     EXPECT_FALSE(finder.FindFile(NativePath("d/*.none").c_str()));
     EXPECT_FALSE(finder.FindFile(NativePath("missing/*").c_str()));
+}
+
+TEST(FileFind, APatternEndingInASeparatorFindsNothing)
+{
+    TempDir tmp;
+    plat::SetLastSystemError(0);
+    plat::FileFind finder;
+    EXPECT_FALSE(finder.FindFile((tmp.path() + kSep).c_str()));
+    EXPECT_EQ(plat::LastSystemError(), plat::kErrorFileNotFound);
+    EXPECT_EQ(finder.GetFilePath(), "");
+}
+
+TEST(FileFind, EntriesOfTheRootHaveOneSeparator)
+{
+    // "/" on POSIX, the drive's "X:\" on Windows.
+    TempDir tmp;
+    const std::string root = tmp.path().substr(0, tmp.path().find(kSep) + 1);
+    plat::FileFind finder;
+    ASSERT_TRUE(finder.FindFile((root + "*").c_str()));
+    finder.FindNextFile();
+    EXPECT_EQ(finder.GetFilePath(), root + finder.GetFileName());
 }
 
 } // namespace

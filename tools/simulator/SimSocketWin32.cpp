@@ -23,8 +23,8 @@ std::string ListenError(int error)
 
 std::uint32_t ParseIPv4(const std::string& text)
 {
-    in_addr in;
-    return ::inet_pton(AF_INET, text.c_str(), &in) == 1 ? in.s_addr : kNoAddress;
+    // inet_addr's reading, shorthand forms ("127.1") included.
+    return ::inet_addr(text.c_str());
 }
 
 // No SO_REUSEADDR: on Windows it would let a second listener share the

@@ -3,15 +3,8 @@
 #include "vexacomm/ErrorText.h"
 
 #include <cstdio>
-#include <vector>
 
-#ifdef _WIN32
-#include "platform/win32/WinApi.h"
-#else
-#include <iconv.h>
-#include <langinfo.h>
-#endif
-
+#include "vexacomm/Platform.h"
 #include "vexacomm/SystemFile.h"
 
 namespace {
@@ -24,49 +17,6 @@ bool IsAscii(const std::string& text)
     }
     return true;
 }
-
-#ifdef _WIN32
-// GBK is code page 936; the console shows its own output code page.
-bool FromGbk(const std::string& text, std::string* out)
-{
-    const UINT kGbk = 936;
-    UINT console = ::GetConsoleOutputCP();
-    if (console == 0)
-        console = ::GetACP();
-    int wide = ::MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                     nullptr, 0);
-    if (wide <= 0)
-        return false;
-    std::vector<wchar_t> buffer(static_cast<std::size_t>(wide));
-    ::MultiByteToWideChar(kGbk, 0, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
-    BOOL lossy = FALSE;
-    BOOL* lossyOut = console == CP_UTF8 ? nullptr : &lossy;
-    int bytes = ::WideCharToMultiByte(console, 0, buffer.data(), wide, nullptr, 0, nullptr, lossyOut);
-    if (bytes <= 0 || lossy)
-        return false;
-    out->assign(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(console, 0, buffer.data(), wide, &(*out)[0], bytes, nullptr, nullptr);
-    return true;
-}
-#else
-bool FromGbk(const std::string& text, std::string* out)
-{
-    iconv_t cd = ::iconv_open(nl_langinfo(CODESET), "GBK");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    std::vector<char> buffer(text.size() * 4 + 4);
-    char* in = const_cast<char*>(text.data());
-    size_t inLeft = text.size();
-    char* outPtr = buffer.data();
-    size_t outLeft = buffer.size();
-    size_t rc = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    ::iconv_close(cd);
-    if (rc == static_cast<size_t>(-1))
-        return false;
-    out->assign(buffer.data(), buffer.size() - outLeft);
-    return true;
-}
-#endif
 
 } // namespace
 
@@ -83,7 +33,7 @@ std::string LibraryErrorText(VexaCommObject* obj, int32_t code)
     std::string shown;
     if (IsAscii(text))
         return text;
-    if (FromGbk(text, &shown))
+    if (TerminalTextFromGbk(text, &shown))
         return shown;
     return "no text for this code in this terminal's character set";
 }

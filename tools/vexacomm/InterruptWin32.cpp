@@ -2,7 +2,7 @@
 // its own for each event.
 #include "vexacomm/Interrupt.h"
 
-#include "platform/win32/WinApi.h"
+#include <windows.h>
 
 namespace {
 

@@ -2,22 +2,8 @@
 #include "vexacomm/ProgressBar.h"
 
 #include <cstdio>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
-namespace {
-bool StderrIsTerminal()
-{
-#ifdef _WIN32
-    return ::_isatty(::_fileno(stderr)) != 0;
-#else
-    return ::isatty(STDERR_FILENO) != 0;
-#endif
-}
-} // namespace
+#include "vexacomm/Platform.h"
 
 ProgressBar::ProgressBar() : m_enabled(StderrIsTerminal()) {}
 

@@ -2,7 +2,6 @@
 #include "vexacomm/SystemFile.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -71,8 +70,6 @@ int RenameOver(const std::string& from, const std::string& to)
 int RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
 std::string SystemErrorText(int error) { return std::strerror(error); }
-
-SystemFile::~SystemFile() { CloseChecked(); }
 
 int SystemFile::OpenRead(const std::string& path)
 {
@@ -165,12 +162,6 @@ std::uint64_t SystemFile::Size() const
     return ::fstat(Fd(m_handle), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-void SystemFile::Fail(int error, int cause)
-{
-    m_error = error;
-    throw new CFileException(cause, error);
-}
-
 uint32_t SystemFile::Read(void* buffer, uint32_t count)
 {
     auto* p = static_cast<char*>(buffer);
@@ -210,12 +201,6 @@ uint64_t SystemFile::Seek(int64_t offset, unsigned from)
     if (at < 0)
         Fail(errno, CFileException::badSeek);
     return static_cast<uint64_t>(at);
-}
-
-uint32_t SystemFile::GetLength() const
-{
-    const std::uint64_t size = Size();
-    return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
 }
 
 uint32_t SystemFile::GetPosition() const

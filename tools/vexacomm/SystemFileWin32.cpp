@@ -1,7 +1,7 @@
 // SystemFile and the path operations on Win32 handles.
 #include "vexacomm/SystemFile.h"
 
-#include "platform/win32/WinApi.h"
+#include <windows.h>
 
 namespace {
 
@@ -80,8 +80,6 @@ std::string SystemErrorText(int error)
         --n;
     return n > 0 ? std::string(text, n) : "system error " + std::to_string(error);
 }
-
-SystemFile::~SystemFile() { CloseChecked(); }
 
 int SystemFile::OpenRead(const std::string& path)
 {
@@ -165,12 +163,6 @@ std::uint64_t SystemFile::Size() const
     return ::GetFileSizeEx(H(m_handle), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
 }
 
-void SystemFile::Fail(int error, int cause)
-{
-    m_error = error;
-    throw new CFileException(cause, error);
-}
-
 uint32_t SystemFile::Read(void* buffer, uint32_t count)
 {
     auto* p = static_cast<char*>(buffer);
@@ -217,12 +209,6 @@ uint64_t SystemFile::Seek(int64_t offset, unsigned from)
     if (!::SetFilePointerEx(H(m_handle), to, &at, method))
         Fail(static_cast<int>(::GetLastError()), CFileException::badSeek);
     return static_cast<uint64_t>(at.QuadPart);
-}
-
-uint32_t SystemFile::GetLength() const
-{
-    const std::uint64_t size = Size();
-    return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
 }
 
 uint32_t SystemFile::GetPosition() const

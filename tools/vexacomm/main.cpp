@@ -7,10 +7,7 @@
 #include "vexacomm/Args.h"
 #include "vexacomm/Commands.h"
 #include "vexacomm/Interrupt.h"
-
-#ifdef _WIN32
-#include "platform/win32/WinApi.h"
-#endif
+#include "vexacomm/Platform.h"
 
 namespace {
 
@@ -45,14 +42,10 @@ int main(int argc, char** argv)
     // Before any thread exists, so that every thread inherits the signal mask.
     InstallInterruptHandler();
     std::setlocale(LC_CTYPE, "");
-#ifdef _WIN32
-    // The library leaves starting Windows Sockets to its host.
-    WSADATA wsa;
-    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+    if (!StartSockets()) {
         std::fprintf(stderr, "vexacomm: Windows Sockets could not be started\n");
         return 1;
     }
-#endif
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;

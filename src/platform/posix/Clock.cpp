@@ -1,11 +1,10 @@
+// POSIX clocks: CLOCK_MONOTONIC for the wait limits, localtime_r, nanosleep.
 #include "platform/Clock.h"
 
 #include <ctime>
 #include <time.h>
 
 namespace plat {
-
-std::int32_t Now() { return static_cast<std::int32_t>(std::time(nullptr)); }
 
 std::int64_t MonotonicMs()
 {

@@ -1,43 +1,20 @@
-#include "platform/DebugOutput.h"
-
-#include <atomic>
+// POSIX debugger output: stderr, while VEXACOMM_DEBUG is set.
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
+
+#include "platform/Backend.h"
 
 namespace plat {
-namespace {
+namespace backend {
 
-std::mutex g_hookMutex;
-DebugHook g_hook = nullptr;
-void* g_hookUser = nullptr;
-
-bool StderrWanted()
+// No debugger listens for lines here: they would only clutter the host's
+// own stderr unless asked for.
+void WriteDebugOutput(const char* text)
 {
     const char* value = std::getenv("VEXACOMM_DEBUG");
-    return value != nullptr && value[0] != '\0';
-}
-
-} // namespace
-
-void DebugOutput(const char* text)
-{
-    {
-        std::lock_guard<std::mutex> guard(g_hookMutex);
-        if (g_hook != nullptr) {
-            g_hook(text, g_hookUser);
-            return;
-        }
-    }
-    if (StderrWanted())
+    if (value != nullptr && value[0] != '\0')
         std::fputs(text, stderr);
 }
 
-void SetDebugHook(DebugHook hook, void* user)
-{
-    std::lock_guard<std::mutex> guard(g_hookMutex);
-    g_hook = hook;
-    g_hookUser = user;
-}
-
+} // namespace backend
 } // namespace plat

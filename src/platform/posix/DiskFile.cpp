@@ -1,4 +1,5 @@
-#include "support/File.h"
+// POSIX disk file: open flags and sharing on descriptors, with flock.
+#include "platform/DiskFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -6,11 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/Backend.h"
 #include "platform/SystemErrors.h"
 
-int FileExceptionCauseFromErrno(int err)
+int plat::FileExceptionCause(long osError)
 {
-    switch (err) {
+    switch (osError) {
     case ENOENT: return CFileException::fileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG: return CFileException::badPath;
@@ -31,11 +33,11 @@ int FileExceptionCauseFromErrno(int err)
     }
 }
 
+long plat::backend::LastFileError() { return errno; }
+
 namespace {
 int Fd(intptr_t fd) { return static_cast<int>(fd); }
 } // namespace
-
-CDiskFile::~CDiskFile() { Close(); }
 
 // Sharing on POSIX is advisory (flock), and only openers that lock honour
 // it: this library's own. An opener that shares nothing (exclusive or
@@ -65,7 +67,7 @@ bool CDiskFile::Open(const char* path, unsigned flags)
         // ENXIO: a FIFO without a reader, a device without its hardware;
         // ELOOP: a link where none may be.
         if (regularOnly && (errno == ENXIO || errno == ENODEV || errno == ELOOP))
-            plat::SetLastSystemError(kErrorAccessDenied);
+            plat::SetLastSystemError(plat::kErrorAccessDenied);
         else
             plat::RecordPathErrno(path);
         return false;
@@ -77,14 +79,14 @@ bool CDiskFile::Open(const char* path, unsigned flags)
         refused = true;
     if (refused) {
         ::close(fd);
-        plat::SetLastSystemError(kErrorAccessDenied);
+        plat::SetLastSystemError(plat::kErrorAccessDenied);
         return false;
     }
     unsigned share = flags & 0x70u;
     int lockOp = share == shareDenyWrite || share == shareDenyNone ? LOCK_SH : LOCK_EX;
     if (::flock(fd, lockOp | LOCK_NB) != 0) {
         ::close(fd);
-        plat::SetLastSystemError(kErrorSharingViolation);
+        plat::SetLastSystemError(plat::kErrorSharingViolation);
         return false;
     }
     // Emptied only once the lock is held: a refused opener leaves another
@@ -106,12 +108,6 @@ void CDiskFile::Close()
         ::close(Fd(m_fd));
         m_fd = -1;
     }
-}
-
-void CDiskFile::ThrowLastError(int fallbackCause) const
-{
-    int cause = errno != 0 ? FileExceptionCauseFromErrno(errno) : fallbackCause;
-    throw new CFileException(cause, errno);
 }
 
 uint32_t CDiskFile::Read(void* buffer, uint32_t count)

@@ -1,3 +1,4 @@
+// POSIX companion libraries: dlopen and dlsym.
 #include "platform/DynamicLibrary.h"
 
 #include <dlfcn.h>

@@ -1,11 +1,14 @@
+// POSIX directory search: readdir filtered by the Windows wildcard.
 #include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/Backend.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 
+namespace plat {
 namespace {
 
 std::string CurrentDirectory()
@@ -20,9 +23,10 @@ std::string CurrentDirectory()
     }
 }
 
-// The directory as GetFullPathName gives it: absolute, doubled separators,
-// "." and ".." resolved by the text alone.
-std::string FullDirectory(const std::string& directory)
+} // namespace
+
+// By the text alone: a link on the way is never resolved.
+std::string backend::FullDirectory(const std::string& directory)
 {
     std::string text = directory;
     if (text.empty() || text[0] != '/')
@@ -48,29 +52,16 @@ std::string FullDirectory(const std::string& directory)
     return full.empty() ? std::string("/") : full;
 }
 
-} // namespace
-
-bool CFileFind::FindFile(const char* pattern)
+bool FileFind::Collect(const char*, const std::string& wildcard)
 {
-    Close();
-    std::string text(pattern);
-    std::string::size_type cut = text.rfind('/');
-    std::string directory = cut == std::string::npos ? std::string(".") : text.substr(0, cut + 1);
-    std::string wildcard = cut == std::string::npos ? text : text.substr(cut + 1);
-    if (wildcard.empty()) {
-        plat::SetLastSystemError(kErrorFileNotFound);
-        return false;
-    }
-    m_root = FullDirectory(directory);
-
     DIR* dir = ::opendir(m_root.c_str());
     if (dir == nullptr) {
-        plat::RecordPathErrno(m_root.c_str());
+        RecordPathErrno(m_root.c_str());
         return false;
     }
     std::string prefix = m_root == "/" ? m_root : m_root + "/";
     while (dirent* entry = ::readdir(dir)) {
-        if (!plat::MatchesWildcard(wildcard.c_str(), entry->d_name))
+        if (!MatchesWildcard(wildcard.c_str(), entry->d_name))
             continue;
         std::string path = prefix + entry->d_name;
         struct stat own;
@@ -86,16 +77,10 @@ bool CFileFind::FindFile(const char* pattern)
     }
     ::closedir(dir);
     if (m_entries.empty()) {
-        plat::SetLastSystemError(kErrorFileNotFound);
+        SetLastSystemError(kErrorFileNotFound);
         return false;
     }
     return true;
 }
 
-std::string CFileFind::GetFilePath() const
-{
-    const Entry* entry = Current();
-    if (entry == nullptr)
-        return std::string();
-    return (m_root == "/" ? m_root : m_root + "/") + entry->name;
-}
+} // namespace plat

@@ -1,3 +1,4 @@
+// POSIX single-file operations: unlink, rename without replacing, sizes.
 #include "platform/FileOps.h"
 
 #include <cerrno>

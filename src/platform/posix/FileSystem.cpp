@@ -1,3 +1,4 @@
+// POSIX file system of the service side: attributes, status, tree deletion.
 #include "platform/FileSystem.h"
 
 #include <cerrno>
@@ -8,9 +9,17 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/Backend.h"
 #include "platform/SystemErrors.h"
 
 namespace plat {
+
+bool backend::IsDirectory(const char* path)
+{
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 namespace {
 
 // A leading dot hides a name the way the hidden attribute does on Windows;

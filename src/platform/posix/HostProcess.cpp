@@ -1,20 +1,16 @@
-#include "platform/HostProcess.h"
-
+// Linux host process facts, read from /proc/self.
 #include <climits>
 #include <cstdio>
-#include <mutex>
 #include <unistd.h>
 
-namespace plat {
-namespace {
+#include "platform/Backend.h"
 
-std::mutex g_overrideMutex;
-bool g_overridden = false;
-std::string g_override;
+namespace plat {
+namespace backend {
 
 // /proc/self/cmdline holds the argument vector separated by zero bytes; the
 // first one is argv[0] exactly as the host was started.
-std::string ReadArgv0()
+std::string HostFirstArgument()
 {
     std::string arg;
     if (FILE* f = std::fopen("/proc/self/cmdline", "rbe")) {
@@ -26,35 +22,12 @@ std::string ReadArgv0()
     return arg;
 }
 
-} // namespace
-
-std::string HostFirstArgument()
-{
-    {
-        std::lock_guard<std::mutex> guard(g_overrideMutex);
-        if (g_overridden)
-            return g_override;
-    }
-    return ReadArgv0();
-}
-
 std::string HostExecutablePath()
 {
-    {
-        std::lock_guard<std::mutex> guard(g_overrideMutex);
-        if (g_overridden)
-            return g_override;
-    }
     char path[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
-void OverrideHostFirstArgument(const char* path)
-{
-    std::lock_guard<std::mutex> guard(g_overrideMutex);
-    g_overridden = path != nullptr;
-    g_override = path != nullptr ? path : "";
-}
-
+} // namespace backend
 } // namespace plat

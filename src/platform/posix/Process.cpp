@@ -1,3 +1,4 @@
+// POSIX program starts: posix_spawn in a process group, detached starts, xdg-open.
 #include "platform/Process.h"
 
 #include <cerrno>

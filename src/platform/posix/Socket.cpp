@@ -1,3 +1,4 @@
+// POSIX sockets: blocking IPv4 TCP with poll() waits and errno translated.
 #include "platform/Socket.h"
 
 #include <arpa/inet.h>
@@ -13,7 +14,7 @@
 #include <unistd.h>
 
 #include "platform/Clock.h"
-#include "platform/SocketErrors.h"
+#include "platform/posix/SocketErrors.h"
 
 namespace plat {
 namespace {
@@ -63,10 +64,28 @@ int WaitFor(SocketHandle s, short events, WaitLimit limit)
     return 1;
 }
 
+// One message over the buffers, for sendmsg and recvmsg; `iov` has room
+// for kMaxSocketBuffers.
+template <typename Buffer>
+bool Gather(const Buffer* buffers, int count, iovec* iov, msghdr* msg)
+{
+    if (count < 1 || count > kMaxSocketBuffers) {
+        t_lastError = kWsaInvalidArgument;
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        iov[i].iov_base = const_cast<void*>(static_cast<const void*>(buffers[i].data));
+        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
+    }
+    std::memset(msg, 0, sizeof(*msg));
+    msg->msg_iov = iov;
+    msg->msg_iovlen = static_cast<size_t>(count);
+    return true;
+}
+
 } // namespace
 
 int SocketLastError() { return t_lastError; }
-void SetSocketLastError(int code) { t_lastError = code; }
 
 SocketHandle SocketOpenTcp()
 {
@@ -139,20 +158,10 @@ long SocketSend(SocketHandle s, const void* data, int length)
 
 long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
 {
-    constexpr int kMaxPieces = 4;
-    if (count < 1 || count > kMaxPieces) {
-        t_lastError = kWsaInvalidArgument;
-        return -1;
-    }
-    iovec iov[kMaxPieces];
-    for (int i = 0; i < count; ++i) {
-        iov[i].iov_base = const_cast<void*>(buffers[i].data);
-        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
-    }
+    iovec iov[kMaxSocketBuffers];
     msghdr msg;
-    std::memset(&msg, 0, sizeof(msg));
-    msg.msg_iov = iov;
-    msg.msg_iovlen = static_cast<size_t>(count);
+    if (!Gather(buffers, count, iov, &msg))
+        return -1;
     ssize_t n;
     do {
         n = ::sendmsg(Fd(s), &msg, MSG_NOSIGNAL);
@@ -160,31 +169,12 @@ long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
     return n < 0 ? Fail() : static_cast<long>(n);
 }
 
-long SocketRecv(SocketHandle s, void* buffer, int length)
-{
-    ssize_t n;
-    do {
-        n = ::recv(Fd(s), buffer, static_cast<size_t>(length), 0);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? Fail() : static_cast<long>(n);
-}
-
 long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock)
 {
-    constexpr int kMaxPieces = 4;
-    if (count < 1 || count > kMaxPieces) {
-        t_lastError = kWsaInvalidArgument;
-        return -1;
-    }
-    iovec iov[kMaxPieces];
-    for (int i = 0; i < count; ++i) {
-        iov[i].iov_base = buffers[i].data;
-        iov[i].iov_len = static_cast<size_t>(buffers[i].length);
-    }
+    iovec iov[kMaxSocketBuffers];
     msghdr msg;
-    std::memset(&msg, 0, sizeof(msg));
-    msg.msg_iov = iov;
-    msg.msg_iovlen = static_cast<size_t>(count);
+    if (!Gather(buffers, count, iov, &msg))
+        return -1;
     ssize_t n;
     do {
         n = ::recvmsg(Fd(s), &msg, noBlock ? MSG_DONTWAIT : 0);
@@ -283,13 +273,6 @@ SocketHandle SocketAccept(SocketHandle listener, int timeoutMs)
     return static_cast<SocketHandle>(fd);
 }
 
-void SocketShutdown(SocketHandle s)
-{
-    if (s != kInvalidSocket)
-        ::shutdown(Fd(s), SHUT_RDWR);
-}
-
 std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }
-std::uint16_t NetToHost16(std::uint16_t value) { return ntohs(value); }
 
 } // namespace plat

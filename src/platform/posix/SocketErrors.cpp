@@ -1,4 +1,5 @@
-#include "platform/SocketErrors.h"
+// POSIX socket failures (errno, resolver codes) in Windows Sockets numbers.
+#include "platform/posix/SocketErrors.h"
 
 #include <cerrno>
 #include <netdb.h>

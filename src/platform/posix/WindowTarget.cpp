@@ -1,6 +1,6 @@
+// POSIX progress windows: there are none, only observers receive messages.
 #include "platform/Notify.h"
 
-// There are no windows here: only observers receive progress messages.
 namespace plat {
 
 bool IsWindowTarget(NotifyTarget) { return false; }

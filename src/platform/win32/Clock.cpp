@@ -1,3 +1,4 @@
+// Win32 clocks: GetTickCount64 for the wait limits, local time, Sleep.
 #include "platform/Clock.h"
 
 #include <ctime>
@@ -5,8 +6,6 @@
 #include "platform/win32/WinApi.h"
 
 namespace plat {
-
-std::int32_t Now() { return static_cast<std::int32_t>(std::time(nullptr)); }
 
 std::int64_t MonotonicMs() { return static_cast<std::int64_t>(::GetTickCount64()); }
 

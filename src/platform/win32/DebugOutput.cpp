@@ -1,35 +1,11 @@
-#include "platform/DebugOutput.h"
-
-#include <mutex>
-
+// Win32 debugger output: OutputDebugStringA.
+#include "platform/Backend.h"
 #include "platform/win32/WinApi.h"
 
 namespace plat {
-namespace {
+namespace backend {
 
-std::mutex g_hookMutex;
-DebugHook g_hook = nullptr;
-void* g_hookUser = nullptr;
+void WriteDebugOutput(const char* text) { ::OutputDebugStringA(text); }
 
-} // namespace
-
-void DebugOutput(const char* text)
-{
-    {
-        std::lock_guard<std::mutex> guard(g_hookMutex);
-        if (g_hook != nullptr) {
-            g_hook(text, g_hookUser);
-            return;
-        }
-    }
-    ::OutputDebugStringA(text);
-}
-
-void SetDebugHook(DebugHook hook, void* user)
-{
-    std::lock_guard<std::mutex> guard(g_hookMutex);
-    g_hook = hook;
-    g_hookUser = user;
-}
-
+} // namespace backend
 } // namespace plat

@@ -1,10 +1,12 @@
-#include "support/File.h"
+// Win32 disk file: open flags and sharing on CreateFileA handles.
+#include "platform/DiskFile.h"
 
+#include "platform/Backend.h"
 #include "platform/win32/LastError.h"
 
-int FileExceptionCauseFromSystemError(unsigned long error)
+int plat::FileExceptionCause(long osError)
 {
-    switch (error) {
+    switch (static_cast<DWORD>(osError)) {
     case ERROR_FILE_NOT_FOUND: return CFileException::fileNotFound;
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
@@ -36,11 +38,11 @@ int FileExceptionCauseFromSystemError(unsigned long error)
     }
 }
 
+long plat::backend::LastFileError() { return static_cast<long>(::GetLastError()); }
+
 namespace {
 HANDLE Handle(intptr_t fd) { return reinterpret_cast<HANDLE>(fd); }
 } // namespace
-
-CDiskFile::~CDiskFile() { Close(); }
 
 // The sharing of the open flags is the system's own here: compat and
 // exclusive share nothing, deny-write lets others read, deny-read lets them
@@ -83,7 +85,7 @@ bool CDiskFile::Open(const char* path, unsigned flags)
                   info.nNumberOfLinks > 1;
     if (refused) {
         ::CloseHandle(h);
-        plat::SetLastSystemError(kErrorAccessDenied);
+        plat::SetLastSystemError(plat::kErrorAccessDenied);
         return false;
     }
     if (noLink && (flags & modeCreate) && !(flags & modeNoTruncate) && !::SetEndOfFile(h)) {
@@ -102,13 +104,6 @@ void CDiskFile::Close()
         ::CloseHandle(Handle(m_fd));
         m_fd = -1;
     }
-}
-
-void CDiskFile::ThrowLastError(int fallbackCause) const
-{
-    DWORD error = ::GetLastError();
-    int cause = error != 0 ? FileExceptionCauseFromSystemError(error) : fallbackCause;
-    throw new CFileException(cause, static_cast<long>(error));
 }
 
 uint32_t CDiskFile::Read(void* buffer, uint32_t count)

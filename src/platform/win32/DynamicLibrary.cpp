@@ -1,3 +1,4 @@
+// Win32 companion libraries: LoadLibraryA without the error box.
 #include "platform/DynamicLibrary.h"
 
 #include "platform/win32/WinApi.h"

@@ -1,3 +1,4 @@
+// Win32 single-file operations: DeleteFileA, MoveFileA, sizes.
 #include "platform/FileOps.h"
 
 #include <string>

@@ -1,10 +1,19 @@
+// Win32 file system of the service side: attributes, status, versions, tree deletion.
 #include "platform/FileSystem.h"
 
 #include <vector>
 
+#include "platform/Backend.h"
 #include "platform/win32/LastError.h"
 
 namespace plat {
+
+bool backend::IsDirectory(const char* path)
+{
+    DWORD attributes = ::GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 namespace {
 
 // Held without delete sharing while it is examined and emptied, so that
@@ -86,7 +95,7 @@ bool DeleteEntry(const std::string& path)
 // `directory` is held by the caller.
 bool DeleteBelow(const std::string& directory)
 {
-    CFileFind finder;
+    FileFind finder;
     bool more = finder.FindFile((directory + "\\*").c_str());
     while (more) {
         more = finder.FindNextFile();

@@ -1,15 +1,10 @@
-#include "platform/HostProcess.h"
-
-#include <mutex>
-
+// Win32 host process facts: GetCommandLineA and GetModuleFileNameA.
+#include "platform/Backend.h"
 #include "platform/win32/WinApi.h"
 
 namespace plat {
+namespace backend {
 namespace {
-
-std::mutex g_overrideMutex;
-bool g_overridden = false;
-std::string g_override;
 
 // The first argument as the C run-time splits it off: quotes group and are
 // dropped, a blank or tab outside quotes ends it, and backslashes are plain
@@ -36,33 +31,17 @@ std::string FirstArgument(const char* line)
 
 std::string HostFirstArgument()
 {
-    {
-        std::lock_guard<std::mutex> guard(g_overrideMutex);
-        if (g_overridden)
-            return g_override;
-    }
     const char* line = ::GetCommandLineA();
     return line != nullptr ? FirstArgument(line) : std::string();
 }
 
 std::string HostExecutablePath()
 {
-    {
-        std::lock_guard<std::mutex> guard(g_overrideMutex);
-        if (g_overridden)
-            return g_override;
-    }
     char path[MAX_PATH + 1];
     DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path));
     // A path cut at the buffer's end names nothing; take none.
     return n > 0 && n < sizeof(path) ? std::string(path, n) : std::string();
 }
 
-void OverrideHostFirstArgument(const char* path)
-{
-    std::lock_guard<std::mutex> guard(g_overrideMutex);
-    g_overridden = path != nullptr;
-    g_override = path != nullptr ? path : "";
-}
-
+} // namespace backend
 } // namespace plat

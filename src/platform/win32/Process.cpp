@@ -1,3 +1,4 @@
+// Win32 program starts: CreateProcessA in a job object, ShellExecuteA.
 #include "platform/Process.h"
 
 #include "platform/win32/LastError.h"

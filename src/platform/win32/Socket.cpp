@@ -1,3 +1,4 @@
+// Win32 sockets: blocking IPv4 TCP over Winsock with select() waits.
 #include "platform/Socket.h"
 
 #include <cstdio>
@@ -65,10 +66,24 @@ int WaitFor(SocketHandle s, bool writable, WaitLimit limit)
     return rc == 0 ? 0 : 1;
 }
 
+// Winsock's list over the buffers; `pieces` has room for kMaxSocketBuffers.
+template <typename Buffer>
+bool Gather(const Buffer* buffers, int count, WSABUF* pieces)
+{
+    if (count < 1 || count > kMaxSocketBuffers) {
+        t_lastError = WSAEINVAL;
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        pieces[i].buf = const_cast<char*>(static_cast<const char*>(buffers[i].data));
+        pieces[i].len = static_cast<ULONG>(buffers[i].length);
+    }
+    return true;
+}
+
 } // namespace
 
 int SocketLastError() { return t_lastError; }
-void SetSocketLastError(int code) { t_lastError = code; }
 
 SocketHandle SocketOpenTcp()
 {
@@ -150,29 +165,15 @@ long SocketSend(SocketHandle s, const void* data, int length)
     return n == SOCKET_ERROR ? Fail() : static_cast<long>(n);
 }
 
-constexpr int kMaxPieces = 4;
-
 long SocketSendGather(SocketHandle s, const SendBuffer* buffers, int count)
 {
-    if (count < 1 || count > kMaxPieces) {
-        t_lastError = WSAEINVAL;
+    WSABUF pieces[kMaxSocketBuffers];
+    if (!Gather(buffers, count, pieces))
         return -1;
-    }
-    WSABUF pieces[kMaxPieces];
-    for (int i = 0; i < count; ++i) {
-        pieces[i].buf = const_cast<char*>(static_cast<const char*>(buffers[i].data));
-        pieces[i].len = static_cast<ULONG>(buffers[i].length);
-    }
     DWORD sent = 0;
     if (::WSASend(Sock(s), pieces, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == SOCKET_ERROR)
         return Fail();
     return static_cast<long>(sent);
-}
-
-long SocketRecv(SocketHandle s, void* buffer, int length)
-{
-    int n = ::recv(Sock(s), static_cast<char*>(buffer), length, 0);
-    return n == SOCKET_ERROR ? Fail() : static_cast<long>(n);
 }
 
 // Winsock has no per-call MSG_DONTWAIT: a receive that must not block asks
@@ -180,10 +181,9 @@ long SocketRecv(SocketHandle s, void* buffer, int length)
 // reset, which the receive then reports).
 long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool noBlock)
 {
-    if (count < 1 || count > kMaxPieces) {
-        t_lastError = WSAEINVAL;
+    WSABUF pieces[kMaxSocketBuffers];
+    if (!Gather(buffers, count, pieces))
         return -1;
-    }
     if (noBlock) {
         int ready = WaitFor(s, false, WaitLimit{0, 0});
         if (ready < 0)
@@ -192,11 +192,6 @@ long SocketRecvGather(SocketHandle s, const RecvBuffer* buffers, int count, bool
             t_lastError = WSAEWOULDBLOCK;
             return -1;
         }
-    }
-    WSABUF pieces[kMaxPieces];
-    for (int i = 0; i < count; ++i) {
-        pieces[i].buf = static_cast<char*>(buffers[i].data);
-        pieces[i].len = static_cast<ULONG>(buffers[i].length);
     }
     DWORD received = 0;
     DWORD flags = 0;
@@ -292,13 +287,6 @@ SocketHandle SocketAccept(SocketHandle listener, int timeoutMs)
     return static_cast<SocketHandle>(s);
 }
 
-void SocketShutdown(SocketHandle s)
-{
-    if (s != kInvalidSocket)
-        ::shutdown(Sock(s), SD_BOTH);
-}
-
 std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }
-std::uint16_t NetToHost16(std::uint16_t value) { return ntohs(value); }
 
 } // namespace plat

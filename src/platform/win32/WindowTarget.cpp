@@ -1,3 +1,4 @@
+// Win32 progress windows: IsWindow, PostMessageA, SendMessageA.
 #include "platform/Notify.h"
 #include "platform/win32/WinApi.h"
 

@@ -1,14 +1,19 @@
+// The last file-system error of each thread, and errno in Windows numbers.
 #include "platform/SystemErrors.h"
 
 #include <cerrno>
 #include <string>
-#include <sys/stat.h>
+
+#include "platform/Backend.h"
+#include "platform/HostProcess.h"
 
 namespace plat {
 namespace {
 thread_local int t_lastSystemError = 0;
 }
 
+// The C run-time on Windows sets only a few of these; the rest come from
+// POSIX calls.
 int SystemErrorFromErrno(int err)
 {
     switch (err) {
@@ -28,8 +33,10 @@ int SystemErrorFromErrno(int err)
     case EWOULDBLOCK: return kErrorSharingViolation;
     case EEXIST: return kErrorAlreadyExists;
     case EINVAL: return kErrorInvalidParameter;
-    case ENOSPC:
-    case EDQUOT: return kErrorDiskFull;
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+    case ENOSPC: return kErrorDiskFull;
     case ENOTEMPTY: return kErrorDirNotEmpty;
     case ENAMETOOLONG: return kErrorFilenameTooLong;
     default: return kErrorInvalidParameter;
@@ -50,13 +57,12 @@ int RecordPathErrno(const char* path)
     int err = errno;
     if (err == ENOENT && path != nullptr) {
         std::string parent(path);
-        while (parent.size() > 1 && parent.back() == '/')
+        while (parent.size() > 1 && IsPathSeparator(parent.back()))
             parent.pop_back();
-        std::string::size_type cut = parent.rfind('/');
+        std::string::size_type cut = parent.find_last_of(kPathSeparators);
         if (cut != std::string::npos) {
             parent.resize(cut == 0 ? 1 : cut);
-            struct stat st;
-            if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            if (!backend::IsDirectory(parent.c_str())) {
                 t_lastSystemError = kErrorPathNotFound;
                 return t_lastSystemError;
             }

@@ -1,9 +1,10 @@
-// The file-object layer: the public CFile interface and the library's own
-// disk file behind it.
+// The library's own disk file behind the public CFile interface.
 #pragma once
 
-#include "VexaCommFile.h"
+#include <cstdint>
 #include <string>
+
+#include "VexaCommFile.h"
 
 // A file on disk. Open() throws nothing: on failure it returns false and
 // plat::LastSystemError() holds the reason. Read/Write/Seek failures throw
@@ -13,7 +14,7 @@ public:
     // What Open takes. A FIFO or a device may block its opener forever and
     // is never what a peer's path should reach; a link or a second name at
     // one of the library's own temporary names would send its writes
-    // elsewhere. Refusals give kErrorAccessDenied, as a directory does.
+    // elsewhere. Refusals give plat::kErrorAccessDenied, as a directory does.
     enum class Accept {
         kAnyFile,           // what the system opens; a directory is refused
         kRegularFile,       // opened without blocking; anything else refused
@@ -46,10 +47,11 @@ private:
     Accept m_accept;
 };
 
-// File exception cause for a failed read, write or seek: from the errno
-// value on POSIX, from the GetLastError() number on Windows.
-#ifdef _WIN32
-int FileExceptionCauseFromSystemError(unsigned long error);
-#else
-int FileExceptionCauseFromErrno(int err);
-#endif
+namespace plat {
+
+// File exception cause for a failed read, write or seek, from the system's
+// number as CFileException::m_lOsError carries it: errno on POSIX,
+// GetLastError() on Windows.
+int FileExceptionCause(long osError);
+
+} // namespace plat

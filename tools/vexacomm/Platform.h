@@ -1,0 +1,17 @@
+// What the program asks of its system besides files and signals: sockets
+// and the terminal (PlatformPosix.cpp, PlatformWin32.cpp).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Starts Windows Sockets, which the library leaves to its host; elsewhere
+// nothing needs starting. False when the system refused.
+bool StartSockets();
+
+// Whether stderr is a terminal: only there is a progress bar drawn.
+bool StderrIsTerminal();
+
+// GBK text (the library's own texts) in the terminal's character set;
+// false when that set cannot show it.
+bool TerminalTextFromGbk(const std::string& text, std::string* out);
