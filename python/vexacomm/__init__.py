@@ -13,6 +13,7 @@ set (and from nowhere else then); otherwise from the package directory, then
 through the system loader. LibraryNotFoundError names what was tried.
 """
 from ._library import LibraryNotFoundError, VexaCommError, error_text
+from .codec import compress, decompress
 from .device import DEFAULT_PORT, DEFAULT_REQUEST, Device
 
 __version__ = "0.2.0"
@@ -23,5 +24,7 @@ __all__ = [
     "Device",
     "LibraryNotFoundError",
     "VexaCommError",
+    "compress",
+    "decompress",
     "error_text",
 ]
