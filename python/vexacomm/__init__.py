@@ -1,0 +1,30 @@
+"""VexaComm for Python: the VexaComm device communication library through
+ctypes.
+
+    from vexacomm import Device
+
+    with Device("192.0.2.10") as dev:
+        print(dev.device_type, dev.ident)
+        dev.fetch(out="data.bin")
+
+The shared library (libVexaCommLib.so, VexaCommLib.dll) is loaded on first
+use: from the path in the environment variable VEXACOMM_LIBRARY when it is
+set (and from nowhere else then); otherwise from the package directory, then
+through the system loader. LibraryNotFoundError names what was tried.
+"""
+from ._library import LibraryNotFoundError, VexaCommError, error_text
+from .codec import compress, decompress
+from .device import DEFAULT_PORT, DEFAULT_REQUEST, Device
+
+__version__ = "0.2.0"
+
+__all__ = [
+    "DEFAULT_PORT",
+    "DEFAULT_REQUEST",
+    "Device",
+    "LibraryNotFoundError",
+    "VexaCommError",
+    "compress",
+    "decompress",
+    "error_text",
+]
