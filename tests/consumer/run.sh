@@ -14,6 +14,9 @@ prefix="$dir/prefix"
 cmake --install "$build" --prefix "$prefix" > "$dir/install.log" || { cat "$dir/install.log"; fail "install"; }
 cli="$prefix/bin/vexacomm"
 "$cli" --version | grep -qx "vexacomm 0.2.0" || fail "the installed program's version"
+if command -v help2man >/dev/null 2>&1; then
+    grep -q '^\.SS fetch' "$prefix/share/man/man1/vexacomm.1" || fail "the manual page"
+fi
 
 cmake -S "$src/tests/consumer" -B "$dir/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" \
     -DEXAMPLE_SOURCE="$src/examples/callback_sink.c" > "$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; fail "find_package"; }
