@@ -20,7 +20,7 @@ printf '\000\000\000\000\000\000\001\000abcdefgh' > "$dir/request.bin"
 addr=127.4.0.1
 for i in 1 2 3 4 5 6 7 8; do
     addr="127.4.$i.1"
-    run simulate --bind "$addr" --data "$(native "$dir/data.bin")" --once > "$dir/sim.out" 2>&1 &
+    run simulate --bind "$addr" --data "$(native "$dir/data.bin")" --once --trace > "$dir/sim.out" 2>&1 &
     sim_pid=$!
     # Wait (bounded) until it listens or has given up on this address.
     n=0
@@ -33,12 +33,20 @@ done
 [ -n "$sim_pid" ] || fail "simulator did not start: $(cat "$dir/sim.out")"
 
 run fetch "$addr" --request "$(native "$dir/request.bin")" --out "$(native "$dir/out.bin")" --timeout 10 \
-    > "$dir/fetch.out" 2>&1 \
+    --trace > "$dir/fetch.out" 2>&1 \
     || fail "fetch failed: $(cat "$dir/fetch.out")"
 cmp "$dir/data.bin" "$dir/out.bin" || fail "fetched file differs"
 grep -q 'device type 769' "$dir/fetch.out" || fail "no device line: $(cat "$dir/fetch.out")"
 wait "$sim_pid" || fail "simulator exited non-zero"
 sim_pid=
+# One trace line per packet on each side: 61 full data packets, the rest,
+# the end mark (line ends as the system writes them).
+tr -d '\r' < "$dir/fetch.out" > "$dir/fetch.txt"
+tr -d '\r' < "$dir/sim.out" > "$dir/sim.txt"
+[ "$(grep -c '^< DATA len 16376 env (packet [0-9]*)$' "$dir/fetch.txt")" = 61 ] || fail "trace: $(cat "$dir/fetch.txt")"
+grep -q '^> ASDU10 len 16 env$' "$dir/fetch.txt" || fail "trace: no request line"
+grep -q '^< DATA len 1067 env (packet 62)$' "$dir/fetch.txt" || fail "trace: no last data packet"
+grep -q '^\[c1\] > DATA len 0 env (end)$' "$dir/sim.txt" || fail "simulator trace: $(cat "$dir/sim.txt")"
 
 # Nothing listens any more: exit 1 with the socket error.
 run fetch "$addr" --request "$(native "$dir/request.bin")" --out "$(native "$dir/out2.bin")" > "$dir/err.out" 2>&1
