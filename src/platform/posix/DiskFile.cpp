@@ -142,6 +142,8 @@ void CDiskFile::Write(const void* buffer, uint32_t count)
             ThrowLastError(CFileException::genericException);
         }
         if (n == 0) {
+            // Nothing written and no error: retrying would spin, and for a
+            // file it means nothing more fits. Reported as the full disk.
             errno = ENOSPC;
             ThrowLastError(CFileException::diskFull);
         }
