@@ -21,7 +21,7 @@ void CLzhufModel::StartHuff()
     m_anPrnt[R] = 0;
 }
 
-void CLzhufModel::reconst()
+LZH_NOT_TRACED void CLzhufModel::reconst()
 {
     int j = 0;
     for (int i = 0; i < T; ++i) {
