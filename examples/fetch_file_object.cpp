@@ -2,6 +2,9 @@
 // packet through Write(). Needs the library's C++ ABI (VexaCommFile.h).
 //   fetch_file_object HOST OUTFILE
 #include <cstdio>
+#ifdef _WIN32
+#include <winsock2.h> // the host starts Windows Sockets, not the library
+#endif
 
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
@@ -40,6 +43,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s HOST OUTFILE\n", argv[0]);
         return 2;
     }
+#ifdef _WIN32
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return 1;
+#endif
     std::FILE* out = std::fopen(argv[2], "wb");
     if (out == nullptr) {
         std::perror(argv[2]);

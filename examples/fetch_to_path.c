@@ -2,6 +2,9 @@
  * into a file by name.
  *   fetch_to_path HOST OUTFILE */
 #include <stdio.h>
+#ifdef _WIN32
+#include <winsock2.h> /* the host starts Windows Sockets, not the library */
+#endif
 
 #include "VexaCommLib.h"
 
@@ -16,6 +19,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: %s HOST OUTFILE\n", argv[0]);
         return 2;
     }
+#ifdef _WIN32
+    {
+        WSADATA wsa;
+        if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+            return 1;
+    }
+#endif
     dev = VexaComm_CreateObject();
     rc = VexaComm_Connect(dev, argv[1]);
     if (rc == 0)

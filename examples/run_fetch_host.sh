@@ -15,6 +15,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 head -c 300001 /dev/urandom > "$dir/data.bin"
+: > "$dir/sim.out"
 $emulator "$cli" simulate --bind "$addr" --once --timeout 10 --data "$(native "$dir/data.bin")" > "$dir/sim.out" 2>&1 &
 sim_pid=$!
 n=0
