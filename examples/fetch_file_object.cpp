@@ -2,6 +2,9 @@
 // packet through Write(). Needs the library's C++ ABI (VexaCommFile.h).
 //   fetch_file_object HOST OUTFILE
 #include <cstdio>
+#ifdef _WIN32
+#include <winsock2.h> // the host starts Windows Sockets; the library never does
+#endif
 
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
@@ -36,6 +39,11 @@ int Fetch(const char* host, std::FILE* out)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return 1;
+#endif
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s HOST OUTFILE\n", argv[0]);
         return 2;
@@ -46,6 +54,9 @@ int main(int argc, char** argv)
         return 1;
     }
     int32_t rc = Fetch(argv[1], out);
+#ifdef _WIN32
+    WSACleanup();
+#endif
     if (std::fclose(out) != 0 && rc == 0)
         rc = CFileException::diskFull;
     if (rc != 0) {

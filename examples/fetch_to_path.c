@@ -2,6 +2,9 @@
  * into a file by name.
  *   fetch_to_path HOST OUTFILE */
 #include <stdio.h>
+#ifdef _WIN32
+#include <winsock2.h> /* the host starts Windows Sockets; the library never does */
+#endif
 
 #include "VexaCommLib.h"
 
@@ -11,6 +14,11 @@ int main(int argc, char** argv)
     char text[256];
     VexaCommObject* dev;
     int32_t rc;
+#ifdef _WIN32
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return 1;
+#endif
 
     if (argc != 3) {
         fprintf(stderr, "usage: %s HOST OUTFILE\n", argv[0]);
@@ -25,5 +33,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "error %d: %s\n", (int)rc, text);
     }
     VexaComm_DestroyObject(dev);
+#ifdef _WIN32
+    WSACleanup();
+#endif
     return rc == 0 ? 0 : 1;
 }
