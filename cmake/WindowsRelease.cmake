@@ -26,3 +26,27 @@ endfunction()
 
 vexacomm_version_resource(VexaCommLib VFT_DLL "VexaComm device communication library")
 vexacomm_version_resource(vexacomm VFT_APP "VexaComm command-line program")
+
+# VexaCommLib.lib, the import library for MSVC-style linkers, from the .def
+# file: every export imported by its undecorated name, with its ordinal of
+# the .def as the hint. llvm-dlltool writes Microsoft's short import format;
+# without it mingw-w64's dlltool writes the long one.
+find_program(VEXACOMM_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
+if(VEXACOMM_LLVM_DLLTOOL)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(dlltool ${VEXACOMM_LLVM_DLLTOOL} -m i386:x86-64)
+  else()
+    set(dlltool ${VEXACOMM_LLVM_DLLTOOL} -m i386)
+  endif()
+elseif(CMAKE_DLLTOOL)
+  set(dlltool ${CMAKE_DLLTOOL})
+else()
+  message(FATAL_ERROR "VexaCommLib.lib needs llvm-dlltool (Debian's llvm) or mingw-w64's dlltool")
+endif()
+set(VEXACOMM_MSVC_IMPORT_LIB ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/VexaCommLib.lib)
+set(VEXACOMM_DEF ${PROJECT_SOURCE_DIR}/src/api/VexaCommLib.def)
+add_custom_command(OUTPUT ${VEXACOMM_MSVC_IMPORT_LIB}
+  COMMAND ${dlltool} -d ${VEXACOMM_DEF} -D VexaCommLib.dll -l ${VEXACOMM_MSVC_IMPORT_LIB}
+  DEPENDS ${VEXACOMM_DEF}
+  COMMENT "VexaCommLib.lib from the .def file")
+add_custom_target(VexaCommLib_import_lib ALL DEPENDS ${VEXACOMM_MSVC_IMPORT_LIB})
