@@ -50,3 +50,38 @@ add_custom_command(OUTPUT ${VEXACOMM_MSVC_IMPORT_LIB}
   DEPENDS ${VEXACOMM_DEF}
   COMMENT "VexaCommLib.lib from the .def file")
 add_custom_target(VexaCommLib_import_lib ALL DEPENDS ${VEXACOMM_MSVC_IMPORT_LIB})
+
+# What the release zip holds, as the install rules put it: bin/ (the DLL and
+# the program, installed where they are built), lib/ (libVexaCommLib.dll.a,
+# installed with the DLL, VexaCommLib.lib and the .def), include/, the
+# examples' sources, a README for host developers and the notices of the
+# run-time code linked in.
+include(GNUInstallDirs)
+install(FILES ${VEXACOMM_MSVC_IMPORT_LIB} ${VEXACOMM_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+file(GLOB examples CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.c ${PROJECT_SOURCE_DIR}/examples/*.cpp)
+install(FILES ${examples} DESTINATION examples)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(VEXACOMM_PACKAGE_BITS 64)
+  set(VEXACOMM_PACKAGE_ARCH x86_64)
+else()
+  set(VEXACOMM_PACKAGE_BITS 32)
+  set(VEXACOMM_PACKAGE_ARCH i686)
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README-windows.txt.in
+  ${PROJECT_BINARY_DIR}/packaging/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/THIRD-PARTY-NOTICES.txt
+  ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.txt @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/README-windows.txt ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.txt
+  DESTINATION .)
+
+# `cmake --build --preset mingw --target package`: VexaComm-0.2.0-win64.zip
+# (win32 for the 32-bit build) in the build directory, everything under one
+# folder of the same name, with its SHA-256 beside it.
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME VexaComm)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "VexaComm device communication library for Windows")
+set(CPACK_SYSTEM_NAME win${VEXACOMM_PACKAGE_BITS})
+set(CPACK_PACKAGE_FILE_NAME VexaComm-${PROJECT_VERSION}-win${VEXACOMM_PACKAGE_BITS})
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+include(CPack)
