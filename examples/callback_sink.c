@@ -6,6 +6,9 @@
 #include <winsock2.h> /* the host starts Windows Sockets, not the library */
 #endif
 #include <stdlib.h>
+#ifdef _WIN32
+#include <winsock2.h> /* the host starts Windows Sockets; the library never does */
+#endif
 
 #include "VexaCommLib.h"
 
@@ -31,6 +34,11 @@ int main(int argc, char** argv)
     VexaCommObject* dev;
     FILE* out;
     int32_t rc;
+#ifdef _WIN32
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return 1;
+#endif
 
     if (argc < 3 || argc > 4) {
         fprintf(stderr, "usage: %s HOST OUTFILE [PORT]\n", argv[0]);
@@ -64,5 +72,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "error %d: %s\n", (int)rc, text);
     }
     VexaComm_DestroyObject(dev);
+#ifdef _WIN32
+    WSACleanup();
+#endif
     return rc == 0 ? 0 : 1;
 }

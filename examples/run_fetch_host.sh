@@ -19,7 +19,7 @@ head -c 300001 /dev/urandom > "$dir/data.bin"
 $emulator "$cli" simulate --bind "$addr" --once --timeout 10 --data "$(native "$dir/data.bin")" > "$dir/sim.out" 2>&1 &
 sim_pid=$!
 n=0
-while [ $n -lt 200 ] && ! grep -q 'simulating' "$dir/sim.out" && kill -0 "$sim_pid" 2>/dev/null; do
+while [ $n -lt 200 ] && ! grep -qs 'simulating' "$dir/sim.out" && kill -0 "$sim_pid" 2>/dev/null; do
     sleep 0.05
     n=$((n + 1))
 done
