@@ -2,9 +2,6 @@
  * each packet's payload reaches a write function, progress a callback.
  *   callback_sink HOST OUTFILE [PORT] */
 #include <stdio.h>
-#ifdef _WIN32
-#include <winsock2.h> /* the host starts Windows Sockets, not the library */
-#endif
 #include <stdlib.h>
 #ifdef _WIN32
 #include <winsock2.h> /* the host starts Windows Sockets; the library never does */
@@ -44,13 +41,6 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: %s HOST OUTFILE [PORT]\n", argv[0]);
         return 2;
     }
-#ifdef _WIN32
-    {
-        WSADATA wsa;
-        if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
-            return 1;
-    }
-#endif
     out = fopen(argv[2], "wb");
     if (out == NULL) {
         perror(argv[2]);
