@@ -114,7 +114,8 @@ static HANDLE StartSimulator(const char* dataPath, char* address, size_t size)
         size_t have = 0;
         DWORD got;
         BOOL started;
-        snprintf(address, size, "127.5.%d.1", attempt);
+        /* A range no other test binds: tests run in parallel. */
+        snprintf(address, size, "127.12.%d.1", attempt);
         snprintf(line, sizeof(line), "\"%s\" simulate --bind %s --data \"%s\" --once", program, address, dataPath);
         if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
             return NULL;
