@@ -76,7 +76,9 @@ MUTANTS = [
     M("api-handout-no-reason", "src/api/ServiceExports.cpp",
       "    if (opened == nullptr && s.m_nLastError == 0)\n        s.m_nLastError = COMM_ERR_FILE_CREATE;",
       "",
-      HOST, "a transfer file that could not be made without a recorded reason returns 0"),
+      HOST, "a transfer file that could not be made without a recorded reason returns 0",
+      equivalent="every failure but a failed allocation of the file object records its reason, "
+                 "and no test can make that allocation fail"),
     M("api-sendpacket-largest-payload", "src/api/ServiceExports.cpp",
       "if (length > PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr))",
       "if (length >= PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr))",

@@ -132,6 +132,12 @@ TEST(ExtensionApi, ErrorTexts)
     char small[6];
     EXPECT_EQ(VexaComm_GetErrorText(obj.get(), 71006, small, sizeof(small)), 21);
     EXPECT_STREQ(small, "no co");
+    // One exactly as long as the text has no room for its zero either.
+    char exact[32];
+    std::memset(exact, 'x', sizeof(exact));
+    EXPECT_EQ(VexaComm_GetErrorText(obj.get(), 71006, exact, 21), 21);
+    EXPECT_STREQ(exact, "no connection is ope");
+    EXPECT_EQ(exact[21], 'x');
 }
 
 TEST(ExtensionApi, WaitLimit)
