@@ -85,8 +85,8 @@ MUTANTS = [
       HOST, "a packet with the largest payload (16376 bytes) is refused"),
     M("api-progress-queued-flag", "src/api/ProgressBinding.cpp",
       "socket->m_bPostNotify = queued ? TRUE : FALSE;",
-      "socket->m_bPostNotify = FALSE;",
-      API + "|" + HOST + "|" + DEVICE, "a queued progress callback is called at once instead"),
+      "socket->m_bPostNotify = queued ? FALSE : TRUE;",
+      API + "|" + HOST + "|" + DEVICE, "queued and immediate progress callbacks swapped"),
 
     # ------------------------------------------------------------- socket
     M("socket-progress-exact-multiple", "src/socket/DataReception.cpp",
