@@ -40,12 +40,20 @@ TEST(DeviceConnect, FullSequenceInOrder)
 
 TEST(DeviceConnect, UnknownDeviceTypeIsStoredAs42)
 {
-    SimulatorOptions o;
-    o.deviceType = 0x1234;
-    SimulatedDevice dev(o);
-    Object obj = NewObject();
-    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
-    EXPECT_EQ(VexaComm_GetDeviceType(obj.get()), 42);
+    // Reported type, stored type: the known list is kept as it is.
+    const std::pair<std::uint16_t, std::uint16_t> rows[] = {
+        {2, 2},     {42, 42},     {43, 43},     {50, 50},       {698, 698},
+        {702, 702}, {769, 769},   {946, 946},   {962, 962},     {1793, 1793},
+        {4122, 4122}, {28698, 28698}, {0, 42},  {964, 42},      {0x1234, 42},
+    };
+    for (const auto& row : rows) {
+        SimulatorOptions o;
+        o.deviceType = row.first;
+        SimulatedDevice dev(o);
+        Object obj = NewObject();
+        ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0) << row.first;
+        EXPECT_EQ(VexaComm_GetDeviceType(obj.get()), row.second) << row.first;
+    }
 }
 
 TEST(DeviceConnect, RefusedGreeting)
