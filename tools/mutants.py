@@ -215,7 +215,9 @@ MUTANTS = [
     M("lzh-status-text", "src/lzh/LzhufDecoder.cpp",
       'case LzhufStatus::Truncated: return "compressed data is truncated";',
       'case LzhufStatus::Truncated: return "compressed data is corrupt";',
-      LZH, "the text of the truncated status mistyped"),
+      LZH, "the text of the truncated status mistyped",
+      equivalent="LzhufStatusText has no caller: hosts and the program take their texts from the "
+                 "error meanings (71012)"),
     M("lzh-decompress-keeps-partial", "src/lzh/LzhufDecoder.cpp",
       "    if (status != LzhufStatus::Ok)\n        plat::RemoveFile(target);\n",
       "",
