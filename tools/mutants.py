@@ -290,7 +290,9 @@ MUTANTS = [
     M("platform-file-cause-enoent", "src/platform/posix/DiskFile.cpp",
       "case ENOENT: return CFileException::fileNotFound;",
       "case ENOENT: return CFileException::badPath;",
-      SERVICE + "|" + HOST + "|" + LZH, "a missing file's exception cause is bad path"),
+      SERVICE + "|" + HOST + "|" + LZH, "a missing file's exception cause is bad path",
+      equivalent="the causes are taken only for failed reads, writes and seeks, which never "
+                 "fail with ENOENT"),
     M("platform-share-deny-none", "src/platform/posix/DiskFile.cpp",
       "int lockOp = share == shareDenyWrite || share == shareDenyNone ? LOCK_SH : LOCK_EX;",
       "int lockOp = share == shareDenyWrite ? LOCK_SH : LOCK_EX;",
