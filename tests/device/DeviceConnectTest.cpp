@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SimulatedDevice.h"
+#include "doubles/TestPeer.h"
 #include "socket/Protocol.h"
 
 namespace {
@@ -40,12 +41,45 @@ TEST(DeviceConnect, FullSequenceInOrder)
 
 TEST(DeviceConnect, UnknownDeviceTypeIsStoredAs42)
 {
-    SimulatorOptions o;
-    o.deviceType = 0x1234;
-    SimulatedDevice dev(o);
+    // Reported type, stored type: the known list is kept as it is.
+    const std::pair<std::uint16_t, std::uint16_t> rows[] = {
+        {2, 2},     {42, 42},     {43, 43},     {50, 50},       {698, 698},
+        {702, 702}, {769, 769},   {946, 946},   {962, 962},     {1793, 1793},
+        {4122, 4122}, {28698, 28698}, {0, 42},  {964, 42},      {0x1234, 42},
+    };
+    for (const auto& row : rows) {
+        SimulatorOptions o;
+        o.deviceType = row.first;
+        SimulatedDevice dev(o);
+        Object obj = NewObject();
+        ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0) << row.first;
+        EXPECT_EQ(VexaComm_GetDeviceType(obj.get()), row.second) << row.first;
+    }
+}
+
+// A packet the device sent unasked, behind its last negotiation answer, is
+// gone before the device-type request: the answer read is the request's own.
+TEST(DeviceConnect, StaleInputIsDiscardedBeforeTheDeviceTypeRequest)
+{
+    TestPeer peer("127.3.6.20", 0, [](TestPeer& p) {
+        p.Send(wire::Bare(CMD_REPLY, std::string()));
+        EXPECT_EQ(p.ExpectPacket().command, CMD_ENVELOPE_PROBE);
+        p.SendPacket(CMD_REPLY, std::string());
+        EXPECT_EQ(p.ExpectPacket().command, CMD_PACKET_SIZE);
+        p.SendPacket(CMD_PACKET_SIZE, wire::U16(16376));
+        EXPECT_EQ(p.ExpectPacket().command, CMD_ACK_MODE);
+        p.Send(wire::Bare(CMD_ACK_MODE, wire::U16(0)) + wire::Bare(CMD_STATUS, wire::U32(5)));
+        EXPECT_EQ(p.ExpectPacket().command, CMD_DEVICE_TYPE);
+        p.SendPacket(CMD_DEVICE_TYPE, wire::U16(946));
+        EXPECT_EQ(p.ExpectPacket().command, CMD_IDENT);
+        p.SendPacket(CMD_IDENT, "fresh");
+    });
     Object obj = NewObject();
-    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
-    EXPECT_EQ(VexaComm_GetDeviceType(obj.get()), 42);
+    EXPECT_EQ(VexaComm_ConnectPort(obj.get(), "127.3.6.20", peer.Port()), 0);
+    EXPECT_EQ(VexaComm_GetDeviceType(obj.get()), 946);
+    EXPECT_EQ(Ident(obj.get()), "fresh");
+    obj.reset();
+    peer.Join();
 }
 
 TEST(DeviceConnect, RefusedGreeting)

@@ -114,7 +114,10 @@ TEST(ExtensionApi, ErrorTexts)
         {13, "disk full"},
         {10060, "timed out: the device did not answer within the wait limit"},
         {10061, "connection refused: nothing listens on the device's port"},
+        {10054, "connection reset by the device"},
         {71002, "no valid greeting from the device after the TCP connect"},
+        {71003, "the device answered with an unexpected command"},
+        {71004, "the device cancelled the transfer"},
         {71005, "cancelled at the host's request"},
         {71006, "no connection is open"},
         {75001, "the device refused the user's verification"},
@@ -129,6 +132,12 @@ TEST(ExtensionApi, ErrorTexts)
     char small[6];
     EXPECT_EQ(VexaComm_GetErrorText(obj.get(), 71006, small, sizeof(small)), 21);
     EXPECT_STREQ(small, "no co");
+    // One exactly as long as the text has no room for its zero either.
+    char exact[32];
+    std::memset(exact, 'x', sizeof(exact));
+    EXPECT_EQ(VexaComm_GetErrorText(obj.get(), 71006, exact, 21), 21);
+    EXPECT_STREQ(exact, "no connection is ope");
+    EXPECT_EQ(exact[21], 'x');
 }
 
 TEST(ExtensionApi, WaitLimit)

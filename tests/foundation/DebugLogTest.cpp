@@ -64,6 +64,18 @@ TEST(DebugLog, NoPathWritesNoFile)
     EXPECT_EQ(capture.Lines()[0], "value 7\n");
 }
 
+TEST(DebugLog, LinesOfEveryLengthArriveWhole)
+{
+    DebugCapture capture;
+    for (std::size_t length : {511u, 512u, 513u, 4000u}) {
+        std::string text(length - 1, 'a');
+        text += '\n';
+        DebugLog("%s", text.c_str());
+        ASSERT_FALSE(capture.Lines().empty());
+        EXPECT_EQ(capture.Lines().back(), text) << length;
+    }
+}
+
 TEST(DebugLog, HeaderedLinesAreNumberedAndTimeStamped)
 {
     TempDir dir;

@@ -79,7 +79,12 @@ TEST(CodecExports, RoundTripAndEveryFailure)
     Source shortSource{text.substr(0, 100)};
     Sink sink;
     EXPECT_EQ(VexaComm_CompressStream(Read, &shortSource, 200, Write, &sink), 14);
+    // Without either function nothing runs.
+    Source source{text};
     EXPECT_EQ(VexaComm_CompressStream(nullptr, nullptr, 0, Write, &sink), VEXACOMM_ERR_FILE_CREATE);
+    EXPECT_EQ(VexaComm_CompressStream(Read, &source, 200, nullptr, nullptr), VEXACOMM_ERR_FILE_CREATE);
+    EXPECT_EQ(VexaComm_DecompressStream(nullptr, nullptr, Write, &sink), VEXACOMM_ERR_FILE_CREATE);
+    EXPECT_EQ(VexaComm_DecompressStream(Read, &source, nullptr, nullptr), VEXACOMM_ERR_FILE_CREATE);
 }
 
 } // namespace

@@ -131,6 +131,7 @@ TEST(ServiceExports, AnswersReachThePeerByteForByte)
 
     ProgramRequest program{};
     program.kind = 2;
+    const std::string largest(16376, 'L');
     struct Row {
         const char* name;
         std::int32_t got;
@@ -147,6 +148,8 @@ TEST(ServiceExports, AnswersReachThePeerByteForByte)
         {"RunProgramRequest", VexaComm_ServiceRunProgramRequest(obj.get(), &program), 71305, ReplyBytes(71305)},
         {"SendReply", VexaComm_SendReply(obj.get(), 0), 0, ReplyBytes(0)},
         {"SendPacket", VexaComm_SendPacket(obj.get(), 0x7E01, "xyz", 3), 0, U32(0x7E01) + U32(3) + "xyz"},
+        {"SendPacket largest", VexaComm_SendPacket(obj.get(), 0x7E02, largest.data(), 16376), 0,
+         U32(0x7E02) + U32(16376) + largest},
         {"SendPacket too long", VexaComm_SendPacket(obj.get(), 0x7E01, payload, 16377), 71010, ""},
     };
     std::string expected;

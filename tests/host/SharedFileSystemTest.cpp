@@ -83,7 +83,9 @@ TEST(SpecialFiles, EveryOperationThatOpensRefusesThemAtOnce)
 TEST(PlantedNames, ListingAndCompressionRefuseTheirTemporaryNames)
 {
     TempDir tmp;
-    const std::string victim = tmp.File("victim"), listing = tmp.File("4294967295.dir.tmp");
+    // A victim of each name: a hard link gives it exactly two names.
+    const std::string victim = tmp.File("victim"), other = tmp.File("other");
+    const std::string listing = tmp.File("4294967295.dir.tmp");
     const std::string encoded = tmp.File("a.dat.lrz.z!!");
     VexaComm_SetTempDir((tmp.path() + "/").c_str());
     WriteWholeFile(tmp.File("a.dat"), std::string(300000, 'a'));
@@ -91,7 +93,8 @@ TEST(PlantedNames, ListingAndCompressionRefuseTheirTemporaryNames)
         [](const char*, const char* at) { return ::mkfifo(at, 0666); }, ::symlink, ::link};
     for (const auto& plant : plants) {
         WriteWholeFile(victim, "theirs");
-        ASSERT_EQ(plant(victim.c_str(), listing.c_str()) | plant(victim.c_str(), encoded.c_str()), 0);
+        WriteWholeFile(other, "theirs too");
+        ASSERT_EQ(plant(victim.c_str(), listing.c_str()) | plant(other.c_str(), encoded.c_str()), 0);
         Object obj = NewObject();
         FileInfoRecord record{};
         char name[300] = "x";
@@ -109,6 +112,7 @@ TEST(PlantedNames, ListingAndCompressionRefuseTheirTemporaryNames)
         }));
         EXPECT_EQ(file, nullptr);
         EXPECT_EQ(ReadWholeFile(victim), "theirs");
+        EXPECT_EQ(ReadWholeFile(other), "theirs too");
         ::unlink(listing.c_str());
         ::unlink(encoded.c_str());
     }

@@ -95,7 +95,8 @@ TEST_F(CompressedCopy, SmallSourceIsCompressedOnEveryRequest)
 
 TEST_F(CompressedCopy, LargeSourceWithANewerCopyKeepsIt)
 {
-    Prepare(300000, true, 1);
+    // 256 KiB exactly: the smallest source whose copy is kept.
+    Prepare(262144, true, 1);
     CFile* file = Open();
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(ReadWholeFile(m_copy), kJunk);

@@ -122,6 +122,12 @@ TEST(GetFileInfo, MissingFileOrDirectoryLeavesTheRecordZero)
     EXPECT_TRUE(r.GuardIntact(292));
     EXPECT_EQ(s.GetFileInfo(r.record(), tmp.File("nodir/missing").c_str()), 0);
     EXPECT_EQ(s.m_nLastError, 3);
+#ifndef _WIN32
+    // A path through a file names no directory either.
+    WriteWholeFile(tmp.File("file"), "x");
+    EXPECT_EQ(s.GetFileInfo(r.record(), tmp.File("file/missing").c_str()), 0);
+    EXPECT_EQ(s.m_nLastError, 3);
+#endif
 }
 
 TEST(GetFileInfo, KeepsARelativePathAsGiven)

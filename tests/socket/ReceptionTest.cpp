@@ -200,6 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Total 25000: range 10000, step 2, a position after every second packet.
         RangeCase{"127.3.4.9", 24996, {{1, 10000}, {0, 12498}, {0, 12499}, {0, 12500}, {1, 0}}},
+        // Total 20000, an exact multiple of the range: step 2, ending at 10000.
+        RangeCase{"127.3.4.26", 19996, {{1, 10000}, {0, 9998}, {0, 9999}, {0, 10000}, {1, 0}}},
         // Total 19999: step 1 and positions beyond the range.
         RangeCase{"127.3.4.10",
                   19995,

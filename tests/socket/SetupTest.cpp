@@ -357,6 +357,11 @@ TEST(Setup, AnsweringSideStoresOnlyAcceptableValues)
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_nLastError = 4242;
 
+    // The smallest size is granted, one less is not.
+    EXPECT_TRUE(sock.AnswerPacketSize(248));
+    EXPECT_EQ(sock.m_wPacketSizeMax, 248);
+    EXPECT_TRUE(sock.AnswerPacketSize(247));
+    EXPECT_EQ(sock.m_wPacketSizeMax, 248);
     EXPECT_TRUE(sock.AnswerPacketSize(8192));
     EXPECT_EQ(sock.m_wPacketSizeMax, 8192);
     EXPECT_TRUE(sock.AnswerPacketSize(100));
@@ -372,7 +377,9 @@ TEST(Setup, AnsweringSideStoresOnlyAcceptableValues)
     sock.Close();
     peer.Join();
     EXPECT_EQ(wire::Hex(peer.Received()),
-              wire::Hex(wire::Bare(CMD_PACKET_SIZE, wire::U16(8192)) +
+              wire::Hex(wire::Bare(CMD_PACKET_SIZE, wire::U16(248)) +
+                        wire::Bare(CMD_PACKET_SIZE, wire::U16(248)) +
+                        wire::Bare(CMD_PACKET_SIZE, wire::U16(8192)) +
                         wire::Bare(CMD_PACKET_SIZE, wire::U16(8192)) +
                         wire::Bare(CMD_PACKET_SIZE, wire::U16(8192)) +
                         wire::Bare(CMD_ACK_MODE, wire::U16(0)) +
@@ -429,22 +436,30 @@ TEST(Setup, SendReplyWithALostConnectionCodeClosesFirst)
 // Stands in for a derived class whose error texts are long.
 class LongTextSocket : public CGLSocket {
 public:
-    std::string GetErrorString() override { return std::string(400, 'L'); }
+    explicit LongTextSocket(std::size_t length) : m_length(length) {}
+    std::string GetErrorString() override { return std::string(m_length, 'L'); }
+
+private:
+    std::size_t m_length;
 };
 
 TEST(Setup, SendReplyCutsTextsToTheTextArea)
 {
-    TestPeer peer("127.3.3.56", 0, [](TestPeer&) {});
-    LongTextSocket sock;
-    ASSERT_TRUE(AttachRaw(sock, peer));
-    // Stale bytes behind the text area must not leak into the reply.
-    std::memset(sock.m_packet, 'x', sizeof(sock.m_packet));
-    EXPECT_TRUE(sock.SendReply(COMM_ERR_NOT_SUPPORTED));
-    sock.Close();
-    peer.Join();
-    EXPECT_EQ(wire::Hex(peer.Received()),
-              wire::Hex(wire::Bare(CMD_REPLY, wire::ReplyPayload(COMM_ERR_NOT_SUPPORTED,
-                                                                  std::string(255, 'L')))));
+    // One character too many for the area with its zero, and far too many.
+    for (std::size_t length : {256u, 400u}) {
+        TestPeer peer("127.3.3.56", 0, [](TestPeer&) {});
+        LongTextSocket sock(length);
+        ASSERT_TRUE(AttachRaw(sock, peer));
+        // Stale bytes behind the text area must not leak into the reply.
+        std::memset(sock.m_packet, 'x', sizeof(sock.m_packet));
+        EXPECT_TRUE(sock.SendReply(COMM_ERR_NOT_SUPPORTED));
+        sock.Close();
+        peer.Join();
+        EXPECT_EQ(wire::Hex(peer.Received()),
+                  wire::Hex(wire::Bare(CMD_REPLY, wire::ReplyPayload(COMM_ERR_NOT_SUPPORTED,
+                                                                      std::string(255, 'L')))))
+            << length;
+    }
 }
 
 } // namespace

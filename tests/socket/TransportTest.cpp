@@ -224,17 +224,20 @@ TEST(Transport, WaitReadableAfterThePeersCloseClosesToo)
 
 TEST(Transport, SendingToAPeerThatHasGoneCountsAsLost)
 {
-    TestPeer peer("127.3.1.7", 0, [](TestPeer& p) { p.Reset(); });
-    CGLSocket sock;
-    ASSERT_TRUE(AttachRaw(sock, peer));
-    peer.Join();
-    // A write may still be accepted locally until the reset has been
-    // processed; after that every write fails.
-    auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (sock.m_hSocket != kInvalidSocket && Clock::now() < deadline)
-        sock.SendAll("z", 1, TRUE);
-    EXPECT_EQ(sock.m_hSocket, kInvalidSocket);
-    EXPECT_TRUE(sock.m_nLastError == 10053 || sock.m_nLastError == 10054) << sock.m_nLastError;
+    // A peer that reset the connection, and one that closed it in order.
+    for (bool reset : {true, false}) {
+        TestPeer peer("127.3.1.7", 0, [reset](TestPeer& p) { reset ? p.Reset() : p.Close(); });
+        CGLSocket sock;
+        ASSERT_TRUE(AttachRaw(sock, peer));
+        peer.Join();
+        // A write may still be accepted locally until the reset has been
+        // processed; after that every write fails.
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (sock.m_hSocket != kInvalidSocket && Clock::now() < deadline)
+            sock.SendAll("z", 1, TRUE);
+        EXPECT_EQ(sock.m_hSocket, kInvalidSocket) << reset;
+        EXPECT_TRUE(sock.m_nLastError == 10053 || sock.m_nLastError == 10054) << sock.m_nLastError;
+    }
 }
 
 TEST(Transport, DrainInputDiscardsWhatIsWaitingAndNoMore)
