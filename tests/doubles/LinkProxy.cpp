@@ -261,9 +261,10 @@ void LinkProxy::Run()
                 l.broken = error != 0;
                 continue;
             }
-            if (!l.broken && (clientReady & (POLLIN | POLLHUP | POLLERR)) != 0)
+            // A hang-up also shows on a descriptor polled only for output.
+            if (!l.broken && !l.up.endRead && (clientReady & (POLLIN | POLLHUP | POLLERR)) != 0)
                 l.broken = !take(l.client, l.up, now);
-            if (!l.broken && l.ServerReady() && (serverReady & (POLLIN | POLLHUP | POLLERR)) != 0)
+            if (!l.broken && l.ServerReady() && !l.down.endRead && (serverReady & (POLLIN | POLLHUP | POLLERR)) != 0)
                 l.broken = !take(l.server, l.down, now);
         }
 
