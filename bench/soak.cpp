@@ -47,9 +47,7 @@ const char* const kModeNames[kModes] = {"clean",   "cut",           "stall",    
                                         "refuse",  "device-cancel", "host-cancel", "reply-code"};
 
 constexpr std::uint32_t kPacket = 16376;
-// Long enough that a loaded machine still delivers the K packets before
-// it, short enough for quick cycles.
-constexpr std::uint32_t kStallWaitMs = 1000;
+constexpr std::uint32_t kStallWaitMs = 200;
 constexpr std::uint32_t kWaitMs = 10000;
 constexpr long kRssGrowthLimitKib = 512;
 const std::uint8_t kRequest[8] = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF}; // N = -1
@@ -59,6 +57,11 @@ struct Sink {
     std::uint64_t bytes = 0;
     bool exact = true;
     std::vector<std::uint8_t> expected;
+    // Stall: the wait limit drops to kStallWaitMs once this many bytes are
+    // in, so that a loaded machine cannot end the connect or the packets
+    // before the stall early, and the stall itself still ends quickly.
+    VexaCommObject* object = nullptr;
+    std::uint64_t shortWaitAfter = 0;
     // Host cancel: the first packet waits here until the cancel was made,
     // so that it always lands mid-transfer.
     VexaCommObject* cancelTarget = nullptr;
@@ -78,6 +81,10 @@ int32_t VEXACOMM_CALL Deliver(void* user, const void* data, uint32_t size)
     if (std::memcmp(sink->expected.data(), data, size) != 0)
         sink->exact = false;
     sink->bytes += size;
+    // The object's lock is this thread's already; the limit applies from
+    // the next wait on.
+    if (sink->shortWaitAfter != 0 && sink->bytes == sink->shortWaitAfter)
+        VexaComm_SetWaitLimit(sink->object, kStallWaitMs);
     if (sink->cancelTarget != nullptr) {
         std::unique_lock<std::mutex> guard(sink->mutex);
         if (!sink->firstPacket) {
@@ -177,10 +184,14 @@ Outcome RunCycle(const Cycle& cycle, const CDeviceSimulator& sim)
 {
     Outcome o;
     VexaCommObject* obj = VexaComm_CreateObject();
-    VexaComm_SetWaitLimit(obj, cycle.mode == Stall ? kStallWaitMs : kWaitMs);
+    VexaComm_SetWaitLimit(obj, kWaitMs);
     o.connect = VexaComm_ConnectPort(obj, cycle.options.bindAddress.c_str(), sim.Port());
     if (o.connect == 0) {
         Sink sink;
+        if (cycle.mode == Stall) {
+            sink.object = obj;
+            sink.shortWaitAfter = static_cast<std::uint64_t>(cycle.faultAfter) * kPacket;
+        }
         std::thread canceller;
         if (cycle.mode == HostCancel) {
             sink.cancelTarget = obj;
