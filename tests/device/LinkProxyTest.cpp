@@ -21,6 +21,9 @@ struct LinkCase {
     std::uint64_t bytesPerSecond;
 };
 
+// Test names and failure messages show the row by its name.
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
 // Small enough that a line of 1-byte segments moves it in well under a
 // second; packets of 1000 bytes so that acknowledgements go many times.
 constexpr std::uint32_t kBytes = 24000;
