@@ -21,7 +21,8 @@
 // lets through. The counts are sampled with every worker paused between
 // cycles: after the warm-up (a third of the run, at most 20 s) and at the
 // end. Exit status 1 for any wrong result or growth (RSS by 512 KiB or
-// more, any descriptor or thread), 0 otherwise.
+// more, any descriptor or thread), 0 otherwise. The memory figure means
+// something only in a build without sanitizers: ASan's quarantine grows.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
