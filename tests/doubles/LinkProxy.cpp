@@ -34,11 +34,35 @@ bool ToAddress(const std::string& text, std::uint16_t port, sockaddr_in* sin)
 }
 
 // Every small piece goes out as it is due: Nagle would hold it for the
-// peer's (possibly delayed) acknowledgement and add its own latency.
-void NoDelay(int fd)
+// peer's (possibly delayed) acknowledgement and add its own latency. The
+// kernel's receive stamps let a late read (a busy machine) not add to the
+// line's delay.
+void Tune(int fd)
 {
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof(one));
+}
+
+// When the bytes just read reached the socket: the kernel's stamp, taken
+// back to the steady clock, never later than `now` nor more than a second
+// before it.
+Clock::time_point Arrival(msghdr& msg, Clock::time_point now)
+{
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        timespec ts;
+        std::memcpy(&ts, CMSG_DATA(c), sizeof(ts));
+        auto stamp = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::seconds(ts.tv_sec) +
+                                                                           std::chrono::nanoseconds(ts.tv_nsec)));
+        auto age = std::chrono::system_clock::now() - stamp;
+        if (age > std::chrono::seconds(1) || age < std::chrono::system_clock::duration::zero())
+            return now;
+        return std::min(now, Clock::now() - std::chrono::duration_cast<Clock::duration>(age));
+    }
+    return now;
 }
 
 bool Again(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
@@ -130,7 +154,14 @@ void LinkProxy::Run()
     // Stamps what arrived: on the line when it is free, off it one delay
     // after it has been sent.
     auto take = [&](int fd, Link::Direction& d, Clock::time_point now) {
-        ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        iovec iov{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof(control);
+        ssize_t n = ::recvmsg(fd, &msg, 0);
         if (n < 0)
             return Again(errno);
         if (n == 0) {
@@ -139,11 +170,12 @@ void LinkProxy::Run()
             return true;
         }
         lastActivity = now;
+        const Clock::time_point arrived = Arrival(msg, now);
         std::size_t size = static_cast<std::size_t>(n);
         std::size_t piece = o.bytesPerSecond != 0 ? kQuantum : size;
         for (std::size_t at = 0; at < size; at += piece) {
             std::size_t k = std::min(piece, size - at);
-            Clock::time_point sent = std::max(now, d.lineFree);
+            Clock::time_point sent = std::max(arrived, d.lineFree);
             if (o.bytesPerSecond != 0)
                 sent += std::chrono::microseconds(k * 1000000 / o.bytesPerSecond);
             d.lineFree = sent;
@@ -199,7 +231,7 @@ void LinkProxy::Run()
                 if (l.server < 0 || !targetOk) {
                     l.broken = true;
                 } else {
-                    NoDelay(l.server);
+                    Tune(l.server);
                     int rc = ::connect(l.server, reinterpret_cast<sockaddr*>(&target), sizeof(target));
                     l.connecting = rc != 0 && errno == EINPROGRESS;
                     l.broken = rc != 0 && !l.connecting;
@@ -273,7 +305,7 @@ void LinkProxy::Run()
                 int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0)
                     break;
-                NoDelay(fd);
+                Tune(fd);
                 auto link = std::make_unique<Link>();
                 link->client = fd;
                 link->connectDue = now + o.delay;

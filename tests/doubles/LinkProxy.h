@@ -5,11 +5,11 @@
 // need a slow or fragmenting line; POSIX only.
 //
 // Timing follows a real link rather than a delay per read: each piece read
-// is stamped on arrival, waits for the line to be free (bandwidth), and is
-// released one delay after it has been put on the line. The far end sees a
-// new connection one delay after the client made it, so the server's
-// greeting reaches the client one round trip after the connect, as on a
-// wire. End of stream travels the same way.
+// is stamped with the kernel's arrival time, waits for the line to be free
+// (bandwidth), and is released one delay after it has been put on the
+// line. The far end sees a new connection one delay after the client made
+// it, so the server's greeting reaches the client one round trip after the
+// connect, as on a wire. End of stream travels the same way.
 //
 // Bounds: the forwarding thread looks at its stop flag at least every
 // 100 ms; the proxy stops by itself after `idleStop` without a connection
