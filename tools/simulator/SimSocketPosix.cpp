@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -64,7 +65,13 @@ SocketHandle Accept(SocketHandle listener, int timeoutMs)
     if (::poll(&pfd, 1, timeoutMs) <= 0)
         return kInvalidSocket;
     int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
-    return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
+    if (fd < 0)
+        return kInvalidSocket;
+    // A device streams packets back to back; with Nagle, the one behind a
+    // packet not yet acknowledged waits for the host's delayed ACK (40 ms).
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    return static_cast<SocketHandle>(fd);
 }
 
 void Shutdown(SocketHandle s)

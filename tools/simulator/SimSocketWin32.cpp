@@ -65,6 +65,10 @@ SocketHandle Accept(SocketHandle listener, int timeoutMs)
     if (s == INVALID_SOCKET)
         return kInvalidSocket;
     ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    // Packets go back to back: without this one waits for the host's
+    // delayed ACK behind the one before it (see SimSocketPosix.cpp).
+    BOOL one = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
     return static_cast<SocketHandle>(s);
 }
 
