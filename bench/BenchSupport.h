@@ -172,6 +172,20 @@ private:
     std::map<std::string, double> m_rates;
 };
 
+// Takes "--quick" out of the arguments (true when it was there); the rest
+// stay, in `kept`, for the benchmark library.
+inline bool TakeQuick(int argc, char** argv, std::vector<char*>* kept)
+{
+    bool quick = false;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else
+            kept->push_back(argv[i]);
+    }
+    return quick;
+}
+
 // The arguments with the defaults that make ratios meaningful on a shared
 // machine (repetitions, interleaved, medians) unless the caller set them.
 // The returned pointers refer to argv and to `storage`.

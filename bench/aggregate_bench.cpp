@@ -165,14 +165,8 @@ BENCHMARK(BM_Aggregate64)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {
-    bool quick = false;
     std::vector<char*> kept;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--quick") == 0)
-            quick = true;
-        else
-            kept.push_back(argv[i]);
-    }
+    const bool quick = bench::TakeQuick(argc, argv, &kept);
     std::string minTime = "--benchmark_min_time=0.3";
     if (quick) {
         g_bytesPerDevice = 1u << 20;

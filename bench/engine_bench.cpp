@@ -408,14 +408,8 @@ private:
 
 int main(int argc, char** argv)
 {
-    bool quick = false;
     std::vector<char*> kept;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--quick") == 0)
-            quick = true;
-        else
-            kept.push_back(argv[i]);
-    }
+    const bool quick = bench::TakeQuick(argc, argv, &kept);
     std::string minTime = "--benchmark_min_time=0.2";
     if (quick)
         kept.push_back(&minTime[0]);

@@ -116,14 +116,8 @@ BENCHMARK(BM_Connect)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime
 
 int main(int argc, char** argv)
 {
-    bool quick = false;
     std::vector<char*> kept;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--quick") == 0)
-            quick = true;
-        else
-            kept.push_back(argv[i]);
-    }
+    const bool quick = bench::TakeQuick(argc, argv, &kept);
     if (quick)
         g_packets = 100;
     std::vector<std::string> storage;
