@@ -25,6 +25,7 @@
 
 #include "BenchSupport.h"
 #include "DeviceSimulator.h"
+#include "ProcStatus.h"
 #include "VexaCommFile.h"
 #include "device/DeviceSocket.h"
 
@@ -144,21 +145,6 @@ Expected ExpectedFor(std::uint64_t bytes)
 }
 
 // ---- This process: the host side. ----
-
-long StatusKib(const char* field)
-{
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (f == nullptr)
-        return -1;
-    char line[256];
-    long value = -1;
-    std::size_t len = std::strlen(field);
-    while (std::fgets(line, sizeof(line), f) != nullptr)
-        if (std::strncmp(line, field, len) == 0 && line[len] == ':')
-            value = std::strtol(line + len + 1, nullptr, 10);
-    std::fclose(f);
-    return value;
-}
 
 // Makes VmHWM start again from the current resident size.
 bool ResetPeak()
@@ -392,11 +378,11 @@ int main(int argc, char** argv)
         bool singleOk = single->ConnectPort(kSingleAddress, ports[kSimulators]) != 0;
 
         bool peakReset = ResetPeak();
-        long before = StatusKib("VmRSS");
+        long before = bench::StatusKib("VmRSS");
         auto fleet = std::make_unique<Fleet>(ports);
         bool fleetOk = fleet->Start() && fleet->ConnectAll();
-        long peak = StatusKib("VmHWM");
-        long after = StatusKib("VmRSS");
+        long peak = bench::StatusKib("VmHWM");
+        long after = bench::StatusKib("VmRSS");
         fleet->SetExpected(perDevice);
 
         if (fleetOk && singleOk) {
@@ -404,7 +390,7 @@ int main(int argc, char** argv)
             g_single = single.get();
             bench::MedianReporter reporter;
             benchmark::RunSpecifiedBenchmarks(&reporter);
-            long peakFetching = StatusKib("VmHWM");
+            long peakFetching = bench::StatusKib("VmHWM");
             double aggregate = reporter.Rate("BM_Aggregate1024");
             double oneStream = reporter.Rate("BM_OneStream");
             std::printf("\n%d devices x %u bytes at once: %.1f MB/s; one stream of the same total: %.1f MB/s\n",

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "DeviceSimulator.h"
+#include "ProcStatus.h"
 #include "VexaCommLib.h"
 
 namespace {
@@ -225,21 +226,6 @@ Outcome RunCycle(const Cycle& cycle, const CDeviceSimulator& sim)
     return o;
 }
 
-long StatusKib(const char* field)
-{
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (f == nullptr)
-        return -1;
-    char line[256];
-    long value = -1;
-    std::size_t len = std::strlen(field);
-    while (std::fgets(line, sizeof(line), f) != nullptr)
-        if (std::strncmp(line, field, len) == 0 && line[len] == ':')
-            value = std::strtol(line + len + 1, nullptr, 10);
-    std::fclose(f);
-    return value;
-}
-
 long Entries(const char* directory)
 {
     DIR* d = ::opendir(directory);
@@ -259,7 +245,7 @@ struct Sample {
     long threads;
 };
 
-Sample Take() { return Sample{StatusKib("VmRSS"), Entries("/proc/self/fd"), Entries("/proc/self/task")}; }
+Sample Take() { return Sample{bench::StatusKib("VmRSS"), Entries("/proc/self/fd"), Entries("/proc/self/task")}; }
 
 // The workers, and the pause between cycles in which the samples are taken.
 class Soak {
