@@ -66,6 +66,11 @@ constexpr std::int64_t CANCEL_POLL_MS = 50;
 
 enum class SocketWaitKind { Readable, Writable, Connected };
 
+// Where the answer to this side's last request stands. Anything but idle
+// when an operation returns means packets of that answer may still come,
+// and the next request would take them for its own answer.
+enum StreamState : int { STREAM_IDLE, STREAM_REQUEST_SENT, STREAM_RECEIVING };
+
 class VEXACOMM_API CGLSocket {
 public:
     CGLSocket();
@@ -237,6 +242,11 @@ public:
     // The host's packet trace (null: none): under m_lock.
     VexaCommTraceFn m_pfnTrace;
     void* m_pTraceUser;
+    // Under m_lock.
+    StreamState m_nStreamState;
+    // The listing file this connection created last, "" while none: under
+    // m_lock.
+    std::string m_strListingFile;
 
 private:
     void CloseSocketOnly();

@@ -33,7 +33,8 @@ CGLSocket::CGLSocket()
       m_wPacketSizeInUse(0),
       m_pfnCancelAction(nullptr),
       m_pfnTrace(nullptr),
-      m_pTraceUser(nullptr)
+      m_pTraceUser(nullptr),
+      m_nStreamState(STREAM_IDLE)
 {
     std::memset(&m_addr, 0, sizeof(m_addr));
     std::memset(m_packet, 0, sizeof(m_packet));
