@@ -208,25 +208,23 @@ TransferOutcome ReceiveData(Conn& c, Source& s, std::uint32_t dataCommand, const
     }
     std::uint32_t size = c.packetSize != 0 ? c.packetSize : PACKET_SIZE_DEFAULT;
     std::uint32_t start = (setup.startPosition + size - 1) / size;
-    std::uint32_t total = start + setup.expectedPackets;
-    std::uint32_t step = 1;
-    std::uint32_t counter = start;
+    const std::uint64_t total = static_cast<std::uint64_t>(start) + setup.expectedPackets;
+    const std::uint64_t range = total < kProgressRangeMax ? total : kProgressRangeMax;
+    std::uint64_t counter = start;
+    // Packets against the announced packets, sent when the value changes.
+    auto scaled = [&] { return static_cast<std::intptr_t>((counter < total ? counter : total) * range / total); };
+    std::intptr_t last = scaled();
     unsigned positions = 0;
     bool cancelSignalled = false;
-    auto position = [&](std::uint32_t value) {
-        out.messages.emplace_back(0, static_cast<std::intptr_t>(value));
+    bool ended = false;
+    auto position = [&](std::intptr_t value) {
+        out.messages.emplace_back(0, value);
         if (++positions == setup.cancelAtMessage)
             cancelSignalled = true;
     };
     if (setup.observer) {
-        step = total / kProgressRangeMax;
-        std::uint32_t range = kProgressRangeMax;
-        if (step == 0) {
-            step = 1;
-            range = total;
-        }
         out.messages.emplace_back(1, static_cast<std::intptr_t>(range));
-        position(start / step);
+        position(last);
     }
     cancelSignalled = false; // the transfer starts with the cancel request reset
 
@@ -243,30 +241,34 @@ TransferOutcome ReceiveData(Conn& c, Source& s, std::uint32_t dataCommand, const
             break;
         }
         if (c.Command() == CMD_CANCEL) {
+            ended = true;
             SetError(c, out.cancelSent ? COMM_ERR_CANCELLED : COMM_ERR_PEER_CANCELLED);
             break;
         }
         if (c.Command() != dataCommand) {
-            if (c.Command() == CMD_REPLY)
+            if (c.Command() == CMD_REPLY) {
+                ended = true;
                 SetError(c, static_cast<std::int32_t>(ReadU32(c.Payload())));
-            else
+            } else {
                 SetError(c, COMM_ERR_UNEXPECTED_REPLY);
+            }
             break;
         }
         if (c.Length() == 0) {
+            ended = true;
             out.result = true;
             break;
         }
         if (++out.writes == setup.failWrite) {
-            if (setup.observer)
-                out.messages.emplace_back(1, 0);
             SetError(c, 13);
-            return out;
+            break;
         }
         out.file.append(reinterpret_cast<const char*>(c.Payload()), c.Length());
         if (!out.cancelSent) {
-            if (setup.observer && ++counter % step == 0)
-                position(counter / step);
+            if (counter < total)
+                ++counter;
+            if (setup.observer && scaled() != last)
+                position(last = scaled());
             if (cancelSignalled) {
                 Send(c, CMD_CANCEL, std::string());
                 out.cancelSent = true;
@@ -274,6 +276,14 @@ TransferOutcome ReceiveData(Conn& c, Source& s, std::uint32_t dataCommand, const
         }
         if (c.ackMode != 0)
             Send(c, CMD_REPLY, std::string());
+    }
+    // A stream left before its end is never read by the next request: the
+    // connection closes, with a protocol failure when nothing else was
+    // recorded.
+    if (!ended && c.open) {
+        if (c.error == 0)
+            c.error = COMM_ERR_PROTOCOL;
+        c.open = false;
     }
     if (setup.observer)
         out.messages.emplace_back(1, 0);

@@ -35,12 +35,32 @@
  * Thread safety: different objects are independent and may be used on
  * different threads at once. Calls on one object from several threads are
  * served one at a time (each call holds the object's lock from clearing the
- * last error to reading it). VexaComm_DestroyObject must not run while
- * another call on the same object is in progress.
+ * last error to reading it).
  *
  * Lifetime: an object lives from VexaComm_CreateObject to
  * VexaComm_DestroyObject; a lost connection is closed by the library and a
- * later VexaComm_Connect opens a new one.
+ * later VexaComm_Connect opens a new one. VexaComm_DestroyObject may run
+ * while another thread is inside a call on the object: calls that start
+ * after it return 71006, the call in progress is asked to stop (as by
+ * VexaComm_CancelTransfer) and DestroyObject waits until it has returned,
+ * then frees the object. After that the handle is invalid.
+ *
+ * No stream outlives its call: a request whose answer did not arrive whole
+ * (a time-out, a failing write function or file, a packet that failed its
+ * checks, a cancel the device did not answer) leaves the connection closed,
+ * with the cause as the result; VexaComm_Connect opens a new one. A packet of
+ * an earlier answer is never taken for the answer to a new request.
+ *
+ * Callbacks: the write function, a file object's Write, the progress,
+ * trace and diagnostic callbacks may call these on the object whose
+ * operation runs them: the getters (GetIdent, GetDeviceType, GetErrorText,
+ * IsConnected, GetPacketSizeMax, GetWaitLimit), SetWaitLimit,
+ * SetTraceCallback, CancelTransfer, DispatchProgress, WaitTransferDone
+ * (which then returns 0 at once), and anything on other objects. Every
+ * other call on that object (Connect, ConnectPort, SetPacketSizeMax, the
+ * fetches, SetProgressCallback, SetProgressWindow, DestroyObject, the
+ * packet and service functions of VexaCommService.h) returns
+ * VEXACOMM_ERR_BUSY and changes nothing, not even the running call's result.
  *
  * Windows hosts must start Windows Sockets (WSAStartup) before the first
  * connect; the library never does.
@@ -99,6 +119,8 @@ typedef struct VexaCommObject VexaCommObject;
                                                 ran out; the connection is closed */
 #define VEXACOMM_ERR_DATA_TRUNCATED 71012  /* compressed data ends before the size its header gives */
 #define VEXACOMM_ERR_DATA_CORRUPT 71013    /* compressed data is damaged */
+#define VEXACOMM_ERR_BUSY 71014            /* called from inside one of the object's own callbacks
+                                                (see "Callbacks" above); nothing was changed */
 #define VEXACOMM_ERR_FILE_CREATE 71200       /* a file (or write function) could not be had */
 #define VEXACOMM_ERR_NOT_SUPPORTED 71305     /* the operation is not supported */
 #define VEXACOMM_ERR_USER_VERIFY 75001       /* the device refused the user's verification */
@@ -112,8 +134,10 @@ typedef struct VexaCommObject VexaCommObject;
  * platform object cannot be had. */
 VEXACOMM_API VexaCommObject* VEXACOMM_CALL VexaComm_CreateObject(void);
 
-/* Ordinal 2. Closes the connection and frees the object. NULL is accepted
- * and ignored. Always returns 0. */
+/* Ordinal 2. Closes the connection and frees the object (see "Lifetime"
+ * for a call in progress on another thread). NULL is accepted and ignored.
+ * Returns 0; VEXACOMM_ERR_BUSY, with the object kept, from inside one of
+ * its own callbacks. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj);
 
 /* Ordinal 3. Connects to the device `host` (host name or dotted IPv4
@@ -193,9 +217,11 @@ VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj);
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ConnectPort(VexaCommObject* obj, const char* host,
                                                        uint16_t port);
 
-/* Progress of a transfer: (1, range) when it starts, (0, position) as it
- * goes (same units as range, may exceed it by less than a factor 2), and
- * (1, 0) when it has ended, successfully or not. */
+/* Progress of a transfer: (1, range) when it starts, range 1..10000;
+ * (0, position) as it goes, position = packets so far * range / packets
+ * announced (the file's data before the transfer counted in), sent when it
+ * changes, never above range, and range exactly when the announced packets
+ * have arrived; (1, 0) when it has ended, successfully or not. */
 typedef void(VEXACOMM_CALL* VexaCommProgressFn)(void* user, uint32_t wParam, int32_t lParam);
 
 /* Ordinal 15. Sets (or with fn NULL removes) the object's progress
@@ -232,7 +258,11 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CancelTransfer(VexaCommObject* obj);
 
 /* Ordinal 18. Waits up to timeoutMs (0xFFFFFFFF: no limit) until no
- * transfer runs on the object. 1 when none runs, 0 on time-out. */
+ * transfer runs on the object. A transfer runs from the moment a fetch
+ * (VexaComm_GetAsdu10 and the two below) is called on the object until it
+ * has stopped touching it, so after 1 the host may destroy the object at
+ * once. 1 when none runs, 0 on time-out and from inside a callback of the
+ * object's own transfer. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj, uint32_t timeoutMs);
 
 /* Ordinal 19. VexaComm_GetAsdu10 into a file by path, for hosts without a
@@ -273,8 +303,10 @@ typedef void(VEXACOMM_CALL* VexaCommDiagnosticFn)(void* user, const char* line);
 /* Ordinal 22. Process-wide: hands every diagnostic line to fn as well (the
  * debugger output, VEXACOMM_DEBUG on POSIX, and the log file go on as
  * before); NULL removes it. Lines arrive one at a time, on the thread that
- * logs them; fn may call the library. Returns 0; after it returns, no line
- * reaches a replaced fn. */
+ * logs them, with no lock of the library held: fn may call any function on
+ * any object (see "Callbacks" for the object whose call logged). Lines
+ * logged during a call on an object reach fn as that call returns. Returns
+ * 0; after it returns, no line reaches a replaced fn. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user);
 
 /* A packet as it crosses the wire: VEXACOMM_TRACE_SENT as it goes out,
@@ -288,8 +320,8 @@ typedef void(VEXACOMM_CALL* VexaCommTraceFn)(void* user, int32_t direction, uint
 
 /* Ordinal 47. Sets (or with fn NULL removes) the object's packet trace: fn
  * sees every packet the object sends and receives, on the thread that moves
- * it, while the object's lock is held (so fn must not call the library for
- * this object). Costs nothing while unset. Takes effect at the next packet. */
+ * it, while the object's lock is held (on this object fn may make only the
+ * calls "Callbacks" lists). Costs nothing while unset. Takes effect at the next packet. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user);
 
 /* Fills buffer with up to size bytes of the source and sets *got (0 only

@@ -26,6 +26,9 @@ enum CommError : std::int32_t {
     COMM_ERR_EXCEPTION = VEXACOMM_ERR_EXCEPTION,
     COMM_ERR_DATA_TRUNCATED = VEXACOMM_ERR_DATA_TRUNCATED,
     COMM_ERR_DATA_CORRUPT = VEXACOMM_ERR_DATA_CORRUPT,
+    // Reported by the exports only: a call from inside one of the object's
+    // own callbacks that would change the running exchange.
+    COMM_ERR_BUSY = VEXACOMM_ERR_BUSY,
     COMM_ERR_FILE_CREATE = VEXACOMM_ERR_FILE_CREATE,
     COMM_ERR_NOT_SUPPORTED = VEXACOMM_ERR_NOT_SUPPORTED,
     COMM_ERR_USER_VERIFY = VEXACOMM_ERR_USER_VERIFY,

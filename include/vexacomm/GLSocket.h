@@ -163,6 +163,11 @@ public:
     // failure closes `listing`, records the cause and ends the listing.
     void WriteListingRecords(CFile* listing, const char* pattern);
 
+    // ---- The answer in progress (m_nStreamState). ----
+    // Ends an answer that did not arrive whole: the connection is closed,
+    // the cause stays recorded (71010 when none was).
+    void AbandonStream();
+
     // ---- Bulk data reception. ----
     BOOL ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets);
     // CMD_CANCEL to the peer, once per transfer.
@@ -269,6 +274,23 @@ private:
     BOOL OnCancelRequest(SocketWaitKind kind);
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
                         std::uint16_t maxAccepted, std::uint16_t fallback);
+};
+
+// Holds a request's answer in progress from the request to the operation's
+// return: what has not reached STREAM_IDLE by then is abandoned.
+class CStreamGuard {
+public:
+    CStreamGuard(CGLSocket& socket, StreamState state) : m_socket(socket) { socket.m_nStreamState = state; }
+    ~CStreamGuard()
+    {
+        if (m_socket.m_nStreamState != STREAM_IDLE)
+            m_socket.AbandonStream();
+    }
+    CStreamGuard(const CStreamGuard&) = delete;
+    CStreamGuard& operator=(const CStreamGuard&) = delete;
+
+private:
+    CGLSocket& m_socket;
 };
 
 // Makes a cancel request end the waits of one operation; the previous

@@ -77,6 +77,8 @@ constexpr std::size_t ASDU10_COUNT_OFFSET = 6;
 constexpr std::size_t ASDU10_ENTRY_SIZE = 8;
 constexpr int ASDU10_MAX_ENTRIES = 2046;
 constexpr std::int16_t ASDU10_ALL_ENTRIES = -1;
+// The device's answer to the request: the u32 total of data bytes to follow.
+constexpr std::uint32_t ASDU10_ANSWER_SIZE = 4;
 static_assert(ASDU10_HEAD_SIZE + ASDU10_ENTRY_SIZE * ASDU10_MAX_ENTRIES == PACKET_PAYLOAD_MAX,
               "8 + 8 * 2046 == 16376: the largest request fills a packet");
 // Bytes of a block with `entries` entries (-1 counts as none).

@@ -74,6 +74,7 @@ const Meaning kMeanings[] = {
     {71011, "the host's file object threw an unknown exception, or memory ran out"},
     {71012, "compressed data is truncated"},
     {71013, "compressed data is corrupt"},
+    {71014, "the object is busy: called from inside one of its own callbacks"},
     {71200, "a file could not be created or opened"},
     {71305, "the operation is not supported"},
     {75001, "the device refused the user's verification"},

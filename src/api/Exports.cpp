@@ -2,14 +2,20 @@
 #include <new>
 
 #include "api/ObjectHandle.h"
-#include "api/ProgressBinding.h"
 
 extern "C" {
 
 VEXACOMM_API VexaCommObject* VEXACOMM_CALL VexaComm_CreateObject(void)
 {
     try {
-        return ToHandle(new CDeviceSocket());
+        auto* socket = new CDeviceSocket();
+        try {
+            RegisterObject(socket);
+        } catch (...) {
+            delete socket;
+            return nullptr;
+        }
+        return ToHandle(socket);
     } catch (...) {
         return nullptr;
     }
@@ -17,11 +23,9 @@ VEXACOMM_API VexaCommObject* VEXACOMM_CALL VexaComm_CreateObject(void)
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj)
 {
-    if (obj != nullptr) {
-        UnbindProgress(FromHandle(obj));
-        delete FromHandle(obj);
-    }
-    return 0;
+    if (obj == nullptr)
+        return 0;
+    return RetireObject(obj) ? 0 : COMM_ERR_BUSY;
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const char* host)
@@ -40,13 +44,14 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj
 
 VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* obj)
 {
-    return obj != nullptr ? FromHandle(obj)->LoadPacketSizeMax() : 0;
+    CObjectCall call(obj);
+    return call.Socket() != nullptr ? call.Socket()->LoadPacketSizeMax() : 0;
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,
                                                      const void* request)
 {
-    return RunOperation(obj, [&](CDeviceSocket& s) { return s.GetAsdu10(file, request); });
+    return RunOperation(obj, [&](CDeviceSocket& s) { return s.GetAsdu10(file, request); }, true);
 }
 
 } // extern "C"

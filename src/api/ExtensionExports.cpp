@@ -27,10 +27,13 @@ constexpr uint32_t kDefaultWaitMs =
     static_cast<uint32_t>(kDefaultWaitLimit.tv_sec) * 1000 + static_cast<uint32_t>(kDefaultWaitLimit.tv_usec) / 1000;
 static_assert(kDefaultWaitMs == 30030, "the documented default");
 
-// Setters: 0, 71006 for a NULL object, 71011 when memory ran out.
+// Setters: 0, 71006 for a NULL object, 71011 when memory ran out; with
+// `refuseInCallback`, 71014 from inside one of the object's own callbacks.
 template <class Op>
-int32_t ChangeObject(VexaCommObject* obj, Op&& op)
+int32_t ChangeObject(VexaCommObject* obj, Op&& op, bool refuseInCallback = false)
 {
+    if (refuseInCallback && obj != nullptr && InsideCallOn(obj))
+        return COMM_ERR_BUSY;
     return WithObject<int32_t>(obj, COMM_ERR_NOT_CONNECTED, [&](CDeviceSocket& s) {
         try {
             op(s);
@@ -119,13 +122,13 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* 
                                                                VexaCommProgressFn fn, void* user,
                                                                int32_t queued)
 {
-    return ChangeObject(obj, [&](CDeviceSocket& s) { BindProgress(&s, fn, user, queued != 0); });
+    return ChangeObject(obj, [&](CDeviceSocket& s) { BindProgress(&s, fn, user, queued != 0); }, true);
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressWindow(VexaCommObject* obj, void* window,
                                                              int32_t post)
 {
-    return ChangeObject(obj, [&](CDeviceSocket& s) { BindProgressWindow(&s, window, post != 0); });
+    return ChangeObject(obj, [&](CDeviceSocket& s) { BindProgressWindow(&s, window, post != 0); }, true);
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj)
@@ -141,23 +144,16 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CancelTransfer(VexaCommObject* obj)
 {
-    if (obj == nullptr)
-        return COMM_ERR_NOT_CONNECTED;
-    FromHandle(obj)->m_evCancel.SetEvent();
-    return 0;
+    return RequestCancel(obj) ? 0 : COMM_ERR_NOT_CONNECTED;
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj, uint32_t timeoutMs)
 {
-    if (obj == nullptr)
+    // From inside its own callback the transfer cannot end while it waits.
+    if (obj == nullptr || InsideCallOn(obj))
         return 0;
-    CEvent& done = FromHandle(obj)->m_evDone;
     long wait = timeoutMs == 0xFFFFFFFFu ? -1 : static_cast<long>(timeoutMs);
-    if (!done.Lock(wait))
-        return 0;
-    // The event stands for "no transfer runs": leave it signalled.
-    done.SetEvent();
-    return 1;
+    return AwaitNoFetch(obj, wait) ? 1 : 0;
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj, const char* path,
@@ -177,7 +173,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
         BOOL ok = s.GetAsdu10(&file, request);
         file.Close();
         return ok;
-    });
+    }, true);
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToCallback(VexaCommObject* obj, VexaCommWriteFn write,
@@ -188,7 +184,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToCallback(VexaCommObject* 
     return RunOperation(obj, [&](CDeviceSocket& s) {
         CCallbackFile file(write, user);
         return s.GetAsdu10(&file, request);
-    });
+    }, true);
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user)

@@ -6,6 +6,7 @@
 
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
+#include "api/ObjectRegistry.h"
 #include "device/DeviceSocket.h"
 
 inline CDeviceSocket* FromHandle(VexaCommObject* obj) { return reinterpret_cast<CDeviceSocket*>(obj); }
@@ -42,12 +43,21 @@ inline std::int32_t ExceptionCode(CDeviceSocket* socket)
 // last error to reading it, so that threads sharing an object never see
 // each other's codes. `op(CDeviceSocket&)` returns the operation's truth
 // value; a failure without a recorded reason is mapped by FailureCode.
+// From inside one of the object's own callbacks the call is refused with
+// 71014 and changes nothing: it would take packets of the running exchange
+// or change the connection under it. `fetch`: a transfer, which
+// VexaComm_WaitTransferDone waits for.
 template <class Op>
-std::int32_t RunOperation(VexaCommObject* obj, Op&& op)
+std::int32_t RunOperation(VexaCommObject* obj, Op&& op, bool fetch = false)
 {
-    if (obj == nullptr)
+    CObjectCall call(obj, fetch);
+    CDeviceSocket* socket = call.Socket();
+    if (socket == nullptr)
         return COMM_ERR_NOT_CONNECTED;
-    CDeviceSocket* socket = FromHandle(obj);
+    if (call.ReEntered())
+        return COMM_ERR_BUSY;
+    // The lock is released before the call ends (and with it the held
+    // diagnostic lines go out).
     CSingleLock lock(&socket->m_lock);
     socket->m_nLastError = 0;
     try {
@@ -59,14 +69,16 @@ std::int32_t RunOperation(VexaCommObject* obj, Op&& op)
 }
 
 // An export that reads or sets something of the object under its lock
-// without touching the last error; `fallback` for a NULL object or an
-// exception (out of memory).
+// without touching the last error; `fallback` for a NULL or unknown object,
+// an exception (out of memory) or, with `refuseInCallback`, a call from
+// inside one of the object's own callbacks.
 template <class Result, class Op>
-Result WithObject(VexaCommObject* obj, Result fallback, Op&& op)
+Result WithObject(VexaCommObject* obj, Result fallback, Op&& op, bool refuseInCallback = false)
 {
-    if (obj == nullptr)
+    CObjectCall call(obj);
+    CDeviceSocket* socket = call.Socket();
+    if (socket == nullptr || (refuseInCallback && call.ReEntered()))
         return fallback;
-    CDeviceSocket* socket = FromHandle(obj);
     CSingleLock lock(&socket->m_lock);
     try {
         return op(*socket);

@@ -35,6 +35,8 @@ BOOL CDeviceSocket::Exchange(std::uint32_t command, const void* payload, std::ui
         return FALSE;
     if (!ReceivePacket(m_packet, TRUE))
         return FALSE;
+    // Whatever the answer says, it has arrived whole.
+    m_nStreamState = STREAM_IDLE;
     return CheckReply(m_packet, command);
 }
 
@@ -90,8 +92,18 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
     // The transfer starts with the request: a cancel from here on counts.
     m_evCancel.ResetEvent();
     CCancelScope scope(*this, CANCEL_REQUEST);
+    CStreamGuard stream(*this, STREAM_REQUEST_SENT);
     if (!Exchange(CMD_ASDU10, block, length))
         return FALSE;
+    PacketHeader answer = Header();
+    // The answer is the 4-byte total; any other length is a packet of an
+    // earlier stream (a data packet, or its end mark), never this answer,
+    // which is then still to come.
+    if (answer.command == CMD_ASDU10 && answer.length != ASDU10_ANSWER_SIZE) {
+        m_nStreamState = STREAM_REQUEST_SENT;
+        SetError(COMM_ERR_PROTOCOL);
+        return FALSE;
+    }
 
     std::uint32_t total = ReadU32(Payload());
     std::uint32_t packetSize = PacketSizeInUse();

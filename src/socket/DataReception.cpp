@@ -9,6 +9,43 @@ namespace {
 
 constexpr std::uint32_t kProgressRangeMax = 10000;
 
+// Packets so far against the packets announced, on a range of at most
+// kProgressRangeMax: the range and the last position end together at any
+// size, and a peer that sends more than it announced never passes the end.
+class CProgressScale {
+public:
+    CProgressScale(std::uint32_t start, std::uint32_t expected)
+        : m_total(static_cast<std::uint64_t>(start) + expected),
+          m_range(m_total < kProgressRangeMax ? static_cast<std::uint32_t>(m_total) : kProgressRangeMax),
+          m_counter(start),
+          m_position(Scale(start))
+    {
+    }
+    std::uint32_t Range() const { return m_range; }
+    std::uint32_t Position() const { return m_position; }
+    // Counts a packet; true when the position moved.
+    bool Advance()
+    {
+        if (m_counter < m_total)
+            ++m_counter;
+        std::uint32_t next = Scale(m_counter);
+        if (next == m_position)
+            return false;
+        m_position = next;
+        return true;
+    }
+
+private:
+    std::uint32_t Scale(std::uint64_t counter) const
+    {
+        return static_cast<std::uint32_t>(counter * m_range / m_total);
+    }
+    std::uint64_t m_total;
+    std::uint32_t m_range;
+    std::uint64_t m_counter;
+    std::uint32_t m_position;
+};
+
 // Ends a transfer on every exit, exceptions included: the end message goes
 // out, then the transfer counts as over (m_evDone), and a cancel no longer
 // applies.
@@ -51,25 +88,19 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
 
     CSingleLock lock(&m_lock);
     CTransferEnd end(*this);
+    // Every exit that has not seen the stream end abandons it.
+    CStreamGuard stream(*this, STREAM_RECEIVING);
     BOOL result = FALSE;
     try {
         std::uint32_t packetSize = PacketSizeInUse();
         std::uint32_t position = file->GetPosition();
         std::uint32_t start = (position + packetSize - 1) / packetSize;
-        std::uint32_t total = start + expectedPackets;
+        CProgressScale progress(start, expectedPackets);
 
         bool reporting = m_hNotifyWnd != nullptr;
-        std::uint32_t step = 1;
-        std::uint32_t counter = start;
         if (reporting) {
-            step = total / kProgressRangeMax;
-            std::uint32_t range = kProgressRangeMax;
-            if (step == 0) {
-                step = 1;
-                range = total;
-            }
-            NotifyProgress(1, static_cast<std::intptr_t>(range));
-            NotifyProgress(0, static_cast<std::intptr_t>(start / step));
+            NotifyProgress(1, static_cast<std::intptr_t>(progress.Range()));
+            NotifyProgress(0, static_cast<std::intptr_t>(progress.Position()));
         }
 
         // A request that started the transfer has dropped older cancels
@@ -87,27 +118,29 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
                 break;
             PacketHeader header = Header();
             if (header.command == CMD_CANCEL) {
+                m_nStreamState = STREAM_IDLE;
                 SetError(m_bCancelSent ? COMM_ERR_CANCELLED : COMM_ERR_PEER_CANCELLED);
                 break;
             }
             if (header.command != dataCommand) {
-                if (header.command == CMD_REPLY)
+                if (header.command == CMD_REPLY) {
+                    // The peer ended its stream with a reply of its own.
+                    m_nStreamState = STREAM_IDLE;
                     SetError(static_cast<std::int32_t>(ReadU32(Payload())));
-                else
+                } else {
                     SetError(COMM_ERR_UNEXPECTED_REPLY);
+                }
                 break;
             }
             if (header.length == 0) {
+                m_nStreamState = STREAM_IDLE;
                 result = TRUE;
                 break;
             }
             file->Write(Payload(), header.length);
             if (!m_bCancelSent) {
-                if (reporting) {
-                    ++counter;
-                    if (counter % step == 0)
-                        NotifyProgress(0, static_cast<std::intptr_t>(counter / step));
-                }
+                if (reporting && progress.Advance())
+                    NotifyProgress(0, static_cast<std::intptr_t>(progress.Position()));
                 // Read without consuming: the request stays signalled until
                 // the next transfer resets it.
                 if (m_evCancel.IsSignalled())
@@ -122,10 +155,8 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
             e->Delete();
         result = FALSE;
     } catch (...) {
-        // Thrown by the host's file or observer: the peer goes on sending a
-        // stream nobody reads, so the connection cannot be used again.
+        // Thrown by the host's file or observer.
         SetError(COMM_ERR_EXCEPTION);
-        Close();
         result = FALSE;
     }
     return result;

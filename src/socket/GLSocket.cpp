@@ -61,6 +61,20 @@ void CGLSocket::SetError(std::int32_t code)
     DebugLog("CGLSocket::SetError(%d,%s)\n", m_nLastError, text.c_str());
 }
 
+void CGLSocket::AbandonStream()
+{
+    // Closed, not drained: the rest may be gigabytes nobody wants, or never
+    // come, and its end cannot be told from a stall. A new connection is
+    // certain and bounded; the host's retry reconnects.
+    m_nStreamState = STREAM_IDLE;
+    if (m_hSocket == kInvalidSocket)
+        return;
+    if (m_nLastError == 0)
+        SetError(COMM_ERR_PROTOCOL);
+    DebugLog("CGLSocket::AbandonStream(%d): connection closed\n", m_nLastError);
+    Close();
+}
+
 BOOL CGLSocket::IsLost()
 {
     if (m_hSocket == kInvalidSocket)

@@ -4,7 +4,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -35,7 +37,26 @@ std::recursive_mutex& HookMutex()
 DiagnosticHook g_hook = nullptr;
 void* g_hookUser = nullptr;
 
-void DeliverToHook(const char* text)
+// How deep this thread is in holds (see HoldDiagnostics). The lines held
+// back live beside, keyed by thread: a thread-local object with a
+// destructor would run it at thread exit, which a DLL unloaded earlier
+// cannot serve.
+thread_local int t_holdDepth = 0;
+struct HeldLines {
+    std::vector<std::string> lines;
+    std::size_t dropped = 0;
+};
+std::mutex g_heldMutex;
+std::map<std::thread::id, HeldLines>& Held()
+{
+    static std::map<std::thread::id, HeldLines> held;
+    return held;
+}
+// A transfer logs a line per failure, not per packet; this only bounds a
+// host that loops inside one of its callbacks.
+constexpr std::size_t kMaxHeldLines = 1000;
+
+void CallHook(const char* text)
 {
     std::lock_guard<std::recursive_mutex> guard(HookMutex());
     if (g_hook == nullptr)
@@ -47,7 +68,44 @@ void DeliverToHook(const char* text)
     }
 }
 
+void DeliverToHook(const char* text)
+{
+    if (t_holdDepth == 0) {
+        CallHook(text);
+        return;
+    }
+    std::lock_guard<std::mutex> guard(g_heldMutex);
+    HeldLines& held = Held()[std::this_thread::get_id()];
+    if (held.lines.size() >= kMaxHeldLines)
+        ++held.dropped;
+    else
+        held.lines.emplace_back(text);
+}
+
 } // namespace
+
+void HoldDiagnostics() { ++t_holdDepth; }
+
+void ReleaseDiagnostics()
+{
+    if (--t_holdDepth != 0)
+        return;
+    HeldLines held;
+    {
+        std::lock_guard<std::mutex> guard(g_heldMutex);
+        auto it = Held().find(std::this_thread::get_id());
+        if (it == Held().end())
+            return;
+        held = std::move(it->second);
+        Held().erase(it);
+    }
+    std::vector<std::string>& lines = held.lines;
+    if (held.dropped != 0)
+        lines.push_back(std::to_string(held.dropped) + " diagnostic lines dropped\n");
+    // The hook may call the library, which may hold lines back again.
+    for (const std::string& line : lines)
+        CallHook(line.c_str());
+}
 
 void SetDiagnosticHook(DiagnosticHook hook, void* user)
 {

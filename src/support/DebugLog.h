@@ -27,6 +27,12 @@ std::int32_t AppendLogFile(const char* text, const char* path, BOOL header);
 using DiagnosticHook = VexaCommDiagnosticFn;
 void SetDiagnosticHook(DiagnosticHook hook, void* user);
 
+// Between these, lines reach the hook only when the outermost hold ends:
+// an export holds them from its entry to its return, so that the hook runs
+// with no lock of the library held and may call any export.
+void HoldDiagnostics();
+void ReleaseDiagnostics();
+
 // Process-wide log state, each read and change under the log's lock. The
 // library itself never sets the texts; hosts do, through the exports.
 void SetLogPath(const char* path);

@@ -173,6 +173,7 @@ TEST(Reception, VanishedProgressTargetIsIgnored)
 struct RangeCase {
     const char* address;
     std::uint32_t startPackets; // packets already in the file
+    std::uint32_t announced;    // of the four the peer sends
     Pairs expected;
 
     // Names the case in test listings instead of dumping its bytes.
@@ -181,7 +182,7 @@ struct RangeCase {
 
 class ProgressRange : public ::testing::TestWithParam<RangeCase> {};
 
-TEST_P(ProgressRange, LargeTransfersAreThinnedByTheStep)
+TEST_P(ProgressRange, PositionsEndExactlyAtTheRange)
 {
     const RangeCase& c = GetParam();
     TestPeer peer(c.address, 0, ServeFourPackets);
@@ -191,22 +192,22 @@ TEST_P(ProgressRange, LargeTransfersAreThinnedByTheStep)
     sock.m_hNotifyWnd = log.Target();
     MemoryFile file(c.startPackets * PACKET_PAYLOAD_MAX);
 
-    EXPECT_TRUE(sock.ReceiveData(&file, CMD_ASDU10, 4));
+    EXPECT_TRUE(sock.ReceiveData(&file, CMD_ASDU10, c.announced));
     EXPECT_EQ(log.Pairs(), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Reception, ProgressRange,
     ::testing::Values(
-        // Total 25000: range 10000, step 2, a position after every second packet.
-        RangeCase{"127.3.4.9", 24996, {{1, 10000}, {0, 12498}, {0, 12499}, {0, 12500}, {1, 0}}},
-        // Total 20000, an exact multiple of the range: step 2, ending at 10000.
-        RangeCase{"127.3.4.26", 19996, {{1, 10000}, {0, 9998}, {0, 9999}, {0, 10000}, {1, 0}}},
-        // Total 19999: step 1 and positions beyond the range.
-        RangeCase{"127.3.4.10",
-                  19995,
-                  {{1, 10000}, {0, 19995}, {0, 19996}, {0, 19997}, {0, 19998}, {0, 19999},
-                   {1, 0}}}));
+        // Total 25000: position = packets * 10000 / 25000, sent when it moves.
+        RangeCase{"127.3.4.9", 24996, 4, {{1, 10000}, {0, 9998}, {0, 9999}, {0, 10000}, {1, 0}}},
+        // Total 20000, an exact multiple of the range.
+        RangeCase{"127.3.4.26", 19996, 4, {{1, 10000}, {0, 9998}, {0, 9999}, {0, 10000}, {1, 0}}},
+        // Total 19999: 19995 * 10000 / 19999 = 9997.9..., and the end at 10000.
+        RangeCase{"127.3.4.10", 19995, 4,
+                  {{1, 10000}, {0, 9997}, {0, 9998}, {0, 9999}, {0, 10000}, {1, 0}}},
+        // Two announced, four sent: the position stops at the range.
+        RangeCase{"127.3.4.27", 0, 2, {{1, 2}, {0, 0}, {0, 1}, {0, 2}, {1, 0}}}));
 
 struct CancelCase {
     const char* address;
@@ -314,6 +315,8 @@ struct EndingCase {
     const char* address;
     std::string packet; // sent after one data packet
     std::int32_t error;
+    // Else the stream is left before its end and the connection closed.
+    bool streamEnded;
 
     // Names the case in test listings instead of dumping its bytes.
     friend void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
@@ -337,6 +340,7 @@ TEST_P(StreamEnding, EndsWithTheRecordedReasonAndKeepsTheData)
 
     EXPECT_FALSE(sock.ReceiveData(&file, CMD_ASDU10, 2));
     EXPECT_EQ(sock.m_nLastError, c.error);
+    EXPECT_EQ(sock.m_hSocket != kInvalidSocket, c.streamEnded);
     EXPECT_TRUE(file.Data() == kThree[0]);
     EXPECT_TRUE(sock.m_evDone.IsSignalled());
     ASSERT_FALSE(log.Pairs().empty());
@@ -357,16 +361,16 @@ INSTANTIATE_TEST_SUITE_P(
     Reception, StreamEnding,
     ::testing::Values(
         EndingCase{"PeerCancel", "127.3.4.20", wire::Bare(CMD_CANCEL, ""),
-                   COMM_ERR_PEER_CANCELLED},
+                   COMM_ERR_PEER_CANCELLED, true},
         EndingCase{"ReplyWithCode", "127.3.4.21",
                    wire::Bare(CMD_REPLY, wire::ReplyPayload(COMM_ERR_USER_VERIFY, "verify")),
-                   COMM_ERR_USER_VERIFY},
-        EndingCase{"EmptyReply", "127.3.4.22", wire::Bare(CMD_REPLY, ""), 0},
+                   COMM_ERR_USER_VERIFY, true},
+        EndingCase{"EmptyReply", "127.3.4.22", wire::Bare(CMD_REPLY, ""), 0, true},
         EndingCase{"OtherCommand", "127.3.4.23", wire::Bare(CMD_STATUS, wire::U32(1)),
-                   COMM_ERR_UNEXPECTED_REPLY},
-        EndingCase{"ChecksumMismatch", "127.3.4.24", CorruptedData(), 0},
+                   COMM_ERR_UNEXPECTED_REPLY, false},
+        EndingCase{"ChecksumMismatch", "127.3.4.24", CorruptedData(), COMM_ERR_PROTOCOL, false},
         EndingCase{"PeerClosedMidPacket", "127.3.4.25",
-                   wire::Bare(CMD_ASDU10, "abcdef").substr(0, 11), COMM_ERR_PEER_CLOSED}),
+                   wire::Bare(CMD_ASDU10, "abcdef").substr(0, 11), COMM_ERR_PEER_CLOSED, false}),
     [](const ::testing::TestParamInfo<EndingCase>& info) { return info.param.name; });
 
 TEST(Reception, DiskFullEndsTheTransfer)
@@ -391,8 +395,8 @@ TEST(Reception, DiskFullEndsTheTransfer)
     EXPECT_TRUE(file.Data() == kThree[0]);
     EXPECT_TRUE(sock.m_evDone.IsSignalled());
     EXPECT_EQ(log.Pairs(), (Pairs{{1, 2}, {0, 0}, {0, 1}, {1, 0}}));
-    // The connection itself is fine.
-    EXPECT_NE(sock.m_hSocket, kInvalidSocket);
+    // The rest of the stream is never read: the connection closes.
+    EXPECT_EQ(sock.m_hSocket, kInvalidSocket);
     sock.Close();
     peer.Join();
     EXPECT_EQ(peer.Received(), kAck + kAck);

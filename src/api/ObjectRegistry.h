@@ -1,0 +1,54 @@
+// The objects the exports have handed out, and the calls in progress on
+// each: what lets a host destroy an object another thread still uses, wait
+// for a fetch to have let go of it, and be refused when a callback calls
+// back into the operation that runs it.
+#pragma once
+
+#include <cstdint>
+
+#include "VexaCommLib.h"
+#include "device/DeviceSocket.h"
+
+// Makes a new object known to the exports.
+void RegisterObject(CDeviceSocket* socket);
+
+// Ends the object: later calls are refused with 71006; a call in progress
+// on another thread is asked to stop (a cancel request, repeated) and waited
+// for; then the object is deleted. False, with nothing done, when the
+// calling thread is inside a call on the object (a callback of its own).
+// Unknown handles and a second, concurrent destroy are accepted and ignored.
+bool RetireObject(VexaCommObject* obj);
+
+// The cancel request of VexaComm_CancelTransfer; false for an unknown object.
+bool RequestCancel(VexaCommObject* obj);
+
+// Waits up to `milliseconds` (negative: no limit) until no fetch holds the
+// object; true when none does (also for an unknown object).
+bool AwaitNoFetch(VexaCommObject* obj, long milliseconds);
+
+// A call of an export on one object, from entry to return. While it lives
+// the object is not deleted, and the calling thread counts as inside a call
+// on it. `fetch`: the call is a transfer, as VexaComm_WaitTransferDone sees.
+// Diagnostic lines logged meanwhile reach the host's hook when the
+// outermost call on the thread ends, after every lock is released.
+class CObjectCall {
+public:
+    CObjectCall(VexaCommObject* obj, bool fetch = false);
+    ~CObjectCall();
+    CObjectCall(const CObjectCall&) = delete;
+    CObjectCall& operator=(const CObjectCall&) = delete;
+
+    // Null when the object is unknown or being destroyed.
+    CDeviceSocket* Socket() const { return m_socket; }
+    // The thread was inside a call on this object already: this call comes
+    // from one of the object's own callbacks.
+    bool ReEntered() const { return m_reEntered; }
+
+private:
+    CDeviceSocket* m_socket = nullptr;
+    bool m_fetch;
+    bool m_reEntered = false;
+};
+
+// True when the calling thread is inside a call on `obj`.
+bool InsideCallOn(VexaCommObject* obj);
