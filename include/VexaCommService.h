@@ -169,7 +169,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObj
                                                                     VexaCommTransfer** file);
 /* Opens the file of `request` for sending and fills *record; with
  * VEXACOMM_FILE_REQ_COMPRESSED a large file is sent as its compressed copy.
- * *file receives it, or NULL on failure. */
+ * *file receives it, or NULL on failure. A start offset past the end of the
+ * file sent is refused with 87 (invalid parameter): nothing is opened and
+ * *record describes the whole file (start offset 0, count its size); an
+ * offset at its end gives count 0. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceOpenSendFile(VexaCommObject* obj, FileInfoRecord* record,
                                                                const FileRequest* request,
                                                                VexaCommTransfer** file);
