@@ -169,7 +169,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObj
                                                                     VexaCommTransfer** file);
 /* Opens the file of `request` for sending and fills *record; with
  * VEXACOMM_FILE_REQ_COMPRESSED a large file is sent as its compressed copy.
- * *file receives it, or NULL on failure. */
+ * *file receives it, or NULL on failure. A start offset past the end of the
+ * file sent is refused with 87 (invalid parameter): nothing is opened and
+ * *record describes the whole file (start offset 0, count its size); an
+ * offset at its end gives count 0. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceOpenSendFile(VexaCommObject* obj, FileInfoRecord* record,
                                                                const FileRequest* request,
                                                                VexaCommTransfer** file);
@@ -183,7 +186,13 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCloseFileOnStatus(VexaCommObj
 /* Writes one FileInfoRecord per entry matching request's pattern to a new
  * listing file in the temporary directory (VexaComm_SetTempDir) and copies
  * its name into `name` (size bytes, always zero-terminated when size > 0;
- * "" when it could not be created). */
+ * "" when it could not be created). The file is named "<socket>.dir.tmp"
+ * after the object's socket handle as an unsigned number (4294967295
+ * without a socket). It is always created anew: while anything else holds
+ * that name (another process's or another object's listing, or any other
+ * file, which is left untouched), the name is "<socket>-<k>.dir.tmp" with
+ * the first k from 1 to 1000 that is free. The object's next listing
+ * deletes its previous file first. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceListDirectory(VexaCommObject* obj, const FileRequest* request,
                                                                 char* name, int32_t size);
 /* Hands a program request to the operation of its kind (kind 0: start it);

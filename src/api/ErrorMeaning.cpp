@@ -25,6 +25,8 @@ const Meaning kMeanings[] = {
     {12, "lock violation"},
     {13, "disk full"},
     {14, "end of file reached"},
+    // Windows system numbers that the service side records.
+    {87, "invalid parameter"},
     // Windows Sockets numbers, as every platform reports them.
     {10004, "interrupted system call"},
     {10009, "bad socket handle"},

@@ -19,6 +19,10 @@ public:
         kAnyFile,           // what the system opens; a directory is refused
         kRegularFile,       // opened without blocking; anything else refused
         kRegularFileNoLink, // as kRegularFile, and no symbolic or second hard link at the name
+        // Created here, whatever the flags say: anything already at the
+        // name, even a dangling link, is left alone and refused with
+        // plat::kErrorFileExists, so no other opener's file is ever reused.
+        kNewFile,
     };
 
     explicit CDiskFile(Accept accept = Accept::kAnyFile) : m_accept(accept) {}

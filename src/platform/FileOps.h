@@ -9,6 +9,9 @@ namespace plat {
 
 // DeleteFileA: a missing file is a failure (kErrorFileNotFound).
 bool RemoveFile(const char* path);
+// As RemoveFile for a regular file only: a link, a directory or a device
+// that has taken the name since is left alone (kErrorAccessDenied).
+bool RemoveRegularFile(const char* path);
 // MoveFileA: fails when `to` exists, as on Windows.
 bool MoveFile(const char* from, const char* to);
 // The full 64-bit size of a file, where CFile::GetLength stops at 32 bits.

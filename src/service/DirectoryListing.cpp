@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "platform/DiskFile.h"
+#include "platform/FileOps.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
 #include "socket/GLSocket.h"
 #include "support/DebugLog.h"
@@ -13,20 +15,46 @@
 namespace {
 constexpr unsigned kListingOpenFlags = CFile::modeCreate | CFile::modeWrite | CFile::shareCompat;
 static_assert(kListingOpenFlags == 0x1001, "create, write, no sharing");
+// Names tried beside the documented one before the listing gives up.
+constexpr int kListingNameTries = 1000;
+
+// Creates `listing` as "<stem>.dir.tmp" or, while that name is taken (by
+// another process, another connection with the same handle, or anything
+// else), as "<stem>-<k>.dir.tmp"; "" when no name could be had. A file
+// that is not this listing's own is never opened, so never emptied or read.
+std::string CreateListingFile(CDiskFile* listing, const std::string& stem)
+{
+    for (int k = 0; k <= kListingNameTries; ++k) {
+        std::string name = stem + (k == 0 ? std::string() : "-" + std::to_string(k)) + ".dir.tmp";
+        if (listing->Open(name.c_str(), kListingOpenFlags))
+            return name;
+        if (plat::LastSystemError() != plat::kErrorFileExists)
+            break;
+    }
+    return std::string();
+}
 } // namespace
 
 std::string CGLSocket::ListDirectory(const FileRequest* request)
 {
     std::string tempDir = GetTempDir();
-    // The handle as an unsigned 32-bit number: no socket gives 4294967295.
-    char number[16];
-    std::snprintf(number, sizeof(number), "%lu",
-                  static_cast<unsigned long>(static_cast<std::uint32_t>(m_hSocket)));
-    std::string name = tempDir + number + ".dir.tmp";
-
     CreateDirectoryPath(tempDir.c_str());
-    CDiskFile listing(CDiskFile::Accept::kRegularFileNoLink);
-    if (!listing.Open(name.c_str(), kListingOpenFlags)) {
+    CDiskFile listing(CDiskFile::Accept::kNewFile);
+    std::string name;
+    {
+        CSingleLock lock(&m_lock);
+        // The handle as an unsigned 32-bit number: no socket gives 4294967295.
+        char number[16];
+        std::snprintf(number, sizeof(number), "%lu",
+                      static_cast<unsigned long>(static_cast<std::uint32_t>(m_hSocket)));
+        // A new listing replaces this connection's previous one. Whatever
+        // has taken that name since, other than a plain file, is not ours.
+        if (!m_strListingFile.empty())
+            plat::RemoveRegularFile(m_strListingFile.c_str());
+        name = CreateListingFile(&listing, tempDir + number);
+        m_strListingFile = name;
+    }
+    if (name.empty()) {
         SetError(COMM_ERR_FILE_CREATE);
         return std::string();
     }

@@ -5,6 +5,7 @@
 
 #include "lzh/LzhufEncoder.h"
 #include "platform/DiskFile.h"
+#include "platform/FileOps.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
@@ -115,8 +116,19 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
     // Through the table, so that a derived class's version applies.
     if (!GetFileInfo(record, sendPath.c_str()))
         return nullptr;
+    // An offset past the end would leave a count wrapped round to nearly
+    // 4 GiB. The size field keeps only the low 32 bits of the size, and in
+    // a file of 4 GiB or more every offset lies within the file.
+    std::uint64_t whole = 0;
+    if (request->startOffset > record->size &&
+        !(plat::QueryFileSize64(sendPath.c_str(), &whole) && whole > 0xFFFFFFFFu)) {
+        SetError(plat::kErrorInvalidParameter);
+        return nullptr;
+    }
     record->startOffset = request->startOffset;
-    record->count = record->count - request->startOffset;
+    // Taken from the size the offset was checked against; modulo 2^32 as
+    // the size field itself.
+    record->count = record->size - request->startOffset;
 
     return OpenTransferFile(*this, sendPath, kSendOpenFlags);
 }

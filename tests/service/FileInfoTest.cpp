@@ -316,17 +316,26 @@ TEST(OpenSendFile, StartOffsetAndCountWithTheFileAtItsStart)
     s.CloseTransferFile(file, 0, 0);
 }
 
-TEST(OpenSendFile, OffsetBeyondTheSizeWrapsTheCount)
+TEST(OpenSendFile, OffsetAtTheEndCountsNothingAndPastItIsRefused)
 {
     TempDir tmp;
     std::string path = tmp.File("s.dat");
-    WriteWholeFile(path, "12345");
-    auto request = SendRequest(path, 0, 10);
+    WriteWholeFile(path, "twelve bytes");
     CGLSocket s;
-    FileInfoRecord r;
-    CFile* file = s.OpenSendFile(&r, AsRequest(request));
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(r.count, 0xFFFFFFFBu);
+    for (std::uint32_t start : {12u, 13u, 100u, 0xFFFFFFFFu}) {
+        FileInfoRecord r;
+        auto request = SendRequest(path, 0, start);
+        CFile* file = s.OpenSendFile(&r, AsRequest(request));
+        EXPECT_EQ(file != nullptr, start == 12) << start;
+        EXPECT_EQ(s.m_nLastError, start == 12 ? 0 : 87) << start;
+        // A refused offset leaves the record describing the whole file.
+        EXPECT_EQ(r.count, start == 12 ? 0u : 12u) << start;
+        s.CloseTransferFile(file, 0, 0);
+    }
+    // Nothing was left open: a receive may still take the file.
+    FileInfoRecord receive = ReceiveRecord(path);
+    CFile* file = s.CreateReceiveFile(&receive);
+    EXPECT_NE(file, nullptr);
     s.CloseTransferFile(file, 0, 0);
 }
 

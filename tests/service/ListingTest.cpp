@@ -119,19 +119,42 @@ TEST(ListDirectory, SubdirectoriesWithoutDots)
     }
 }
 
-TEST(ListDirectory, NoMatchGivesAnEmptyFileAndNoError)
+TEST(ListDirectory, NoMatchGivesAnEmptyFileBesideAForeignOne)
 {
     TempDir tmp;
     ScopedTempDir temp(tmp.path() + kSep);
-    WriteWholeFile(tmp.File(std::to_string(kInvalidSocket & 0xFFFFFFFFu) + ".dir.tmp"), "earlier listing");
+    // Without a socket the handle is the invalid one.
+    const std::string foreign = tmp.File(std::to_string(kInvalidSocket & 0xFFFFFFFFu) + ".dir.tmp");
+    WriteWholeFile(foreign, "not ours");
     CGLSocket s;
     auto request = Pattern(tmp.File("*.none"));
     std::string name = s.ListDirectory(AsRequest(request));
-    // Without a socket the handle is the invalid one.
-    EXPECT_EQ(name, tmp.File("4294967295.dir.tmp"));
+    EXPECT_EQ(name, tmp.File("4294967295-1.dir.tmp"));
     EXPECT_TRUE(PathExists(name));
     EXPECT_EQ(ReadWholeFile(name), "");
+    EXPECT_EQ(ReadWholeFile(foreign), "not ours");
     EXPECT_EQ(s.m_nLastError, 0);
+}
+
+// Two objects with the same handle list at once: each keeps its own file.
+TEST(ListDirectory, ObjectsWithOneHandleNeverShareAFile)
+{
+    TempDir tmp;
+    ScopedTempDir temp(tmp.path() + kSep);
+    WriteWholeFile(tmp.File("a.dat"), "1");
+    WriteWholeFile(tmp.File("b.dat"), "22");
+    CGLSocket first, second;
+    auto a = Pattern(tmp.File("a.dat")), b = Pattern(tmp.File("b.dat"));
+    EXPECT_EQ(first.ListDirectory(AsRequest(a)), tmp.File("4294967295.dir.tmp"));
+    EXPECT_EQ(second.ListDirectory(AsRequest(b)), tmp.File("4294967295-1.dir.tmp"));
+    // A new listing replaces the object's own file, and that one only.
+    EXPECT_EQ(first.ListDirectory(AsRequest(a)), tmp.File("4294967295.dir.tmp"));
+    auto onlyPath = [&](const char* name) {
+        auto records = Records(ReadWholeFile(tmp.File(name)));
+        return records.size() == 1 ? std::string(records[0].path) : std::string();
+    };
+    EXPECT_EQ(onlyPath("4294967295.dir.tmp"), tmp.File("a.dat"));
+    EXPECT_EQ(onlyPath("4294967295-1.dir.tmp"), tmp.File("b.dat"));
 }
 
 TEST(ListDirectory, CreatesTheTemporaryDirectoryOrFailsWith71200)

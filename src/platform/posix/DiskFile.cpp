@@ -49,15 +49,18 @@ bool CDiskFile::Open(const char* path, unsigned flags)
 {
     Close();
     const bool regularOnly = m_accept != Accept::kAnyFile;
-    const bool noLink = m_accept == Accept::kRegularFileNoLink;
+    const bool newFile = m_accept == Accept::kNewFile;
+    const bool noLink = m_accept == Accept::kRegularFileNoLink || newFile;
     int oflags = O_CLOEXEC | O_NOCTTY;
     switch (flags & 3u) {
     case modeWrite: oflags |= O_WRONLY; break;
     case modeReadWrite: oflags |= O_RDWR; break;
     default: oflags |= O_RDONLY; break;
     }
-    if (flags & modeCreate)
+    if ((flags & modeCreate) || newFile)
         oflags |= O_CREAT;
+    if (newFile)
+        oflags |= O_EXCL;
     if (regularOnly)
         oflags |= O_NONBLOCK;
     if (noLink)
@@ -66,7 +69,9 @@ bool CDiskFile::Open(const char* path, unsigned flags)
     if (fd < 0) {
         // ENXIO: a FIFO without a reader, a device without its hardware;
         // ELOOP: a link where none may be.
-        if (regularOnly && (errno == ENXIO || errno == ENODEV || errno == ELOOP))
+        if (newFile && errno == EEXIST)
+            plat::SetLastSystemError(plat::kErrorFileExists);
+        else if (regularOnly && (errno == ENXIO || errno == ENODEV || errno == ELOOP))
             plat::SetLastSystemError(plat::kErrorAccessDenied);
         else
             plat::RecordPathErrno(path);

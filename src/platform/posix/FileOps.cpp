@@ -25,6 +25,24 @@ bool RemoveFile(const char* path)
     return true;
 }
 
+bool RemoveRegularFile(const char* path)
+{
+    struct stat st;
+    if (::lstat(path, &st) != 0) {
+        RecordPathErrno(path);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        SetLastSystemError(kErrorAccessDenied);
+        return false;
+    }
+    if (::unlink(path) != 0) {
+        RecordPathErrno(path);
+        return false;
+    }
+    return true;
+}
+
 // rename() would replace an existing target; the check leaves a short race
 // that Windows does not have, acceptable for the library's own files.
 bool MoveFile(const char* from, const char* to)

@@ -65,16 +65,21 @@ bool CDiskFile::Open(const char* path, unsigned flags)
     case shareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
     default: share = 0; break;
     }
-    const bool noLink = m_accept == Accept::kRegularFileNoLink;
+    const bool newFile = m_accept == Accept::kNewFile;
+    const bool noLink = m_accept == Accept::kRegularFileNoLink || newFile;
     DWORD creation = OPEN_EXISTING;
-    if (flags & modeCreate)
+    if (newFile)
+        creation = CREATE_NEW;
+    else if (flags & modeCreate)
         creation = (flags & modeNoTruncate) || noLink ? OPEN_ALWAYS : CREATE_ALWAYS;
     // Without following a reparse point, a link at the name is opened itself
     // and refused below; emptying waits until then.
     DWORD attributes = FILE_ATTRIBUTE_NORMAL | (noLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE h = ::CreateFileA(path, access, share, nullptr, creation, attributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        plat::RecordLastError();
+        // Whatever holds the name, the caller is told it is taken.
+        if (plat::RecordLastError() == ERROR_ALREADY_EXISTS && newFile)
+            plat::SetLastSystemError(plat::kErrorFileExists);
         return false;
     }
     bool refused = m_accept != Accept::kAnyFile && ::GetFileType(h) != FILE_TYPE_DISK;
@@ -88,7 +93,7 @@ bool CDiskFile::Open(const char* path, unsigned flags)
         plat::SetLastSystemError(plat::kErrorAccessDenied);
         return false;
     }
-    if (noLink && (flags & modeCreate) && !(flags & modeNoTruncate) && !::SetEndOfFile(h)) {
+    if (noLink && !newFile && (flags & modeCreate) && !(flags & modeNoTruncate) && !::SetEndOfFile(h)) {
         plat::RecordLastError();
         ::CloseHandle(h);
         return false;

@@ -25,6 +25,25 @@ bool RemoveFile(const char* path)
     return false;
 }
 
+bool RemoveRegularFile(const char* path)
+{
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        RecordLastError();
+        return false;
+    }
+    const DWORD kNotRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if ((attributes & kNotRegular) != 0) {
+        SetLastSystemError(kErrorAccessDenied);
+        return false;
+    }
+    if (!::DeleteFileA(path)) {
+        RecordLastError();
+        return false;
+    }
+    return true;
+}
+
 bool MoveFile(const char* from, const char* to)
 {
     if (!::MoveFileA(from, to)) {
