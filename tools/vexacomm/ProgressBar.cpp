@@ -30,7 +30,7 @@ void ProgressBar::Draw()
     if (!m_enabled || m_range <= 0)
         return;
     const int width = 40;
-    // Positions may overshoot the range a little; the bar stops at full.
+    // The library never passes the range; a guard all the same.
     int percent = static_cast<int>(static_cast<long long>(m_position) * 100 / m_range);
     if (percent > 100)
         percent = 100;
