@@ -143,6 +143,7 @@ rows simulate <<'EOF'
 1|127.4.9.1:30282: address already in use|--bind 127.4.9.1
 2|--bytes and --data exclude each other|--data data --bytes 5
 2|--pause-ms: expected a decimal number from 0|--fault pause --pause-ms 1.5
+2|--promise: expected a decimal number from 0 to 4294967295|--promise 4294967296
 EOF
 # Last, as it needs the library's prompt cancel of a stalled wait.
 signal_case 127.4.9.5 keep INT 130 1800 '^error 71005: '

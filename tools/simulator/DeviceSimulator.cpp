@@ -281,17 +281,19 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
     SimFault fault = m_options.fault;
     if (!first && (fault == SimFault::Flood || fault == SimFault::Pause))
         fault = SimFault::None;
+    const bool promise = first && m_options.promisedBytes >= 0;
+    const std::uint32_t announced = promise ? static_cast<std::uint32_t>(m_options.promisedBytes) : total;
 
     std::uint8_t head[4];
-    WriteU32(head, total);
+    WriteU32(head, announced);
     if (!c.Send(CMD_ASDU10, head, sizeof(head)))
         return false;
-    if (total == 0)
+    if (total == 0 && !promise)
         return true; // the client expects no data packet at all
 
     // Unread acknowledgements pile up in the socket: a stream of more packets
     // than its buffers hold acknowledgements for blocks both sides.
-    const bool flood = fault == SimFault::Flood;
+    const bool flood = fault == SimFault::Flood || (promise && announced == 0);
     const bool acks = c.m_wAckMode != 0 && !flood;
     const bool watchCancel = c.m_wAckMode == 0 && !flood;
     // Answers the client's packet after a data packet: true to go on.

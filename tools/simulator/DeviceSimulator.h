@@ -59,6 +59,10 @@ struct SimulatorOptions {
     std::uint32_t faultAfterPackets = 0;
     std::int32_t faultCode = 0;
     unsigned pauseMs = 1000;
+    // When 0..0xFFFFFFFF, the first answer of a connection's first ASDU 10
+    // request announces this total; the whole data set follows regardless.
+    // A client told 0 acknowledges nothing, so that stream floods.
+    std::int64_t promisedBytes = -1;
     // Connections to serve before the simulator stops by itself (0 = no limit).
     unsigned maxConnections = 0;
     // Limit of every wait for the client, in milliseconds.
