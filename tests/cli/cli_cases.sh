@@ -142,6 +142,8 @@ rows simulate <<'EOF'
 1|data file missing: No such file|--bind 127.4.9.6 --data missing
 1|127.4.9.1:30282: address already in use|--bind 127.4.9.1
 2|--bytes and --data exclude each other|--data data --bytes 5
+2|--pause-ms: expected a decimal number from 0|--fault pause --pause-ms 1.5
+2|--promise: expected a decimal number from 0 to 4294967295|--promise 4294967296
 EOF
 # Last, as it needs the library's prompt cancel of a stalled wait.
 signal_case 127.4.9.5 keep INT 130 1800 '^error 71005: '

@@ -3,6 +3,7 @@
 #include "DeviceSimulator.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,7 @@
 namespace {
 constexpr int kAcceptPollMs = 50;
 constexpr WaitLimit kStallPoll = {0, 50000};
+constexpr std::chrono::milliseconds kPausePoll{50};
 
 // A whole file's bytes; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string* bytes)
@@ -56,6 +58,8 @@ struct CDeviceSimulator::Connection : public CGLSocket {
     }
 
     bool Open() const { return m_hSocket != kInvalidSocket; }
+
+    unsigned asdu10Requests = 0;
 
     // The simulator's trace, for this connection's packets.
     const SimulatorOptions* options = nullptr;
@@ -273,14 +277,25 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
         total = static_cast<std::uint32_t>(file.tellg());
         file.seekg(0);
     }
+    const bool first = c.asdu10Requests++ == 0;
+    SimFault fault = m_options.fault;
+    if (!first && (fault == SimFault::Flood || fault == SimFault::Pause))
+        fault = SimFault::None;
+    const bool promise = first && m_options.promisedBytes >= 0;
+    const std::uint32_t announced = promise ? static_cast<std::uint32_t>(m_options.promisedBytes) : total;
+
     std::uint8_t head[4];
-    WriteU32(head, total);
+    WriteU32(head, announced);
     if (!c.Send(CMD_ASDU10, head, sizeof(head)))
         return false;
-    if (total == 0)
+    if (total == 0 && !promise)
         return true; // the client expects no data packet at all
 
-    const bool acks = c.m_wAckMode != 0;
+    // Unread acknowledgements pile up in the socket: a stream of more packets
+    // than its buffers hold acknowledgements for blocks both sides.
+    const bool flood = fault == SimFault::Flood || (promise && announced == 0);
+    const bool acks = c.m_wAckMode != 0 && !flood;
+    const bool watchCancel = c.m_wAckMode == 0 && !flood;
     // Answers the client's packet after a data packet: true to go on.
     auto takeClientPacket = [&](bool* cancelled) {
         *cancelled = false;
@@ -304,8 +319,8 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
     while (offset < total) {
         if (m_stopping)
             return false;
-        if (m_options.fault != SimFault::None && sent == m_options.faultAfterPackets) {
-            switch (m_options.fault) {
+        if (fault != SimFault::None && sent == m_options.faultAfterPackets) {
+            switch (fault) {
             case SimFault::Close:
                 c.Close();
                 return false;
@@ -330,11 +345,16 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
             case SimFault::Stall:
                 StallUntilStopped(c);
                 return false;
+            case SimFault::Pause:
+                if (!PauseUnlessStopped())
+                    return false;
+                break;
+            case SimFault::Flood:
             case SimFault::None:
                 break;
             }
         }
-        if (!acks) {
+        if (watchCancel) {
             // A cancel may arrive at any time while the stream runs.
             if (sim::InputWaiting(c.m_hSocket)) {
                 if (!takeClientPacket(&cancelled))
@@ -358,10 +378,26 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
         if (acks && (!takeClientPacket(&cancelled) || cancelled))
             return cancelled;
     }
+    if (fault == SimFault::Pause && sent == m_options.faultAfterPackets && !PauseUnlessStopped())
+        return false;
     // Counted before the end mark leaves, so a client that has seen the
     // mark also sees the count.
     ++m_transfersCompleted;
     return c.Send(CMD_ASDU10, nullptr, 0);
+}
+
+bool CDeviceSimulator::PauseUnlessStopped()
+{
+    // Stop() wakes it through m_cv; the short waits only bound a missed wake-up.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.pauseMs);
+    std::unique_lock<std::mutex> guard(m_mutex);
+    while (!m_stopping) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            return true;
+        m_cv.wait_for(guard, std::min<std::chrono::steady_clock::duration>(end - now, kPausePoll));
+    }
+    return false;
 }
 
 void CDeviceSimulator::StallUntilStopped(Connection& c)

@@ -27,6 +27,10 @@ enum class SimFault {
     ReplyCode,   // send CMD_REPLY with faultCode instead of data packet K+1
     BadChecksum, // send data packet K+1 in an envelope with a wrong checksum
     Stall,       // send nothing more until the client gives up or Stop()
+    // The two below hit the first ASDU 10 request of a connection only, so
+    // that the next one shows what the client made of the fault.
+    Flood, // stream it all, reading no acknowledgement and no cancel
+    Pause, // send nothing for pauseMs before data packet K+1 (or the end mark)
 };
 
 struct SimulatorOptions {
@@ -54,6 +58,11 @@ struct SimulatorOptions {
     SimFault fault = SimFault::None;
     std::uint32_t faultAfterPackets = 0;
     std::int32_t faultCode = 0;
+    unsigned pauseMs = 1000;
+    // When 0..0xFFFFFFFF, the first answer of a connection's first ASDU 10
+    // request announces this total; the whole data set follows regardless.
+    // A client told 0 acknowledges nothing, so that stream floods.
+    std::int64_t promisedBytes = -1;
     // Connections to serve before the simulator stops by itself (0 = no limit).
     unsigned maxConnections = 0;
     // Limit of every wait for the client, in milliseconds.
@@ -104,6 +113,7 @@ private:
     void Serve(std::shared_ptr<Connection> connection);
     bool ServeAsdu10(Connection& c);
     void StallUntilStopped(Connection& c);
+    bool PauseUnlessStopped();
     std::string AskFiles(Connection& c);
 
     SimulatorOptions m_options;

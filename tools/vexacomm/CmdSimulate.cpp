@@ -41,8 +41,17 @@ const char kUsage[] =
     "  --reply-command CMD  answer requests with command CMD by a reply ...\n"
     "  --reply-code CODE    ... carrying CODE\n"
     "  --fault KIND         close|cancel|reply|checksum|stall instead of a data packet\n"
+    "  --fault pause        nothing for --pause-ms before data packet K+1 (or before\n"
+    "                       the end mark if K is the packet count), then the rest\n"
+    "  --fault flood        the whole stream at once, reading no acknowledgement\n"
+    "                       or cancel (pause, flood and --promise: the first\n"
+    "                       request of each connection only)\n"
     "  --fault-after K      after K data packets (default 0)\n"
     "  --fault-code CODE    code of the reply fault (default 75001)\n"
+    "  --pause-ms MS        length of the pause (default 1000)\n"
+    "  --promise N          announce N bytes, then stream the whole data set and the\n"
+    "                       end mark anyway (N = 0: as a flood, since a client told\n"
+    "                       0 bytes acknowledges nothing)\n"
     "  --once               stop after one connection\n"
     "  --timeout S          wait limit for the client, seconds (default 30)\n"
     "  --trace[=hex]        one line per packet on stderr, as the device sees it,\n"
@@ -57,7 +66,9 @@ SimFault ParseFault(const std::string& kind)
     if (kind == "reply") return SimFault::ReplyCode;
     if (kind == "checksum") return SimFault::BadChecksum;
     if (kind == "stall") return SimFault::Stall;
-    throw UsageError{"--fault: expected close, cancel, reply, checksum or stall, got '" + kind + "'"};
+    if (kind == "flood") return SimFault::Flood;
+    if (kind == "pause") return SimFault::Pause;
+    throw UsageError{"--fault: expected close, cancel, reply, checksum, stall, flood or pause, got '" + kind + "'"};
 }
 
 } // namespace
@@ -69,7 +80,8 @@ int CmdSimulate(int argc, char** argv)
                {"--no-envelope", false}, {"--packet-size", true}, {"--ack-mode", true},
                {"--device-type", true}, {"--ident", true}, {"--refuse", false}, {"--silent", false}, {"--ask-files", true},
                {"--reply-command", true}, {"--reply-code", true}, {"--fault", true},
-               {"--fault-after", true}, {"--fault-code", true}, {"--once", false},
+               {"--fault-after", true}, {"--fault-code", true}, {"--pause-ms", true}, {"--promise", true},
+               {"--once", false},
                {"--timeout", true}, {"--trace", true, true}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
@@ -100,6 +112,9 @@ int CmdSimulate(int argc, char** argv)
         o.fault = ParseFault(args.Value("--fault", ""));
     o.faultAfterPackets = static_cast<uint32_t>(args.Number("--fault-after", 0, 0, 0xFFFFFFFFu));
     o.faultCode = static_cast<int32_t>(args.Number("--fault-code", 75001, 0, 0x7FFFFFFF));
+    o.pauseMs = static_cast<unsigned>(args.Number("--pause-ms", o.pauseMs, 0, 86400000));
+    if (args.Has("--promise"))
+        o.promisedBytes = static_cast<int64_t>(args.Number("--promise", 0, 0, 0xFFFFFFFFu));
     o.maxConnections = args.Has("--once") ? 1 : 0;
     o.ioTimeoutMs = static_cast<unsigned>(args.Number("--timeout", 30, 1, 86400) * 1000);
     args.Positionals(0, 0);
