@@ -263,4 +263,107 @@ TEST(LifeCycleThreads, DiagnosticHookCallsTheObjectOfAnotherThreadsTransfer)
     EXPECT_EQ(crossed.getter, 0) << "A's failed stream closed its connection";
 }
 
+// A host that fetches, and on failure retries as a careful host does
+// (reconnecting when the connection closed), from devices that keep
+// streaming. Every 0 comes with exact data.
+struct Fetched {
+    std::int32_t result = -1;
+    std::string data;
+    std::int32_t range = 0;
+    std::int32_t last = -1;
+    std::int32_t highest = -1;
+    int failAtWrite = 0;
+};
+int32_t VEXACOMM_CALL FetchWrite(void* user, const void* data, uint32_t size)
+{
+    auto* f = static_cast<Fetched*>(user);
+    f->data.append(static_cast<const char*>(data), size);
+    return f->data.size() > 16376 && f->failAtWrite != 0 ? 13 : 0;
+}
+void VEXACOMM_CALL FetchProgress(void* user, uint32_t wParam, int32_t lParam)
+{
+    auto* f = static_cast<Fetched*>(user);
+    if (wParam == 1 && lParam != 0)
+        f->range = lParam;
+    if (wParam == 0) {
+        f->last = lParam;
+        f->highest = lParam > f->highest ? lParam : f->highest;
+    }
+}
+Fetched FetchOnce(VexaCommObject* obj, bool failWrite)
+{
+    Fetched f;
+    f.failAtWrite = failWrite ? 1 : 0;
+    VexaComm_SetProgressCallback(obj, FetchProgress, &f, 0);
+    f.result = VexaComm_GetAsdu10ToCallback(obj, FetchWrite, &f, AllEntries().data());
+    VexaComm_SetProgressCallback(obj, nullptr, nullptr, 0);
+    return f;
+}
+
+TEST(StreamNeverInherited, DevicesThatKeepStreamingAndHostsThatRetry)
+{
+    const std::uint32_t kBytes = 2u << 20;
+    struct Row {
+        const char* name;
+        SimFault fault;
+        std::uint16_t ackMode;
+        std::int64_t promised;
+        std::uint32_t waitMs;   // for the first fetch
+        bool failWrite;         // the first fetch's write function fails at packet 2
+        std::int32_t first;     // its result
+        std::uint32_t firstBytes; // its data, when it succeeds
+    } rows[] = {
+        {"write fails, acks off", SimFault::None, 0, -1, 5000, true, 13, 0},
+        {"write fails, acks on, device floods", SimFault::Flood, 1, -1, 5000, true, 13, 0},
+        {"device pauses past the wait limit", SimFault::Pause, 0, -1, 300, false, 10060, 0},
+        {"device pauses past the wait limit, acks on", SimFault::Pause, 1, -1, 300, false, 10060, 0},
+        {"answers 0 then streams", SimFault::None, 0, 0, 5000, false, 0, 0},
+        {"answers 0 then streams, acks on", SimFault::None, 1, 0, 5000, false, 0, 0},
+        {"promises 1000, sends more", SimFault::None, 0, 1000, 5000, false, 0, kBytes},
+        {"promises more than it sends", SimFault::None, 0, 3 * kBytes, 5000, false, 0, kBytes},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        SimulatorOptions o;
+        o.generatedBytes = kBytes;
+        o.ackMode = r.ackMode;
+        o.fault = r.fault;
+        o.faultAfterPackets = 3;
+        o.pauseMs = 1000;
+        o.promisedBytes = r.promised;
+        SimulatedDevice dev(o);
+        Object obj = NewObject(r.waitMs);
+        ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+        Fetched f = FetchOnce(obj.get(), r.failWrite);
+        EXPECT_EQ(f.result, r.first);
+        EXPECT_TRUE(f.data == Generated(f.data.size())) << "what arrived is the device's data, in order";
+        if (f.result == 0) {
+            EXPECT_EQ(f.data.size(), r.firstBytes);
+        }
+        EXPECT_LE(f.highest, f.range) << "progress never passes its range";
+        if (f.result == 0 && r.promised != 0 && r.promised <= kBytes) {
+            EXPECT_EQ(f.last, f.range) << "and ends on it";
+        }
+        if (f.result != 0) {
+            EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0) << "a stream left early takes its connection";
+        }
+
+        // The retry: never 0 with wrong bytes; at worst one refusal, after
+        // which the host reconnects and gets the whole set.
+        VexaComm_SetWaitLimit(obj.get(), 5000);
+        Fetched g;
+        for (int attempt = 0; attempt < 3 && g.result != 0; ++attempt) {
+            if (VexaComm_IsConnected(obj.get()) == 0) {
+                ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+            }
+            g = FetchOnce(obj.get(), false);
+            if (g.result != 0) {
+                EXPECT_EQ(g.result, VEXACOMM_ERR_PROTOCOL) << "a packet of the earlier stream, refused";
+            }
+        }
+        EXPECT_EQ(g.result, 0);
+        EXPECT_TRUE(g.data == Generated(kBytes)) << g.data.size() << " bytes";
+    }
+}
+
 } // namespace
