@@ -11,11 +11,18 @@
 
 namespace plat {
 
-bool RemoveFile(const char* path)
+namespace {
+// Unlinks `path` unless `refuse` says no to what stands there.
+template <class Refuse>
+bool UnlinkUnless(const char* path, Refuse refuse)
 {
     struct stat st;
-    if (::lstat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
-        SetLastSystemError(kErrorAccessDenied);
+    const bool found = ::lstat(path, &st) == 0;
+    if (refuse(found, st)) {
+        if (found)
+            SetLastSystemError(kErrorAccessDenied);
+        else
+            RecordPathErrno(path);
         return false;
     }
     if (::unlink(path) != 0) {
@@ -24,23 +31,16 @@ bool RemoveFile(const char* path)
     }
     return true;
 }
+} // namespace
+
+bool RemoveFile(const char* path)
+{
+    return UnlinkUnless(path, [](bool found, const struct stat& st) { return found && S_ISDIR(st.st_mode); });
+}
 
 bool RemoveRegularFile(const char* path)
 {
-    struct stat st;
-    if (::lstat(path, &st) != 0) {
-        RecordPathErrno(path);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        SetLastSystemError(kErrorAccessDenied);
-        return false;
-    }
-    if (::unlink(path) != 0) {
-        RecordPathErrno(path);
-        return false;
-    }
-    return true;
+    return UnlinkUnless(path, [](bool found, const struct stat& st) { return !found || !S_ISREG(st.st_mode); });
 }
 
 // rename() would replace an existing target; the check leaves a short race
