@@ -17,7 +17,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "socket/Protocol.h"
+#include "vexacomm/Protocol.h"
 #include "vexacomm/ByteSum.h"
 
 namespace bench {

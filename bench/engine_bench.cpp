@@ -39,7 +39,7 @@
 
 #include "BenchSupport.h"
 #include "VexaCommFile.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 // Counts every allocation, so that BM_Engine can show there are none per
 // packet.

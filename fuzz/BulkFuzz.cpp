@@ -23,7 +23,7 @@
 #include "FuzzSupport.h"
 #include "WireModel.h"
 #include "platform/Notify.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 #include "doubles/MemoryFile.h"
 
 namespace {

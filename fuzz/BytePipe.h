@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/Types.h"
+#include "vexacomm/Types.h"
 
 namespace fuzz {
 

@@ -8,7 +8,7 @@
 #include "FuzzSupport.h"
 #include "lzh/LzhufDecoder.h"
 #include "lzh/LzhufEncoder.h"
-#include "socket/Protocol.h"
+#include "vexacomm/Protocol.h"
 #include "doubles/MemoryFile.h"
 
 namespace {

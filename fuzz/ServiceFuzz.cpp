@@ -18,7 +18,7 @@
 #include "FuzzSupport.h"
 #include "VexaCommFile.h"
 #include "VexaCommService.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 #include "support/DebugLog.h"
 #include "support/FileSystemHelpers.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "socket/ErrorCodes.h"
+#include "vexacomm/ErrorCodes.h"
 
 namespace model {
 

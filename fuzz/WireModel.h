@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "socket/Protocol.h"
+#include "vexacomm/Protocol.h"
 
 namespace model {
 

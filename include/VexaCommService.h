@@ -20,8 +20,10 @@
  * could not be sent for want of a connection (its local effect stays).
  * Like every export, none lets a C++ exception out.
  *
- * Thread safety: the operations take no lock of their own; a host that
- * shares one connection between threads serialises its dispatching.
+ * Thread safety: each function holds the object's lock for its own call,
+ * as every export does; a host that shares one connection between threads
+ * still serialises its dispatching, so that a request and its answer are
+ * not split by another thread's.
  */
 #ifndef VEXACOMM_SERVICE_H
 #define VEXACOMM_SERVICE_H

@@ -232,12 +232,6 @@ MUTANTS = [
       "    if (m_nGetlen < need)\n        throw Failure{LzhufStatus::Truncated};",
       "    if (m_nGetlen < need)\n        throw Failure{LzhufStatus::Corrupt};",
       LZH + "|" + HOST, "a stream cut inside a match position reported as corrupt"),
-    M("lzh-status-text", "src/lzh/LzhufDecoder.cpp",
-      'case LzhufStatus::Truncated: return "compressed data is truncated";',
-      'case LzhufStatus::Truncated: return "compressed data is corrupt";',
-      LZH, "the text of the truncated status mistyped",
-      equivalent="LzhufStatusText has no caller: hosts and the program take their texts from the "
-                 "error meanings (71012)"),
     M("lzh-decompress-keeps-partial", "src/lzh/LzhufDecoder.cpp",
       "    if (status != LzhufStatus::Ok)\n        plat::RemoveFile(target);\n",
       "",

@@ -87,8 +87,8 @@ constexpr std::size_t Asdu10RequestSize(int entries)
     return ASDU10_HEAD_SIZE + ASDU10_ENTRY_SIZE * static_cast<std::size_t>(entries < 0 ? 0 : entries);
 }
 
-// Little-endian field access in place. The wire is little-endian and so are
-// the platforms we build for; memcpy keeps unaligned access well-defined.
+// Little-endian field access in place, byte by byte: defined at any
+// alignment and on a host of either byte order.
 inline std::uint16_t ReadU16(const std::uint8_t* p)
 {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 class CDeviceSocket : public CGLSocket {
 public:

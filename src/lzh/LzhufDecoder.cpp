@@ -77,20 +77,6 @@ private:
 
 } // namespace
 
-const char* LzhufStatusText(LzhufStatus status)
-{
-    switch (status) {
-    case LzhufStatus::Ok: return "success";
-    case LzhufStatus::SourceOpenFailed: return "cannot open the compressed file";
-    case LzhufStatus::TargetOpenFailed: return "cannot create the output file";
-    case LzhufStatus::ReadFailed: return "read error";
-    case LzhufStatus::WriteFailed: return "write error";
-    case LzhufStatus::Truncated: return "compressed data is truncated";
-    case LzhufStatus::Corrupt: return "compressed data is corrupt";
-    }
-    return "unknown status";
-}
-
 CLzhufDecoder::CLzhufDecoder()
     : m_pSource(nullptr), m_pTarget(nullptr), m_nFileError(0), m_dwLongCodes(0), m_nInputPos(0),
       m_nInputFill(0), m_bSourceEnded(false), m_qwGetbuf(0), m_nGetlen(0), m_nOutputFill(0)

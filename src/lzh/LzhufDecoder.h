@@ -26,8 +26,6 @@ enum class LzhufStatus {
     Corrupt,          // a match past the promised size, non-zero fill bits or data after the stream
 };
 
-const char* LzhufStatusText(LzhufStatus status);
-
 class CLzhufDecoder {
 public:
     CLzhufDecoder();

@@ -13,7 +13,7 @@
 
 #include "lzh/LzhufFormat.h"
 #include "lzh/LzhufModel.h"
-#include "platform/Types.h"
+#include "vexacomm/Types.h"
 
 class CFile;
 

@@ -36,7 +36,6 @@ public:
     uint32_t GetLength() const override;
     uint32_t GetPosition() const override;
 
-    bool IsOpen() const { return m_fd >= 0; }
     const std::string& GetFilePath() const { return m_path; }
 
 private:

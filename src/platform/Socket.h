@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Types.h"
+#include "vexacomm/Types.h"
 
 namespace plat {
 
@@ -13,8 +13,6 @@ namespace plat {
 int SocketLastError();
 
 SocketHandle SocketOpenTcp();
-// 0 on success, -1 on failure. Blocks for as long as the system tries.
-int SocketConnect(SocketHandle s, const SocketAddress& addr);
 // A connect that a wait can bound: starts it without blocking and returns
 // 0 when it already stands, 1 when it is under way (wait with
 // SocketWaitConnected, then ask SocketConnectResult), -1 on failure.
@@ -60,13 +58,6 @@ std::string FormatIPv4(std::uint32_t address);
 // Thread-safe name look-up, IPv4 only; true and the first address, or false
 // with SocketLastError() set (11001 host not found, ...).
 bool ResolveIPv4(const char* host, std::uint32_t* address);
-
-// Listening side, for the test peers (the simulator has its own).
-// Binds address:port (network byte order address, host byte order port; 0
-// picks a free port), listens, and reports the bound port.
-SocketHandle SocketListenTcp(std::uint32_t address, std::uint16_t port, std::uint16_t* boundPort);
-// Waits up to timeoutMs for a connection; kInvalidSocket on time-out/failure.
-SocketHandle SocketAccept(SocketHandle listener, int timeoutMs);
 
 std::uint16_t HostToNet16(std::uint16_t value);
 

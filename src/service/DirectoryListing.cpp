@@ -8,7 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 #include "support/DebugLog.h"
 #include "support/FileSystemHelpers.h"
 

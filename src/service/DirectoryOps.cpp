@@ -1,7 +1,7 @@
 // Directory creation and deletion on a peer's request. Both always answer
 // success: the peer learns nothing of how far the file system went.
 #include "platform/HostProcess.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 #include "support/FileSystemHelpers.h"
 
 BOOL CGLSocket::MakeDirectory(const char* path)

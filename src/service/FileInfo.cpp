@@ -5,7 +5,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 #include "support/FileSystemHelpers.h"
 
 // The path goes into the record as the caller wrote it, relative or not;

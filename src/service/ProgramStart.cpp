@@ -7,7 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Process.h"
 #include "service/RecordFields.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 #include "support/FileSystemHelpers.h"
 
 bool SplitProgramCommand(const char* command, std::string* program, std::string* commandLine)
@@ -75,5 +75,6 @@ std::uint32_t RunProgram(const ProgramRequest* request)
 
 } // namespace
 
-// Blocks for the delay and the wait; the connection's lock is not held.
+// Blocks for the delay and the wait, under the caller's lock when it holds
+// one (every export does): other calls on the object wait meanwhile.
 void CGLSocket::StartProgram(const ProgramRequest* request) { SendReply(RunProgram(request)); }

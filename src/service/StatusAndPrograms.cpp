@@ -1,6 +1,6 @@
 // The service side's status flags and program requests.
 #include "service/ServiceRecords.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 BOOL CGLSocket::RunProgramRequest(const ProgramRequest* request)
 {

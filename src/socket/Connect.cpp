@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/Socket.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 BOOL CGLSocket::ConnectHost(const char* host, std::uint16_t port)
 {

@@ -3,7 +3,7 @@
 // and cancel.
 #include "VexaCommFile.h"
 #include "platform/Notify.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 namespace {
 

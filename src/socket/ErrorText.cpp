@@ -4,7 +4,7 @@
 
 #include "platform/DynamicLibrary.h"
 #include "platform/HostProcess.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 namespace {
 

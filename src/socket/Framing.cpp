@@ -4,7 +4,7 @@
 
 #include "platform/Socket.h"
 #include "vexacomm/ByteSum.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
 {

@@ -1,6 +1,6 @@
 // The connection's life: construction, the recorded error and what it
 // closes, the header of the packet buffer.
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 #include <cstring>
 

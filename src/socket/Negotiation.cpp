@@ -2,7 +2,7 @@
 // acknowledgement negotiations, asking and answering.
 #include <cstring>
 
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 BOOL CGLSocket::ProbeEnvelope()
 {

@@ -3,7 +3,7 @@
 // in progress allows it.
 #include "platform/Clock.h"
 #include "platform/Socket.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 namespace {
 

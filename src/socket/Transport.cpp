@@ -5,7 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "platform/SocketErrors.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 
 namespace {
 constexpr unsigned kWouldBlockPauseMs = 10;

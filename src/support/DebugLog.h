@@ -6,7 +6,7 @@
 #include <string>
 
 #include "VexaCommLib.h"
-#include "platform/Types.h"
+#include "vexacomm/Types.h"
 
 // Formats printf-style and writes one diagnostic line.
 void DebugLog(const char* format, ...)

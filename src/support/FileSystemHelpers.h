@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/Types.h"
+#include "vexacomm/Types.h"
 
 // Deletes one file whatever its attributes. Non-zero when it was deleted;
 // 0 without an attempt when its attributes cannot be reset (a missing file).

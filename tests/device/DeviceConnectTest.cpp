@@ -2,7 +2,7 @@
 
 #include "SimulatedDevice.h"
 #include "doubles/TestPeer.h"
-#include "socket/Protocol.h"
+#include "vexacomm/Protocol.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/Types.h"
+#include "vexacomm/Types.h"
 
 class SocketPair {
 public:

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "doubles/TestSockets.h"
 #include "platform/Socket.h"
 #include "platform/win32/WinApi.h"
 
@@ -14,7 +15,7 @@ SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 SocketPair::SocketPair()
 {
     std::uint16_t port = 0;
-    SocketHandle listener = plat::SocketListenTcp(plat::ParseIPv4("127.0.0.1"), 0, &port);
+    SocketHandle listener = testsock::ListenTcp(plat::ParseIPv4("127.0.0.1"), 0, &port);
     if (listener == kInvalidSocket)
         throw std::runtime_error("loopback listen failed");
     SocketAddress address{};
@@ -22,11 +23,11 @@ SocketPair::SocketPair()
     address.port = plat::HostToNet16(port);
     address.address = plat::ParseIPv4("127.0.0.1");
     m_local = plat::SocketOpenTcp();
-    if (m_local == kInvalidSocket || plat::SocketConnect(m_local, address) != 0) {
+    if (m_local == kInvalidSocket || testsock::Connect(m_local, address) != 0) {
         plat::SocketClose(listener);
         throw std::runtime_error("loopback connect failed");
     }
-    m_peer = plat::SocketAccept(listener, 5000);
+    m_peer = testsock::Accept(listener, 5000);
     plat::SocketClose(listener);
     if (m_peer == kInvalidSocket)
         throw std::runtime_error("loopback accept failed");

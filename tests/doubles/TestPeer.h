@@ -25,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "socket/Protocol.h"
+#include "vexacomm/Protocol.h"
 
 // Packet bytes as they travel; payloads are byte strings (std::string).
 namespace wire {

@@ -20,6 +20,7 @@
 #include "device/SimulatedDevice.h"
 #include "platform/Socket.h"
 #include "doubles/TestPeer.h"
+#include "doubles/TestSockets.h"
 
 #ifndef _WIN32
 #include <pthread.h>
@@ -41,7 +42,7 @@ class HangingAddress {
 public:
     explicit HangingAddress(const char* address) : m_address(address)
     {
-        m_listener = plat::SocketListenTcp(plat::ParseIPv4(address), 0, &m_port);
+        m_listener = testsock::ListenTcp(plat::ParseIPv4(address), 0, &m_port);
         EXPECT_NE(m_listener, kInvalidSocket);
         SocketAddress to{};
         to.family = 2;

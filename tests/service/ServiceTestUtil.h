@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 #include "doubles/SocketPair.h"
 #include "doubles/TempDir.h"
 #include "doubles/TestFs.h"

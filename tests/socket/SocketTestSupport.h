@@ -14,8 +14,9 @@
 #include "platform/HostProcess.h"
 #include "platform/Notify.h"
 #include "platform/Socket.h"
-#include "socket/GLSocket.h"
+#include "vexacomm/GLSocket.h"
 #include "doubles/TestPeer.h"
+#include "doubles/TestSockets.h"
 
 // Short enough to keep every time-out path well under a second.
 constexpr WaitLimit kShortWait = {0, 200000};
@@ -32,7 +33,7 @@ inline bool AttachRaw(CGLSocket& sock, const TestPeer& peer)
     SocketHandle s = plat::SocketOpenTcp();
     if (s == kInvalidSocket)
         return false;
-    if (plat::SocketConnect(s, addr) != 0) {
+    if (testsock::Connect(s, addr) != 0) {
         plat::SocketClose(s);
         return false;
     }

@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #endif
 
-#include "platform/Event.h"
+#include "vexacomm/Event.h"
 #include <ostream>
 
 #include "socket/SocketTestSupport.h"

@@ -97,19 +97,6 @@ SocketHandle SocketOpenTcp()
     return static_cast<SocketHandle>(fd);
 }
 
-int SocketConnect(SocketHandle s, const SocketAddress& addr)
-{
-    sockaddr_in sin;
-    static_assert(sizeof(sin) == sizeof(addr), "sockaddr_in layout");
-    std::memcpy(&sin, &addr, sizeof(sin));
-    sin.sin_family = AF_INET;
-    int rc;
-    do {
-        rc = ::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
-    } while (rc < 0 && errno == EINTR);
-    return rc < 0 ? Fail() : 0;
-}
-
 int SocketConnectStart(SocketHandle s, const SocketAddress& addr)
 {
     const int flags = ::fcntl(Fd(s), F_GETFL);
@@ -226,51 +213,6 @@ bool ResolveIPv4(const char* host, std::uint32_t* address)
     *address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
     ::freeaddrinfo(result);
     return true;
-}
-
-SocketHandle SocketListenTcp(std::uint32_t address, std::uint16_t port, std::uint16_t* boundPort)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
-        Fail();
-        return kInvalidSocket;
-    }
-    // Tests rebind the same address at once; TIME_WAIT must not stop them.
-    int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in sin;
-    std::memset(&sin, 0, sizeof(sin));
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    sin.sin_addr.s_addr = address;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) != 0 ||
-        ::listen(fd, 64) != 0) {
-        Fail();
-        ::close(fd);
-        return kInvalidSocket;
-    }
-    socklen_t len = sizeof(sin);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
-    if (boundPort != nullptr)
-        *boundPort = ntohs(sin.sin_port);
-    return static_cast<SocketHandle>(fd);
-}
-
-SocketHandle SocketAccept(SocketHandle listener, int timeoutMs)
-{
-    pollfd pfd{Fd(listener), POLLIN, 0};
-    int rc = ::poll(&pfd, 1, timeoutMs);
-    if (rc <= 0) {
-        if (rc < 0)
-            Fail();
-        return kInvalidSocket;
-    }
-    int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-        Fail();
-        return kInvalidSocket;
-    }
-    return static_cast<SocketHandle>(fd);
 }
 
 std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }

@@ -95,17 +95,6 @@ SocketHandle SocketOpenTcp()
     return static_cast<SocketHandle>(s);
 }
 
-int SocketConnect(SocketHandle s, const SocketAddress& addr)
-{
-    sockaddr_in sin;
-    static_assert(sizeof(sin) == sizeof(addr), "sockaddr_in layout");
-    std::memcpy(&sin, &addr, sizeof(sin));
-    sin.sin_family = AF_INET;
-    if (::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) == SOCKET_ERROR)
-        return Fail();
-    return 0;
-}
-
 // Non-blocking for the attempt only: the transport expects a blocking
 // socket afterwards.
 int SocketConnectStart(SocketHandle s, const SocketAddress& addr)
@@ -245,46 +234,6 @@ bool ResolveIPv4(const char* host, std::uint32_t* address)
     *address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
     ::freeaddrinfo(result);
     return true;
-}
-
-// No SO_REUSEADDR: on Windows it would let a second listener share the
-// port, and TIME_WAIT connections do not keep a listener from binding.
-SocketHandle SocketListenTcp(std::uint32_t address, std::uint16_t port, std::uint16_t* boundPort)
-{
-    SOCKET s = NewTcpSocket();
-    if (s == INVALID_SOCKET) {
-        Fail();
-        return kInvalidSocket;
-    }
-    sockaddr_in sin;
-    std::memset(&sin, 0, sizeof(sin));
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    sin.sin_addr.s_addr = address;
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) == SOCKET_ERROR ||
-        ::listen(s, 64) == SOCKET_ERROR) {
-        Fail();
-        ::closesocket(s);
-        return kInvalidSocket;
-    }
-    int len = sizeof(sin);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&sin), &len);
-    if (boundPort != nullptr)
-        *boundPort = ntohs(sin.sin_port);
-    return static_cast<SocketHandle>(s);
-}
-
-SocketHandle SocketAccept(SocketHandle listener, int timeoutMs)
-{
-    if (WaitFor(listener, false, WaitLimit{timeoutMs / 1000, (timeoutMs % 1000) * 1000}) <= 0)
-        return kInvalidSocket;
-    SOCKET s = ::accept(Sock(listener), nullptr, nullptr);
-    if (s == INVALID_SOCKET) {
-        Fail();
-        return kInvalidSocket;
-    }
-    NotInherited(s);
-    return static_cast<SocketHandle>(s);
 }
 
 std::uint16_t HostToNet16(std::uint16_t value) { return htons(value); }

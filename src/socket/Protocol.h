@@ -1,4 +1,0 @@
-// Public since hosts derive from the connection class: see VexaCommSocket.h.
-#pragma once
-
-#include "vexacomm/Protocol.h"
