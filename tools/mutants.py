@@ -45,7 +45,7 @@ MUTANTS = [
       'return "device error " + std::to_string(code);',
       'return "device error";',
       API, "an unknown code's meaning without its number"),
-    M("api-copytext-terminator", "src/api/ExtensionExports.cpp",
+    M("api-copytext-terminator", "src/api/TextCopy.h",
       "std::size_t n = text.size() < static_cast<std::size_t>(size) ? text.size()",
       "std::size_t n = text.size() <= static_cast<std::size_t>(size) ? text.size()",
       API + "|" + HOST, "a text exactly as long as the buffer overruns it by its terminator"),

@@ -8,6 +8,7 @@
 #include "api/CallbackFile.h"
 #include "lzh/LzhufDecoder.h"
 #include "lzh/LzhufEncoder.h"
+#include "support/FileCause.h"
 
 namespace {
 
@@ -54,14 +55,6 @@ public:
         return 0;
     }
 };
-
-int32_t TakeCause(CFileException* e)
-{
-    int32_t cause = e != nullptr ? e->m_cause : static_cast<int32_t>(CFileException::genericException);
-    if (e != nullptr)
-        e->Delete();
-    return cause;
-}
 
 } // namespace
 

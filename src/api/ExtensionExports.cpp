@@ -7,21 +7,11 @@
 #include "api/ErrorMeaning.h"
 #include "api/ObjectHandle.h"
 #include "api/ProgressBinding.h"
+#include "api/TextCopy.h"
 #include "platform/DiskFile.h"
 #include "support/DebugLog.h"
 
 namespace {
-
-int32_t CopyText(const std::string& text, char* buffer, int32_t size)
-{
-    if (buffer != nullptr && size > 0) {
-        std::size_t n = text.size() < static_cast<std::size_t>(size) ? text.size()
-                                                                      : static_cast<std::size_t>(size) - 1;
-        std::memcpy(buffer, text.data(), n);
-        buffer[n] = '\0';
-    }
-    return static_cast<int32_t>(text.size());
-}
 
 constexpr uint32_t kDefaultWaitMs =
     static_cast<uint32_t>(kDefaultWaitLimit.tv_sec) * 1000 + static_cast<uint32_t>(kDefaultWaitLimit.tv_usec) / 1000;

@@ -8,6 +8,7 @@
 #include "VexaCommLib.h"
 #include "api/ObjectRegistry.h"
 #include "device/DeviceSocket.h"
+#include "support/FileCause.h"
 
 inline CDeviceSocket* FromHandle(VexaCommObject* obj) { return reinterpret_cast<CDeviceSocket*>(obj); }
 inline VexaCommObject* ToHandle(CDeviceSocket* socket) { return reinterpret_cast<VexaCommObject*>(socket); }
@@ -28,10 +29,7 @@ inline std::int32_t ExceptionCode(CDeviceSocket* socket)
     try {
         throw;
     } catch (CFileException* e) {
-        std::int32_t cause = e != nullptr ? e->m_cause : CFileException::genericException;
-        if (e != nullptr)
-            e->Delete();
-        socket->m_nLastError = cause;
+        socket->m_nLastError = TakeCause(e);
     } catch (...) {
         socket->m_nLastError = COMM_ERR_EXCEPTION;
         socket->Close();

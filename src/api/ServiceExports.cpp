@@ -5,7 +5,9 @@
 
 #include "VexaCommService.h"
 #include "api/ObjectHandle.h"
+#include "api/TextCopy.h"
 #include "support/DebugLog.h"
+#include "support/FileCause.h"
 
 namespace {
 
@@ -31,10 +33,7 @@ int32_t RunFileCall(Op&& op)
         op();
         return 0;
     } catch (CFileException* e) {
-        int32_t cause = e != nullptr ? e->m_cause : CFileException::genericException;
-        if (e != nullptr)
-            e->Delete();
-        return cause;
+        return TakeCause(e);
     } catch (...) {
         return COMM_ERR_EXCEPTION;
     }
@@ -146,13 +145,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceListDirectory(VexaCommObject*
     if (name != nullptr && size > 0)
         name[0] = '\0';
     return RunOperation(obj, [&](CDeviceSocket& s) {
-        std::string listing = s.ListDirectory(request);
-        if (name != nullptr && size > 0) {
-            std::size_t n = listing.size() < static_cast<std::size_t>(size) ? listing.size()
-                                                                             : static_cast<std::size_t>(size) - 1;
-            std::memcpy(name, listing.data(), n);
-            name[n] = '\0';
-        }
+        CopyText(s.ListDirectory(request), name, size);
         return TRUE;
     });
 }

@@ -8,6 +8,7 @@
 #include "platform/DiskFile.h"
 #include "platform/FileOps.h"
 #include "platform/SystemErrors.h"
+#include "support/FileCause.h"
 
 using namespace lzh;
 
@@ -254,8 +255,7 @@ void CLzhufDecoder::ReadSource()
     try {
         got = m_pSource->Read(m_abInput, sizeof m_abInput);
     } catch (CFileException* e) {
-        m_nFileError = e->m_cause;
-        e->Delete();
+        m_nFileError = TakeCause(e);
         throw Failure{LzhufStatus::ReadFailed};
     }
     if (got > sizeof m_abInput)
@@ -289,8 +289,7 @@ void CLzhufDecoder::FlushOutput()
     try {
         m_pTarget->Write(m_abOutput, count);
     } catch (CFileException* e) {
-        m_nFileError = e->m_cause;
-        e->Delete();
+        m_nFileError = TakeCause(e);
         throw Failure{LzhufStatus::WriteFailed};
     }
 }

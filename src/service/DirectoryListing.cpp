@@ -8,9 +8,10 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
-#include "vexacomm/GLSocket.h"
 #include "support/DebugLog.h"
+#include "support/FileCause.h"
 #include "support/FileSystemHelpers.h"
+#include "vexacomm/GLSocket.h"
 
 namespace {
 constexpr unsigned kListingOpenFlags = CFile::modeCreate | CFile::modeWrite | CFile::shareCompat;
@@ -85,8 +86,7 @@ void CGLSocket::WriteListingRecords(CFile* listing, const char* pattern)
             listing->Write(&record, sizeof(record));
         } catch (CFileException* e) {
             listing->Close();
-            SetError(e->m_cause);
-            e->Delete();
+            SetError(TakeCause(e));
             break;
         }
     }

@@ -9,8 +9,9 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
-#include "vexacomm/GLSocket.h"
+#include "support/FileCause.h"
 #include "support/FileSystemHelpers.h"
+#include "vexacomm/GLSocket.h"
 
 namespace {
 
@@ -58,8 +59,7 @@ CFile* OpenTransferFile(CGLSocket& socket, const std::string& path, unsigned fla
             return nullptr;
         }
     } catch (CFileException* e) {
-        socket.SetError(e->m_cause);
-        e->Delete();
+        socket.SetError(TakeCause(e));
         file->Close();
         return nullptr;
     }
@@ -106,8 +106,7 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
             try {
                 RebuildCopy(source, sendPath);
             } catch (CFileException* e) {
-                SetError(e->m_cause);
-                e->Delete();
+                SetError(TakeCause(e));
                 return nullptr;
             }
         }

@@ -3,6 +3,7 @@
 // and cancel.
 #include "VexaCommFile.h"
 #include "platform/Notify.h"
+#include "support/FileCause.h"
 #include "vexacomm/GLSocket.h"
 
 namespace {
@@ -150,9 +151,7 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
                 SendReply(0);
         }
     } catch (CFileException* e) {
-        SetError(e != nullptr ? e->m_cause : static_cast<std::int32_t>(CFileException::genericException));
-        if (e != nullptr)
-            e->Delete();
+        SetError(TakeCause(e));
         result = FALSE;
     } catch (...) {
         // Thrown by the host's file or observer.
