@@ -19,7 +19,7 @@
 #include "VexaCommFile.h"
 #include "VexaCommService.h"
 #include "vexacomm/GLSocket.h"
-#include "support/DebugLog.h"
+#include "service/TempDir.h"
 #include "support/FileSystemHelpers.h"
 
 namespace {

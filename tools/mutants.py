@@ -129,7 +129,7 @@ MUTANTS = [
       "(answer < PACKET_SIZE_MIN || answer > PACKET_PAYLOAD_MAX)",
       "(answer <= PACKET_SIZE_MIN || answer > PACKET_PAYLOAD_MAX)",
       SOCKET, "a peer's answer of 248, the smallest packet size, is refused", quick=True),
-    M("socket-answer-size-248", "src/socket/Negotiation.cpp",
+    M("socket-answer-size-248", "src/service/NegotiationAnswers.cpp",
       "if (requested >= PACKET_SIZE_MIN && requested <= PACKET_PAYLOAD_MAX) {",
       "if (requested > PACKET_SIZE_MIN && requested <= PACKET_PAYLOAD_MAX) {",
       SOCKET, "a peer's request for 248 bytes is not granted"),

@@ -9,10 +9,11 @@
 //   socket/SocketWait.cpp     AwaitSocket: every wait, its limit, cancel scopes
 //   socket/Transport.cpp      bytes only: SendAll, ReceiveAll, DrainInput
 //   socket/Framing.cpp        packets: SendPacket, ReceivePacket, envelope, SendReply
-//   socket/Negotiation.cpp    envelope probe, packet size, acknowledgement mode
+//   socket/Negotiation.cpp    envelope probe, packet size, acknowledgement mode asked
 //   socket/Connect.cpp        ConnectHost..ConnectSockAddr, greeting, OpenConnection
 //   socket/DataReception.cpp  ReceiveData: the data stream, acks, progress, cancel
-//   service/*.cpp             the answering side's virtual operations
+//   service/*.cpp             the answering side: its virtual operations and
+//                             the answers to the negotiations
 //   device/*.cpp              CDeviceSocket: the requests of a host to a device
 // (A wait's cancel action is the transfer's, handed down by its scope.)
 //

@@ -6,7 +6,7 @@
 #include "VexaCommService.h"
 #include "api/ObjectHandle.h"
 #include "api/TextCopy.h"
-#include "support/DebugLog.h"
+#include "service/TempDir.h"
 #include "support/FileCause.h"
 
 namespace {

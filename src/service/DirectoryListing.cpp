@@ -8,7 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
-#include "support/DebugLog.h"
+#include "service/TempDir.h"
 #include "support/FileCause.h"
 #include "support/FileSystemHelpers.h"
 #include "vexacomm/GLSocket.h"

@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Process.h"
 #include "service/RecordFields.h"
+#include "service/ServiceRecords.h"
 #include "vexacomm/GLSocket.h"
 #include "support/FileSystemHelpers.h"
 
@@ -78,3 +79,16 @@ std::uint32_t RunProgram(const ProgramRequest* request)
 // Blocks for the delay and the wait, under the caller's lock when it holds
 // one (every export does): other calls on the object wait meanwhile.
 void CGLSocket::StartProgram(const ProgramRequest* request) { SendReply(RunProgram(request)); }
+
+BOOL CGLSocket::RunProgramRequest(const ProgramRequest* request)
+{
+    switch (request->kind) {
+    case PROGRAM_KIND_START:
+        StartProgram(request);
+        return TRUE;
+    case PROGRAM_KIND_RESERVED:
+        return ReplyNotSupported(request);
+    default:
+        return SendReply(COMM_ERR_NOT_SUPPORTED);
+    }
+}

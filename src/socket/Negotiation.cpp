@@ -1,5 +1,5 @@
 // After the greeting: the envelope probe and the packet-size and
-// acknowledgement negotiations, asking and answering.
+// acknowledgement negotiations, asked by this side.
 #include <cstring>
 
 #include "vexacomm/GLSocket.h"
@@ -59,24 +59,3 @@ BOOL CGLSocket::NegotiateAckMode(std::uint16_t& value)
 {
     return NegotiateValue(value, CMD_ACK_MODE, 0, ACK_MODE_MAX, 0);
 }
-
-BOOL CGLSocket::AnswerPacketSize(std::uint16_t requested)
-{
-    if (requested >= PACKET_SIZE_MIN && requested <= PACKET_PAYLOAD_MAX) {
-        StorePacketSizeMax(requested);
-        m_wPacketSizeInUse = 0;
-    }
-    SetHeader(CMD_PACKET_SIZE, 2);
-    WriteU16(Payload(), m_wPacketSizeMax);
-    return SendPacket(m_packet, TRUE);
-}
-
-BOOL CGLSocket::AnswerAckMode(std::uint16_t requested)
-{
-    if (requested <= ACK_MODE_MAX)
-        m_wAckMode = requested;
-    SetHeader(CMD_ACK_MODE, 2);
-    WriteU16(Payload(), m_wAckMode);
-    return SendPacket(m_packet, TRUE);
-}
-

@@ -18,7 +18,6 @@ const char* const kDefaultLogPath = "C:\\RizDump.TXT";
 namespace {
 // Process-wide log state, reached only through the locked functions below.
 std::string g_strLogPath;
-std::string g_strTempDir;
 std::int32_t g_nLogLines = 0;
 std::int32_t g_nLogResult = 0;
 // One lock for the log texts, the counter and the file: lines from
@@ -124,18 +123,6 @@ std::string GetLogPath()
 {
     std::lock_guard<std::mutex> guard(LogMutex());
     return g_strLogPath;
-}
-
-void SetTempDir(const char* dir)
-{
-    std::lock_guard<std::mutex> guard(LogMutex());
-    g_strTempDir = dir != nullptr ? dir : "";
-}
-
-std::string GetTempDir()
-{
-    std::lock_guard<std::mutex> guard(LogMutex());
-    return g_strTempDir;
 }
 
 std::int32_t LogLineCount()

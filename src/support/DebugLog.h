@@ -37,8 +37,6 @@ void ReleaseDiagnostics();
 // library itself never sets the texts; hosts do, through the exports.
 void SetLogPath(const char* path);
 std::string GetLogPath();
-void SetTempDir(const char* dir);
-std::string GetTempDir();
 // Header lines appended so far, and what the last append returned.
 std::int32_t LogLineCount();
 std::int32_t LogResult();

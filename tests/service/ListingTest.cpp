@@ -12,7 +12,7 @@
 #include "ServiceTestUtil.h"
 #include "VexaCommFile.h"
 #include "service/ServiceRecords.h"
-#include "support/DebugLog.h"
+#include "service/TempDir.h"
 #include "doubles/TempDir.h"
 
 namespace {

@@ -1,19 +1,5 @@
-// The service side's status flags and program requests.
-#include "service/ServiceRecords.h"
+// The service side's status flags, and its answer to what it does not do.
 #include "vexacomm/GLSocket.h"
-
-BOOL CGLSocket::RunProgramRequest(const ProgramRequest* request)
-{
-    switch (request->kind) {
-    case PROGRAM_KIND_START:
-        StartProgram(request);
-        return TRUE;
-    case PROGRAM_KIND_RESERVED:
-        return ReplyNotSupported(request);
-    default:
-        return SendReply(COMM_ERR_NOT_SUPPORTED);
-    }
-}
 
 BOOL CGLSocket::ReplyNotSupported(const void*) { return SendReply(COMM_ERR_NOT_SUPPORTED); }
 
