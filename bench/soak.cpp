@@ -167,8 +167,9 @@ struct Cycle {
         switch (mode) {
         case Clean: return expect(0, 0, true, options.generatedBytes, 1);
         case Cut: return expect(0, VEXACOMM_ERR_PEER_CLOSED, true, faulted, 0);
-        case Stall: return expect(0, 10060, true, faulted, 1);
-        case Corrupt: return expect(0, VEXACOMM_ERR_PROTOCOL, true, faulted, 1);
+        // A stream left early takes its connection with it.
+        case Stall: return expect(0, 10060, true, faulted, 0);
+        case Corrupt: return expect(0, VEXACOMM_ERR_PROTOCOL, true, faulted, 0);
         case Refuse: return expect(VEXACOMM_ERR_CONNECT_REFUSED, 0, true, 0, 0);
         case DeviceCancel: return expect(0, VEXACOMM_ERR_PEER_CANCELLED, true, faulted, 1);
         case HostCancel:
