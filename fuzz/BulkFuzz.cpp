@@ -22,7 +22,7 @@
 #include "BytePipe.h"
 #include "FuzzSupport.h"
 #include "WireModel.h"
-#include "platform/Notify.h"
+#include "doubles/NotifyObservers.h"
 #include "vexacomm/GLSocket.h"
 #include "doubles/MemoryFile.h"
 
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     m.packetSize = packetSize;
 
     fuzz::BytePipe pipe;
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     sock.m_hSocket = pipe.TakeLocal();
     sock.m_tvTimeout = kNoWait;
     sock.m_wAckMode = m.ackMode;
@@ -82,9 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Observer observer;
     observer.sock = &sock;
     observer.cancelAt = setup.cancelAtMessage;
-    plat::NotifyTarget target = nullptr;
+    obs::NotifyTarget target = nullptr;
     if (setup.observer) {
-        target = plat::CreateNotifyObserver(&Deliver, &observer);
+        target = obs::CreateNotifyObserver(&Deliver, &observer);
         sock.m_hNotifyWnd = target;
         sock.m_bPostNotify = FALSE;
     }
@@ -114,6 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     sock.m_hNotifyWnd = nullptr;
     if (target != nullptr)
-        plat::DestroyNotifyObserver(target);
+        obs::DestroyNotifyObserver(target);
     return 0;
 }

@@ -25,7 +25,7 @@
 #include "FuzzSupport.h"
 #include "device/DeviceSocket.h"
 #include "lzh/LzhufEncoder.h"
-#include "platform/Notify.h"
+#include "doubles/NotifyObservers.h"
 #include "doubles/MemoryFile.h"
 #include "doubles/MixedCorpus.h"
 
@@ -216,13 +216,13 @@ void Record(const std::filesystem::path& root, Session session)
     }
     RecordingRelay relay(sim.Port());
     {
-        CDeviceSocket dev;
+        Observed<CDeviceSocket> dev;
         dev.m_tvTimeout = WaitLimit{5, 0};
         CancelAtSecond cancel;
         cancel.dev = &dev;
-        plat::NotifyTarget target = nullptr;
+        obs::NotifyTarget target = nullptr;
         if (session.localCancel) {
-            target = plat::CreateNotifyObserver(&CancelCallback, &cancel);
+            target = obs::CreateNotifyObserver(&CancelCallback, &cancel);
             dev.m_hNotifyWnd = target;
         }
         if (dev.ConnectPort(kRelayAddress, relay.Port())) {
@@ -233,7 +233,7 @@ void Record(const std::filesystem::path& root, Session session)
         dev.Close();
         dev.m_hNotifyWnd = nullptr;
         if (target != nullptr)
-            plat::DestroyNotifyObserver(target);
+            obs::DestroyNotifyObserver(target);
     }
     relay.Join();
     sim.Stop();

@@ -87,9 +87,9 @@ MUTANTS = [
       "if (length > PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr))",
       "if (length >= PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr))",
       HOST, "a packet with the largest payload (16376 bytes) is refused"),
-    M("api-progress-queued-flag", "src/api/ProgressBinding.cpp",
-      "socket->m_bPostNotify = queued ? TRUE : FALSE;",
-      "socket->m_bPostNotify = queued ? FALSE : TRUE;",
+    M("api-progress-queued-flag", "src/api/HostObject.cpp",
+      "m_bQueued = fn != nullptr && queued;",
+      "m_bQueued = fn != nullptr && !queued;",
       API + "|" + HOST + "|" + DEVICE, "queued and immediate progress callbacks swapped"),
 
     # ------------------------------------------------------------- socket

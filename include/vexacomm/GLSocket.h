@@ -78,7 +78,7 @@ public:
     CGLSocket(const CGLSocket&) = delete;
     CGLSocket& operator=(const CGLSocket&) = delete;
 
-    // ---- Virtual operations, in their fixed table order (29 slots). ----
+    // ---- Virtual operations, in their fixed table order (30 slots). ----
     virtual ~CGLSocket();
     virtual BOOL IsLost();
     virtual void Close();
@@ -120,6 +120,11 @@ public:
     virtual BOOL AnswerAckMode(std::uint16_t requested);
     virtual BOOL MakeDirectory(const char* path);
     virtual BOOL DeletePath(const char* path);
+
+    // Progress: hands one message to the object's observer. The base sends
+    // it to the window m_hNotifyWnd (posted when m_bPostNotify is set) and
+    // is TRUE while one is set; a host class may deliver elsewhere.
+    virtual BOOL DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam);
 
     // ---- Error state. ----
     void SetError(std::int32_t code);
@@ -173,7 +178,8 @@ public:
     BOOL ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets);
     // CMD_CANCEL to the peer, once per transfer.
     void SendCancelRequest();
-    void NotifyProgress(std::uintptr_t wParam, std::intptr_t lParam);
+    // DeliverProgress through the table; TRUE when an observer is set.
+    BOOL NotifyProgress(std::uintptr_t wParam, std::intptr_t lParam) { return DeliverProgress(wParam, lParam); }
 
     // m_wPacketSizeMax for readers without the lock (the export reports it
     // while a connect may run on another thread).
@@ -205,8 +211,8 @@ public:
     // Set while connecting, read by every exchange: under m_lock.
     SocketAddress m_addr;
     WaitLimit m_tvTimeout;
-    // The progress target: set by exports under m_lock, which wait for a
-    // running transfer first.
+    // The window that gets progress messages (null: none): set under
+    // m_lock, which waits for a running transfer first.
     void* m_hNotifyWnd;
     BOOL m_bPostNotify;
     // Under the lock of the operation that records it.

@@ -1,6 +1,7 @@
 // The six exports, each a thin shell over one operation of the object.
 #include <new>
 
+#include "api/HostObject.h"
 #include "api/ObjectHandle.h"
 
 extern "C" {
@@ -8,7 +9,7 @@ extern "C" {
 VEXACOMM_API VexaCommObject* VEXACOMM_CALL VexaComm_CreateObject(void)
 {
     try {
-        auto* socket = new CDeviceSocket();
+        CDeviceSocket* socket = new CHostObject();
         try {
             RegisterObject(socket);
         } catch (...) {

@@ -6,7 +6,7 @@
 #include "api/CallbackFile.h"
 #include "api/ErrorMeaning.h"
 #include "api/ObjectHandle.h"
-#include "api/ProgressBinding.h"
+#include "api/HostObject.h"
 #include "api/TextCopy.h"
 #include "platform/DiskFile.h"
 #include "support/DebugLog.h"
@@ -112,21 +112,24 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* 
                                                                VexaCommProgressFn fn, void* user,
                                                                int32_t queued)
 {
-    return ChangeObject(obj, [&](CDeviceSocket& s) { BindProgress(&s, fn, user, queued != 0); }, true);
+    return ChangeObject(obj, [&](CDeviceSocket& s) { HostObject(s)->BindCallback(fn, user, queued != 0); }, true);
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressWindow(VexaCommObject* obj, void* window,
                                                              int32_t post)
 {
-    return ChangeObject(obj, [&](CDeviceSocket& s) { BindProgressWindow(&s, window, post != 0); }, true);
+    return ChangeObject(obj, [&](CDeviceSocket& s) { HostObject(s)->BindWindow(window, post != 0); }, true);
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DispatchProgress(VexaCommObject* obj)
 {
-    if (obj == nullptr)
+    // Keeps the object alive, but is no call that the callbacks it runs
+    // could re-enter: they may fetch on the object like any other thread.
+    CObjectCall call(obj, false, false);
+    if (call.Socket() == nullptr)
         return 0;
     try {
-        return DispatchProgress(FromHandle(obj));
+        return HostObject(*call.Socket())->DispatchQueued();
     } catch (...) {
         return 0;
     }

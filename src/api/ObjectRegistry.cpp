@@ -8,7 +8,6 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "api/ProgressBinding.h"
 #include "support/DebugLog.h"
 
 namespace {
@@ -57,7 +56,7 @@ void RegisterObject(CDeviceSocket* socket)
 
 bool InsideCallOn(VexaCommObject* obj) { return Inside(obj); }
 
-CObjectCall::CObjectCall(VexaCommObject* obj, bool fetch) : m_fetch(fetch)
+CObjectCall::CObjectCall(VexaCommObject* obj, bool fetch, bool inside) : m_fetch(fetch), m_inside(inside)
 {
     if (obj == nullptr)
         return;
@@ -72,6 +71,8 @@ CObjectCall::CObjectCall(VexaCommObject* obj, bool fetch) : m_fetch(fetch)
     }
     m_socket = AsSocket(obj);
     m_reEntered = Inside(obj);
+    if (!m_inside)
+        return;
     if (t_depth < kMaxNesting)
         t_inside[t_depth] = obj;
     ++t_depth;
@@ -90,6 +91,8 @@ CObjectCall::~CObjectCall()
             --uses.fetches;
     }
     g_callEnded.notify_all();
+    if (!m_inside)
+        return;
     // The lines go out with no lock held, so the hook may call any export;
     // this thread still counts as inside the call, so that a call back into
     // this object is refused, even if another thread has deleted it by now.
@@ -115,7 +118,6 @@ bool RetireObject(VexaCommObject* obj)
     }
     Objects().erase(obj);
     guard.unlock();
-    UnbindProgress(socket);
     delete socket;
     return true;
 }

@@ -33,7 +33,8 @@ bool AwaitNoFetch(VexaCommObject* obj, long milliseconds);
 // outermost call on the thread ends, after every lock is released.
 class CObjectCall {
 public:
-    CObjectCall(VexaCommObject* obj, bool fetch = false);
+    // `inside`: the thread counts as inside a call on the object meanwhile.
+    CObjectCall(VexaCommObject* obj, bool fetch = false, bool inside = true);
     ~CObjectCall();
     CObjectCall(const CObjectCall&) = delete;
     CObjectCall& operator=(const CObjectCall&) = delete;
@@ -47,6 +48,7 @@ public:
 private:
     CDeviceSocket* m_socket = nullptr;
     bool m_fetch;
+    bool m_inside;
     bool m_reEntered = false;
 };
 

@@ -72,14 +72,18 @@ private:
 
 } // namespace
 
-void CGLSocket::NotifyProgress(std::uintptr_t wParam, std::intptr_t lParam)
+BOOL CGLSocket::DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam)
 {
-    if (m_hNotifyWnd == nullptr || !plat::IsNotifyTarget(m_hNotifyWnd))
-        return;
+    if (m_hNotifyWnd == nullptr)
+        return FALSE;
+    // A window destroyed meanwhile gets nothing more.
+    if (!plat::IsWindowTarget(m_hNotifyWnd))
+        return TRUE;
     if (m_bPostNotify)
-        plat::PostNotify(m_hNotifyWnd, WM_COMM_PROGRESS, wParam, lParam);
+        plat::PostWindowMessage(m_hNotifyWnd, WM_COMM_PROGRESS, wParam, lParam);
     else
-        plat::SendNotify(m_hNotifyWnd, WM_COMM_PROGRESS, wParam, lParam);
+        plat::SendWindowMessage(m_hNotifyWnd, WM_COMM_PROGRESS, wParam, lParam);
+    return TRUE;
 }
 
 BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets)
@@ -98,11 +102,9 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
         std::uint32_t start = (position + packetSize - 1) / packetSize;
         CProgressScale progress(start, expectedPackets);
 
-        bool reporting = m_hNotifyWnd != nullptr;
-        if (reporting) {
-            NotifyProgress(1, static_cast<std::intptr_t>(progress.Range()));
+        const bool reporting = NotifyProgress(1, static_cast<std::intptr_t>(progress.Range())) != FALSE;
+        if (reporting)
             NotifyProgress(0, static_cast<std::intptr_t>(progress.Position()));
-        }
 
         // A request that started the transfer has dropped older cancels
         // already; one made while it waited for its answer stays.

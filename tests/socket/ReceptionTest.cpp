@@ -41,7 +41,7 @@ TEST_P(Acknowledged, OneAckBeforeTheFirstAndOneAfterEachDataPacket)
         p.ExpectPacket();
         p.SendPacket(CMD_ASDU10, "", envelope);
     });
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_wAckMode = 1;
     sock.m_bPeerEnvelope = envelope;
@@ -67,7 +67,7 @@ TEST(Reception, WithoutAcksNothingIsSent)
             p.SendPacket(CMD_ASDU10, data);
         p.SendPacket(CMD_ASDU10, "");
     });
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     MemoryFile file;
     // More packets than announced: the count only sizes the progress.
@@ -82,7 +82,7 @@ TEST(Reception, WithoutAcksNothingIsSent)
 TEST(Reception, NothingExpectedMeansNoTraffic)
 {
     TestPeer peer("127.3.4.4", 0, [](TestPeer& p) { p.SendPacket(CMD_ASDU10, "data"); });
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_wAckMode = 1;
     ProgressLog log;
@@ -104,7 +104,7 @@ TEST(Reception, NothingExpectedMeansNoTraffic)
 TEST(Reception, EndMarkFirstWritesNothing)
 {
     TestPeer peer("127.3.4.5", 0, [](TestPeer& p) { p.SendPacket(CMD_ASDU10, ""); });
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     MemoryFile file(77);
     EXPECT_TRUE(sock.ReceiveData(&file, CMD_ASDU10, 5));
@@ -125,7 +125,7 @@ const Pairs kWorkedExample = {{1, 5}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {1
 TEST(Reception, ProgressIsSentSynchronously)
 {
     TestPeer peer("127.3.4.6", 0, ServeFourPackets);
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     ProgressLog log;
     sock.m_hNotifyWnd = log.Target();
@@ -143,7 +143,7 @@ TEST(Reception, ProgressIsSentSynchronously)
 TEST(Reception, ProgressIsQueuedWhenPosted)
 {
     TestPeer peer("127.3.4.7", 0, ServeFourPackets);
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     ProgressLog log;
     sock.m_hNotifyWnd = log.Target();
@@ -152,14 +152,14 @@ TEST(Reception, ProgressIsQueuedWhenPosted)
 
     EXPECT_TRUE(sock.ReceiveData(&file, CMD_ASDU10, 4));
     EXPECT_TRUE(log.Pairs().empty());
-    EXPECT_EQ(plat::DispatchNotifications(log.Target()), 7);
+    EXPECT_EQ(obs::DispatchNotifications(log.Target()), 7);
     EXPECT_EQ(log.Pairs(), kWorkedExample);
 }
 
 TEST(Reception, VanishedProgressTargetIsIgnored)
 {
     TestPeer peer("127.3.4.8", 0, ServeFourPackets);
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     {
         ProgressLog gone;
@@ -186,7 +186,7 @@ TEST_P(ProgressRange, PositionsEndExactlyAtTheRange)
 {
     const RangeCase& c = GetParam();
     TestPeer peer(c.address, 0, ServeFourPackets);
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     ProgressLog log;
     sock.m_hNotifyWnd = log.Target();
@@ -224,7 +224,7 @@ class LocalCancel : public ::testing::TestWithParam<CancelCase> {};
 TEST_P(LocalCancel, GoesOutWhileWaitingForTheNextPacket)
 {
     const CancelCase& c = GetParam();
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     TestPeer peer(c.address, 0, [&](TestPeer& p) {
         EXPECT_EQ(p.ExpectBytes(8), kAck);
         p.SendPacket(CMD_ASDU10, kThree[0]);
@@ -290,18 +290,18 @@ TEST(Reception, CancelWithoutAcksFollowsTheCurrentPacket)
         EXPECT_EQ(p.ExpectBytes(8), kCancel);
         p.SendPacket(CMD_CANCEL, "");
     });
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     // Signalled since construction: a transfer starts by resetting it, or
     // the cancel would follow the first packet.
     ASSERT_TRUE(sock.m_evCancel.IsSignalled());
     CancelAtPosition hook{&sock, 2, {}};
-    plat::NotifyTarget target = plat::CreateNotifyObserver(&CancelAtPosition::OnProgress, &hook);
+    obs::NotifyTarget target = obs::CreateNotifyObserver(&CancelAtPosition::OnProgress, &hook);
     sock.m_hNotifyWnd = target;
     MemoryFile file;
 
     EXPECT_FALSE(sock.ReceiveData(&file, CMD_ASDU10, 2));
-    plat::DestroyNotifyObserver(target);
+    obs::DestroyNotifyObserver(target);
     EXPECT_EQ(sock.m_nLastError, COMM_ERR_CANCELLED);
     EXPECT_TRUE(file.Data() == kThree[0] + kThree[2]);
     EXPECT_EQ(hook.seen, (Pairs{{1, 2}, {0, 0}, {0, 1}, {0, 2}, {1, 0}}));
@@ -332,7 +332,7 @@ TEST_P(StreamEnding, EndsWithTheRecordedReasonAndKeepsTheData)
         p.Send(c.packet);
         p.Close();
     });
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     ProgressLog log;
     sock.m_hNotifyWnd = log.Target();
@@ -375,7 +375,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Reception, DiskFullEndsTheTransfer)
 {
-    CGLSocket sock;
+    Observed<CGLSocket> sock;
     TestPeer peer("127.3.4.30", 0, [&](TestPeer& p) {
         EXPECT_EQ(p.ExpectBytes(8), kAck);
         p.SendPacket(CMD_ASDU10, kThree[0]);

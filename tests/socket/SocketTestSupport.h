@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/HostProcess.h"
-#include "platform/Notify.h"
+#include "doubles/NotifyObservers.h"
 #include "platform/Socket.h"
 #include "vexacomm/GLSocket.h"
 #include "doubles/TestPeer.h"
@@ -59,12 +59,12 @@ public:
         std::thread::id thread;
     };
 
-    ProgressLog() : m_target(plat::CreateNotifyObserver(&ProgressLog::Deliver, this)) {}
-    ~ProgressLog() { plat::DestroyNotifyObserver(m_target); }
+    ProgressLog() : m_target(obs::CreateNotifyObserver(&ProgressLog::Deliver, this)) {}
+    ~ProgressLog() { obs::DestroyNotifyObserver(m_target); }
     ProgressLog(const ProgressLog&) = delete;
     ProgressLog& operator=(const ProgressLog&) = delete;
 
-    plat::NotifyTarget Target() const { return m_target; }
+    obs::NotifyTarget Target() const { return m_target; }
 
     // (wParam, lParam) pairs in delivery order.
     std::vector<std::pair<std::uintptr_t, std::intptr_t>> Pairs() const
@@ -90,7 +90,7 @@ private:
         self->m_entries.push_back(Entry{message, wParam, lParam, std::this_thread::get_id()});
     }
 
-    plat::NotifyTarget m_target;
+    obs::NotifyTarget m_target;
     mutable std::mutex m_mutex;
     std::vector<Entry> m_entries;
 };

@@ -1,4 +1,5 @@
-// POSIX progress windows: there are none, only observers receive messages.
+// POSIX progress windows: there are none (hosts take progress through a
+// callback instead).
 #include "platform/Notify.h"
 
 namespace plat {

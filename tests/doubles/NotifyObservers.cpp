@@ -1,12 +1,13 @@
-// Progress-message observers: a registry of callbacks with their queues.
-#include "platform/Notify.h"
+// Observers that stand in for a progress window in the engine's tests: a
+// registry of callbacks with their queues.
+#include "doubles/NotifyObservers.h"
 
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 
-namespace plat {
+namespace obs {
 namespace {
 
 struct Message {
@@ -70,10 +71,7 @@ int DispatchNotifications(NotifyTarget target)
     return static_cast<int>(pending.size());
 }
 
-bool IsNotifyTarget(NotifyTarget target)
-{
-    return target != nullptr && (Find(target) != nullptr || IsWindowTarget(target));
-}
+bool IsNotifyTarget(NotifyTarget target) { return target != nullptr && Find(target) != nullptr; }
 
 void PostNotify(NotifyTarget target, std::uint32_t message, std::uintptr_t wParam,
                 std::intptr_t lParam)
@@ -81,8 +79,6 @@ void PostNotify(NotifyTarget target, std::uint32_t message, std::uintptr_t wPara
     if (std::shared_ptr<Observer> observer = Find(target)) {
         std::lock_guard<std::mutex> guard(observer->queueMutex);
         observer->queue.push_back(Message{message, wParam, lParam});
-    } else {
-        PostWindowMessage(target, message, wParam, lParam);
     }
 }
 
@@ -91,8 +87,6 @@ void SendNotify(NotifyTarget target, std::uint32_t message, std::uintptr_t wPara
 {
     if (std::shared_ptr<Observer> observer = Find(target))
         observer->callback(observer->user, message, wParam, lParam);
-    else
-        SendWindowMessage(target, message, wParam, lParam);
 }
 
-} // namespace plat
+} // namespace obs
