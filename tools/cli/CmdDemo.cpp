@@ -7,13 +7,13 @@
 #include "DeviceSimulator.h"
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
-#include "vexacomm/Args.h"
-#include "vexacomm/Commands.h"
-#include "vexacomm/ErrorText.h"
-#include "vexacomm/HostFiles.h"
-#include "vexacomm/Interrupt.h"
-#include "vexacomm/ProgressBar.h"
-#include "vexacomm/Session.h"
+#include "cli/Args.h"
+#include "cli/Commands.h"
+#include "cli/ErrorText.h"
+#include "cli/HostFiles.h"
+#include "cli/Interrupt.h"
+#include "cli/ProgressBar.h"
+#include "cli/Session.h"
 
 namespace {
 

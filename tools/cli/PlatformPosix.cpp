@@ -1,5 +1,5 @@
 // Sockets and the terminal on POSIX: nothing to start, isatty and iconv.
-#include "vexacomm/Platform.h"
+#include "cli/Platform.h"
 
 #include <iconv.h>
 #include <langinfo.h>

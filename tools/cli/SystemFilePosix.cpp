@@ -1,5 +1,5 @@
 // SystemFile and the path operations on POSIX descriptors.
-#include "vexacomm/SystemFile.h"
+#include "cli/SystemFile.h"
 
 #include <cerrno>
 #include <cstdlib>

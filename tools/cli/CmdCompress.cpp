@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "VexaCommLib.h"
-#include "vexacomm/Args.h"
-#include "vexacomm/Commands.h"
-#include "vexacomm/ErrorText.h"
-#include "vexacomm/Replacement.h"
-#include "vexacomm/SystemFile.h"
+#include "cli/Args.h"
+#include "cli/Commands.h"
+#include "cli/ErrorText.h"
+#include "cli/Replacement.h"
+#include "cli/SystemFile.h"
 
 namespace {
 

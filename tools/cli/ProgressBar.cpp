@@ -1,9 +1,9 @@
 // The progress bar drawn from the library's progress messages.
-#include "vexacomm/ProgressBar.h"
+#include "cli/ProgressBar.h"
 
 #include <cstdio>
 
-#include "vexacomm/Platform.h"
+#include "cli/Platform.h"
 
 ProgressBar::ProgressBar() : m_enabled(StderrIsTerminal()) {}
 

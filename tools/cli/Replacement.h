@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "vexacomm/SystemFile.h"
+#include "cli/SystemFile.h"
 
 class CReplacement {
 public:

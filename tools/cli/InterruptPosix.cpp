@@ -1,5 +1,5 @@
 // Signal delivery on POSIX: one thread takes SIGINT and SIGTERM by sigwait.
-#include "vexacomm/Interrupt.h"
+#include "cli/Interrupt.h"
 
 #include <atomic>
 #include <csignal>

@@ -5,16 +5,16 @@
 
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
-#include "vexacomm/Args.h"
-#include "vexacomm/Commands.h"
-#include "vexacomm/ErrorText.h"
-#include "vexacomm/HostFiles.h"
-#include "vexacomm/Interrupt.h"
-#include "vexacomm/PacketTrace.h"
-#include "vexacomm/ProgressBar.h"
+#include "cli/Args.h"
+#include "cli/Commands.h"
+#include "cli/ErrorText.h"
+#include "cli/HostFiles.h"
+#include "cli/Interrupt.h"
+#include "cli/PacketTrace.h"
+#include "cli/ProgressBar.h"
+#include "cli/Session.h"
+#include "cli/SystemFile.h"
 #include "vexacomm/Protocol.h"
-#include "vexacomm/Session.h"
-#include "vexacomm/SystemFile.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Console events on Windows: the console runs the handler on a thread of
 // its own for each event.
-#include "vexacomm/Interrupt.h"
+#include "cli/Interrupt.h"
 
 #include <windows.h>
 

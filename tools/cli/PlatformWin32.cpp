@@ -1,5 +1,5 @@
 // Sockets and the console on Windows: WSAStartup and code pages.
-#include "vexacomm/Platform.h"
+#include "cli/Platform.h"
 
 #include <cstdio>
 #include <io.h>

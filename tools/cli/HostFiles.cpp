@@ -1,9 +1,9 @@
 // The program's file objects for VexaComm_GetAsdu10.
-#include "vexacomm/HostFiles.h"
+#include "cli/HostFiles.h"
 
 #include "DeviceSimulator.h"
-#include "vexacomm/ProgressBar.h"
-#include "vexacomm/SystemFile.h"
+#include "cli/ProgressBar.h"
+#include "cli/SystemFile.h"
 
 void ShownFile::Write(const void* buffer, uint32_t count)
 {

@@ -1,11 +1,11 @@
 // Library and system failure lines, with the library's GBK texts converted
 // for the terminal.
-#include "vexacomm/ErrorText.h"
+#include "cli/ErrorText.h"
 
 #include <cstdio>
 
-#include "vexacomm/Platform.h"
-#include "vexacomm/SystemFile.h"
+#include "cli/Platform.h"
+#include "cli/SystemFile.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The phases of signal handling, shared by the POSIX and Windows delivery.
-#include "vexacomm/Interrupt.h"
+#include "cli/Interrupt.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "vexacomm/SystemFile.h"
+#include "cli/SystemFile.h"
 
 namespace {
 

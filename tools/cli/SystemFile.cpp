@@ -1,5 +1,5 @@
 // SystemFile's parts that do not depend on the system's file calls.
-#include "vexacomm/SystemFile.h"
+#include "cli/SystemFile.h"
 
 #include <climits>
 

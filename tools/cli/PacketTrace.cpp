@@ -1,7 +1,7 @@
 // The --trace lines of fetch and simulate, with command names from one table.
-#include "vexacomm/PacketTrace.h"
+#include "cli/PacketTrace.h"
 
-#include "vexacomm/Args.h"
+#include "cli/Args.h"
 #include "vexacomm/Protocol.h"
 
 namespace {

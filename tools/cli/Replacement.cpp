@@ -1,10 +1,10 @@
 // Write-then-rename replacement of a command's output file.
-#include "vexacomm/Replacement.h"
+#include "cli/Replacement.h"
 
 #include <cstdio>
 
-#include "vexacomm/ErrorText.h"
-#include "vexacomm/Interrupt.h"
+#include "cli/ErrorText.h"
+#include "cli/Interrupt.h"
 
 CReplacement::~CReplacement()
 {

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <exception>
 
-#include "vexacomm/Args.h"
-#include "vexacomm/Commands.h"
-#include "vexacomm/Interrupt.h"
-#include "vexacomm/Platform.h"
+#include "cli/Args.h"
+#include "cli/Commands.h"
+#include "cli/Interrupt.h"
+#include "cli/Platform.h"
 
 namespace {
 

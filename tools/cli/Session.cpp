@@ -1,12 +1,12 @@
 // Device lines, the interruptible transfer and the default request block.
-#include "vexacomm/Session.h"
+#include "cli/Session.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "vexacomm/Interrupt.h"
+#include "cli/Interrupt.h"
 #include "vexacomm/Protocol.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Declared options, "--name=value", repeats and decimal numbers.
-#include "vexacomm/Args.h"
+#include "cli/Args.h"
 
 
 Args::Args(int argc, char** argv, int first, std::initializer_list<OptionDecl> options)

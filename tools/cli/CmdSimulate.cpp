@@ -7,12 +7,12 @@
 
 #include "DeviceSimulator.h"
 #include "SimSocket.h"
-#include "vexacomm/Args.h"
-#include "vexacomm/Commands.h"
-#include "vexacomm/ErrorText.h"
-#include "vexacomm/Interrupt.h"
-#include "vexacomm/PacketTrace.h"
-#include "vexacomm/SystemFile.h"
+#include "cli/Args.h"
+#include "cli/Commands.h"
+#include "cli/ErrorText.h"
+#include "cli/Interrupt.h"
+#include "cli/PacketTrace.h"
+#include "cli/SystemFile.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SystemFile and the path operations on Win32 handles.
-#include "vexacomm/SystemFile.h"
+#include "cli/SystemFile.h"
 
 #include <windows.h>
 
