@@ -28,6 +28,7 @@
 #include "ProcStatus.h"
 #include "VexaCommFile.h"
 #include "device/DeviceSocket.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -277,7 +278,7 @@ private:
 };
 
 Fleet* g_fleet = nullptr;
-CDeviceSocket* g_single = nullptr;
+Exposed<CDeviceSocket>* g_single = nullptr;
 Expected g_singleExpected;
 
 void BM_Aggregate1024(benchmark::State& state)
@@ -398,7 +399,7 @@ int main(int argc, char** argv)
             std::printf("resident memory: %ld KiB before the objects, %ld KiB with %d connected "
                         "(peak %ld KiB), peak while fetching %ld KiB; object %zu bytes, thread "
                         "stack %zu KiB reserved%s\n",
-                        before, after, kDevices, peak, peakFetching, sizeof(CDeviceSocket),
+                        before, after, kDevices, peak, peakFetching, sizeof(Exposed<CDeviceSocket>),
                         kThreadStack / 1024, peakReset ? "" : " (peak not reset: VmHWM covers start-up)");
             if (aggregate > 0 && oneStream > 0)
                 std::printf("ratio aggregate1024_vs_one_stream %.3f\n", aggregate / oneStream);

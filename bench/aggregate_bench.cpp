@@ -17,6 +17,7 @@
 #include "DeviceSimulator.h"
 #include "VexaCommFile.h"
 #include "device/DeviceSocket.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -132,7 +133,7 @@ private:
 // Set up once, outside the timing, and shared by the repetitions.
 Fleet* g_fleet = nullptr;
 std::unique_ptr<CDeviceSimulator> g_single;
-CDeviceSocket* g_singleDev = nullptr;
+Exposed<CDeviceSocket>* g_singleDev = nullptr;
 
 void BM_Aggregate64(benchmark::State& state)
 {

@@ -18,6 +18,7 @@
 
 #include "BenchSupport.h"
 #include "device/DeviceSocket.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ void BM_Connect(benchmark::State& state)
         state.SkipWithError("listen failed");
         return;
     }
-    CDeviceSocket dev;
+    Exposed<CDeviceSocket> dev;
     for (auto _ : state) {
         if (!dev.ConnectPort(kLibraryPeer, device.Port()) || dev.m_wDeviceType != kDeviceType ||
             dev.m_strIdent != kIdent || !dev.m_bPeerEnvelope) {

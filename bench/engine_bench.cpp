@@ -40,6 +40,7 @@
 #include "BenchSupport.h"
 #include "VexaCommFile.h"
 #include "vexacomm/GLSocket.h"
+#include "doubles/Exposed.h"
 
 // Counts every allocation, so that BM_Engine can show there are none per
 // packet.
@@ -202,7 +203,7 @@ void RunEngine(benchmark::State& state, bool traced)
 {
     Stream stream(state.range(0) != 0, state.range(1) != 0);
     StreamingPeer peer(stream);
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     int fd = peer.Connect();
     if (fd < 0) {
         state.SkipWithError("connect failed");

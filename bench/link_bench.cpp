@@ -21,6 +21,7 @@
 #include "VexaCommFile.h"
 #include "device/DeviceSocket.h"
 #include "doubles/LinkProxy.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ void BM_AcksOn(benchmark::State& state)
 {
     const std::uint32_t total = g_packets * PACKET_PAYLOAD_MAX;
     Line line;
-    CDeviceSocket dev;
+    Exposed<CDeviceSocket> dev;
     if (!line.Start(1, total) || !dev.ConnectPort(kProxyAddress, line.proxy->Port()) || dev.m_wAckMode == 0) {
         state.SkipWithError("set-up failed");
         return;
@@ -99,7 +100,7 @@ void BM_Connect(benchmark::State& state)
         state.SkipWithError("set-up failed");
         return;
     }
-    CDeviceSocket dev;
+    Exposed<CDeviceSocket> dev;
     for (auto _ : state) {
         if (!dev.ConnectPort(kProxyAddress, line.proxy->Port()) || dev.m_strIdent != "VexaSim 1.0") {
             state.SkipWithError("connect failed");

@@ -103,14 +103,14 @@ int main(int argc, char** argv)
         return 2;
     }
     CAnsweringHost host;
-    host.m_tvTimeout = WaitLimit{10, 0};
+    host.SetWaitLimit(WaitLimit{10, 0});
     std::uint16_t port = static_cast<std::uint16_t>(argc == 3 ? std::atoi(argv[2]) : 30282);
     // The connection, then what the device expects to be asked first.
     if (!host.ConnectHost(argv[1], port) || !host.Ask(kDeviceType) || !host.Ask(kIdent)) {
-        std::fprintf(stderr, "error %d: no connection\n", host.m_nLastError);
+        std::fprintf(stderr, "error %d: no connection\n", host.LastError());
         return 1;
     }
-    while (host.ReceivePacket(host.m_packet, TRUE)) {
+    while (host.ReceivePacket(host.Packet(), TRUE)) {
         PacketHeader header = host.Header();
         std::string request(reinterpret_cast<const char*>(host.Payload()), header.length);
         request.push_back('\0');
@@ -125,9 +125,9 @@ int main(int argc, char** argv)
             break;
     }
     // The device hanging up ends the session.
-    int rc = host.m_nLastError == VEXACOMM_ERR_PEER_CLOSED ? 0 : 1;
+    int rc = host.LastError() == VEXACOMM_ERR_PEER_CLOSED ? 0 : 1;
     if (rc != 0)
-        std::fprintf(stderr, "error %d\n", host.m_nLastError);
+        std::fprintf(stderr, "error %d\n", host.LastError());
 #ifdef _WIN32
     WSACleanup();
 #endif

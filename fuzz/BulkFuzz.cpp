@@ -32,7 +32,7 @@ constexpr WaitLimit kNoWait = {0, 0};
 constexpr unsigned kMaxComparedSends = 1000;
 
 struct Observer {
-    CGLSocket* sock = nullptr;
+    Exposed<CGLSocket>* sock = nullptr;
     unsigned cancelAt = 0;
     unsigned positions = 0;
     std::vector<model::Message> messages;

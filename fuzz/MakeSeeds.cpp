@@ -180,7 +180,7 @@ struct Session {
 };
 
 struct CancelAtSecond {
-    CDeviceSocket* dev = nullptr;
+    Exposed<CDeviceSocket>* dev = nullptr;
     unsigned positions = 0;
 };
 

@@ -28,6 +28,7 @@
 #include "WireModel.h"
 #include "device/DeviceSocket.h"
 #include "doubles/MemoryFile.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ constexpr std::size_t kPhases = 4;
 // which the model does not describe.
 constexpr unsigned kMaxComparedSends = 1000;
 
-void CompareState(const CDeviceSocket& dev, const model::Conn& m)
+void CompareState(const Exposed<CDeviceSocket>& dev, const model::Conn& m)
 {
     FUZZ_CHECK(dev.m_nLastError == m.error);
     FUZZ_CHECK((dev.m_hSocket != kInvalidSocket) == m.open);
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     fuzz::BytePipe pipe;
-    CDeviceSocket dev;
+    Exposed<CDeviceSocket> dev;
     dev.m_hSocket = pipe.TakeLocal();
     dev.m_tvTimeout = kNoWait;
     model::Conn m;

@@ -21,6 +21,7 @@
 #include "vexacomm/GLSocket.h"
 #include "service/TempDir.h"
 #include "support/FileSystemHelpers.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ResetTree();
     fuzz::InputReader in(data, size);
     const unsigned op = in.Byte() % 6;
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     FileInfoRecord record;
     std::memset(&record, 0, sizeof(record));
 

@@ -207,6 +207,26 @@ public:
     std::uint8_t* Payload() { return m_packet + PACKET_HEADER_SIZE; }
     const std::uint8_t* Payload() const { return m_packet + PACKET_HEADER_SIZE; }
 
+    // ---- The state others reach: the exports and tests. A derived host
+    // class reaches the members below directly. ----
+    std::int32_t LastError() const { return m_nLastError; }
+    // Records `code` as it is, without SetError's closing and logging.
+    void StoreError(std::int32_t code) { m_nLastError = code; }
+    BOOL IsOpen() const { return m_hSocket != kInvalidSocket ? TRUE : FALSE; }
+    BOOL IsEstablished() const { return m_hSocket != kInvalidSocket && m_bConnected ? TRUE : FALSE; }
+    CCriticalSection& ObjectLock() { return m_lock; }
+    CEvent& CancelRequest() { return m_evCancel; }
+    WaitLimit GetWaitLimit() const { return m_tvTimeout; }
+    void SetWaitLimit(WaitLimit limit) { m_tvTimeout = limit; }
+    std::uint16_t AckMode() const { return m_wAckMode; }
+    void SetTrace(VexaCommTraceFn fn, void* user)
+    {
+        m_pfnTrace = fn;
+        m_pTraceUser = fn != nullptr ? user : nullptr;
+    }
+    std::uint8_t* Packet() { return m_packet; }
+
+protected:
     // ---- Members, in declaration order (the layout is an interface). ----
     // Set while connecting, read by every exchange: under m_lock.
     SocketAddress m_addr;
@@ -261,6 +281,10 @@ public:
     std::string m_strListingFile;
 
 private:
+    friend class CCancelScope;
+    friend class CStreamGuard;
+    friend class CTransferEnd;
+
     void CloseSocketOnly();
     // Connects `s` to m_addr within m_tvTimeout; records the failure.
     BOOL ConnectWithinLimit(SocketHandle s);
@@ -281,45 +305,4 @@ private:
     BOOL OnCancelRequest(SocketWaitKind kind);
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
                         std::uint16_t maxAccepted, std::uint16_t fallback);
-};
-
-// Holds a request's answer in progress from the request to the operation's
-// return: what has not reached STREAM_IDLE by then is abandoned.
-class CStreamGuard {
-public:
-    CStreamGuard(CGLSocket& socket, StreamState state) : m_socket(socket) { socket.m_nStreamState = state; }
-    ~CStreamGuard()
-    {
-        if (m_socket.m_nStreamState != STREAM_IDLE)
-            m_socket.AbandonStream();
-    }
-    CStreamGuard(const CStreamGuard&) = delete;
-    CStreamGuard& operator=(const CStreamGuard&) = delete;
-
-private:
-    CGLSocket& m_socket;
-};
-
-// Makes a cancel request end the waits of one operation; the previous
-// scope returns when the operation does, by whatever exit.
-class CCancelScope {
-public:
-    CCancelScope(CGLSocket& socket, CancelScope scope, CGLSocket::CancelAction action = nullptr)
-        : m_socket(socket), m_previous(socket.m_nCancelScope), m_previousAction(socket.m_pfnCancelAction)
-    {
-        socket.m_nCancelScope = scope;
-        socket.m_pfnCancelAction = action;
-    }
-    ~CCancelScope()
-    {
-        m_socket.m_nCancelScope = m_previous;
-        m_socket.m_pfnCancelAction = m_previousAction;
-    }
-    CCancelScope(const CCancelScope&) = delete;
-    CCancelScope& operator=(const CCancelScope&) = delete;
-
-private:
-    CGLSocket& m_socket;
-    CancelScope m_previous;
-    CGLSocket::CancelAction m_previousAction;
 };

@@ -70,7 +70,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject*, int32_
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj)
 {
     return WithObject<int32_t>(obj, 0, [](CDeviceSocket& s) {
-        return s.m_hSocket != kInvalidSocket && s.m_bConnected ? 1 : 0;
+        return s.IsEstablished() ? 1 : 0;
     });
 }
 
@@ -83,11 +83,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, ui
 {
     return ChangeObject(obj, [&](CDeviceSocket& s) {
         if (milliseconds == 0) {
-            s.m_tvTimeout = kDefaultWaitLimit;
+            s.SetWaitLimit(kDefaultWaitLimit);
         } else {
             uint32_t ms = milliseconds > 0x7FFFFFFFu ? 0x7FFFFFFFu : milliseconds;
-            s.m_tvTimeout = WaitLimit{static_cast<int32_t>(ms / 1000),
-                                      static_cast<int32_t>(ms % 1000) * 1000};
+            s.SetWaitLimit(WaitLimit{static_cast<int32_t>(ms / 1000), static_cast<int32_t>(ms % 1000) * 1000});
         }
     });
 }
@@ -95,7 +94,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, ui
 VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj)
 {
     return WithObject<uint32_t>(obj, 0, [](CDeviceSocket& s) {
-        const WaitLimit& t = s.m_tvTimeout;
+        const WaitLimit t = s.GetWaitLimit();
         if (t.tv_sec == kDefaultWaitLimit.tv_sec && t.tv_usec == kDefaultWaitLimit.tv_usec)
             return kDefaultWaitMs;
         return static_cast<uint32_t>(t.tv_sec) * 1000u + static_cast<uint32_t>(t.tv_usec) / 1000u;
@@ -155,12 +154,12 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
     return RunOperation(obj, [&](CDeviceSocket& s) {
         // Nothing to fetch: the host's file stays as it is.
         s.IsLost();
-        if (s.m_hSocket == kInvalidSocket)
+        if (!s.IsOpen())
             return FALSE;
         CDiskFile file;
         if (path == nullptr ||
             !file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {
-            s.m_nLastError = COMM_ERR_FILE_CREATE;
+            s.StoreError(COMM_ERR_FILE_CREATE);
             return FALSE;
         }
         BOOL ok = s.GetAsdu10(&file, request);
@@ -183,8 +182,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToCallback(VexaCommObject* 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user)
 {
     return ChangeObject(obj, [&](CDeviceSocket& s) {
-        s.m_pfnTrace = fn;
-        s.m_pTraceUser = fn != nullptr ? user : nullptr;
+        s.SetTrace(fn, user);
     });
 }
 

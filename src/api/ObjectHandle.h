@@ -17,9 +17,9 @@ inline VexaCommObject* ToHandle(CDeviceSocket* socket) { return reinterpret_cast
 // none was recorded, whether the connection is still open.
 inline std::int32_t FailureCode(CDeviceSocket* socket, BOOL succeeded)
 {
-    if (succeeded || socket->m_nLastError != 0)
-        return socket->m_nLastError;
-    return socket->m_hSocket == kInvalidSocket ? COMM_ERR_NOT_CONNECTED : COMM_ERR_PROTOCOL;
+    if (succeeded || socket->LastError() != 0)
+        return socket->LastError();
+    return !socket->IsOpen() ? COMM_ERR_NOT_CONNECTED : COMM_ERR_PROTOCOL;
 }
 
 // No exception crosses the C boundary. One that reaches an export was not
@@ -29,12 +29,12 @@ inline std::int32_t ExceptionCode(CDeviceSocket* socket)
     try {
         throw;
     } catch (CFileException* e) {
-        socket->m_nLastError = TakeCause(e);
+        socket->StoreError(TakeCause(e));
     } catch (...) {
-        socket->m_nLastError = COMM_ERR_EXCEPTION;
+        socket->StoreError(COMM_ERR_EXCEPTION);
         socket->Close();
     }
-    return socket->m_nLastError;
+    return socket->LastError();
 }
 
 // An export that returns a result code: the lock is held from clearing the
@@ -56,8 +56,8 @@ std::int32_t RunOperation(VexaCommObject* obj, Op&& op, bool fetch = false)
         return COMM_ERR_BUSY;
     // The lock is released before the call ends (and with it the held
     // diagnostic lines go out).
-    CSingleLock lock(&socket->m_lock);
-    socket->m_nLastError = 0;
+    CSingleLock lock(&socket->ObjectLock());
+    socket->StoreError(0);
     try {
         BOOL ok = op(*socket);
         return FailureCode(socket, ok);
@@ -77,7 +77,7 @@ Result WithObject(VexaCommObject* obj, Result fallback, Op&& op, bool refuseInCa
     CDeviceSocket* socket = call.Socket();
     if (socket == nullptr || (refuseInCallback && call.ReEntered()))
         return fallback;
-    CSingleLock lock(&socket->m_lock);
+    CSingleLock lock(&socket->ObjectLock());
     try {
         return op(*socket);
     } catch (...) {

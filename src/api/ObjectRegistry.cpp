@@ -113,7 +113,7 @@ bool RetireObject(VexaCommObject* obj)
     // A call that began before it may reset the cancel request as it
     // starts a transfer: ask again until it has returned.
     while (Objects()[obj].calls != 0) {
-        socket->m_evCancel.SetEvent();
+        socket->CancelRequest().SetEvent();
         g_callEnded.wait_for(guard, std::chrono::milliseconds(CANCEL_POLL_MS));
     }
     Objects().erase(obj);
@@ -127,7 +127,7 @@ bool RequestCancel(VexaCommObject* obj)
     std::lock_guard<std::mutex> guard(g_mutex);
     if (Objects().count(obj) == 0)
         return false;
-    AsSocket(obj)->m_evCancel.SetEvent();
+    AsSocket(obj)->CancelRequest().SetEvent();
     return true;
 }
 

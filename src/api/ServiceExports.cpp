@@ -21,7 +21,7 @@ int32_t RunAnswer(VexaCommObject* obj, Op&& op)
 {
     return RunOperation(obj, [&](CDeviceSocket& s) {
         op(s);
-        return s.m_hSocket != kInvalidSocket || s.m_nLastError != 0 ? TRUE : FALSE;
+        return s.IsOpen() || s.LastError() != 0 ? TRUE : FALSE;
     });
 }
 
@@ -47,8 +47,8 @@ void HandOut(CDeviceSocket& s, CFile* opened, VexaCommTransfer** file)
         *file = ToTransfer(opened);
     else
         s.CloseTransferFile(opened, 0, 0);
-    if (opened == nullptr && s.m_nLastError == 0)
-        s.m_nLastError = COMM_ERR_FILE_CREATE;
+    if (opened == nullptr && s.LastError() == 0)
+        s.StoreError(COMM_ERR_FILE_CREATE);
 }
 
 } // namespace
@@ -195,7 +195,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ReceivePacket(VexaCommObject* obj, u
                                                          void* payload, uint32_t capacity)
 {
     return RunOperation(obj, [&](CDeviceSocket& s) {
-        if (!s.ReceivePacket(s.m_packet, TRUE))
+        if (!s.ReceivePacket(s.Packet(), TRUE))
             return FALSE;
         PacketHeader header = s.Header();
         if (command != nullptr)
@@ -214,11 +214,11 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint
     return RunOperation(obj, [&](CDeviceSocket& s) {
         if (length > PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr))
             return FALSE;
-        CSingleLock lock(&s.m_lock);
+        CSingleLock lock(&s.ObjectLock());
         s.SetHeader(command, length);
         if (length != 0)
             std::memcpy(s.Payload(), payload, length);
-        return s.SendPacket(s.m_packet, TRUE);
+        return s.SendPacket(s.Packet(), TRUE);
     });
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/DeviceSocket.h"
+#include "socket/Scopes.h"
 
 BOOL CDeviceSocket::CheckReply(const std::uint8_t* packet, std::uint32_t expectedCommand)
 {

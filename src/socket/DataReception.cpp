@@ -4,6 +4,7 @@
 #include "VexaCommFile.h"
 #include "platform/Notify.h"
 #include "support/FileCause.h"
+#include "socket/Scopes.h"
 #include "vexacomm/GLSocket.h"
 
 namespace {
@@ -47,6 +48,8 @@ private:
     std::uint32_t m_position;
 };
 
+} // namespace
+
 // Ends a transfer on every exit, exceptions included: the end message goes
 // out, then the transfer counts as over (m_evDone), and a cancel no longer
 // applies.
@@ -69,8 +72,6 @@ public:
 private:
     CGLSocket& m_socket;
 };
-
-} // namespace
 
 BOOL CGLSocket::DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam)
 {

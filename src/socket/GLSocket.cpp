@@ -2,11 +2,20 @@
 // closes, the header of the packet buffer.
 #include "vexacomm/GLSocket.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "support/DebugLog.h"
+
+#if defined(_WIN64)
+static_assert(sizeof(CGLSocket) == 16632, "the layout derived hosts are built against");
+#elif defined(_WIN32)
+static_assert(sizeof(CGLSocket) == 16568, "the layout derived hosts are built against");
+#elif defined(__x86_64__) && defined(__GLIBCXX__)
+static_assert(sizeof(CGLSocket) == 16808, "the layout derived hosts are built against");
+#endif
 
 CGLSocket::CGLSocket()
     : m_tvTimeout(kDefaultWaitLimit),
@@ -36,6 +45,17 @@ CGLSocket::CGLSocket()
       m_pTraceUser(nullptr),
       m_nStreamState(STREAM_IDLE)
 {
+    // The layout is an interface: hosts derived from this class are built
+    // against it. The table pointer comes first, the members follow in
+    // their declared order, and a change of size means rebuilding them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+    static_assert(offsetof(CGLSocket, m_addr) == sizeof(void*), "the table pointer, then the members");
+    static_assert(offsetof(CGLSocket, m_tvTimeout) > offsetof(CGLSocket, m_addr) &&
+                      offsetof(CGLSocket, m_packet) > offsetof(CGLSocket, m_hSocket) &&
+                      offsetof(CGLSocket, m_strListingFile) > offsetof(CGLSocket, m_nStreamState),
+                  "members in their declared order");
+#pragma GCC diagnostic pop
     std::memset(&m_addr, 0, sizeof(m_addr));
     std::memset(m_packet, 0, sizeof(m_packet));
     // Both signalled: no transfer runs yet, and the cancel request, which

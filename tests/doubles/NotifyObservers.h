@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "doubles/Exposed.h"
 #include "vexacomm/GLSocket.h"
 
 namespace obs {
@@ -24,9 +25,10 @@ void SendNotify(NotifyTarget target, std::uint32_t message, std::uintptr_t wPara
 
 } // namespace obs
 
-// `Base` (a connection class) with an observer in place of its window.
+// `Base` (a connection class, opened up) with an observer in place of its
+// window.
 template <class Base>
-class Observed : public Base {
+class Observed : public Exposed<Base> {
 public:
     BOOL DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam) override
     {

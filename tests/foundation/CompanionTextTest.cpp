@@ -9,6 +9,7 @@
 #include "platform/win32/WinApi.h"
 #include "doubles/TempDir.h"
 #include "doubles/TestFs.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ public:
 
 std::string TextFor(std::int32_t code)
 {
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     s.m_nLastError = code;
     return s.GetErrorString();
 }

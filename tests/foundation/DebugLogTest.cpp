@@ -18,6 +18,7 @@
 #include "doubles/DebugCapture.h"
 #include "support/DebugLog.h"
 #include "doubles/TempDir.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ TEST(DebugLog, HeaderedLinesAreNumberedAndTimeStamped)
     DebugCapture capture;
     std::int32_t first = LogLineCount() + 1;
 
-    CDeviceSocket a, b;
+    Exposed<CDeviceSocket> a, b;
     a.SetError(71002);
     b.SetError(75001);
     b.SetError(10060); // not logged
@@ -141,7 +142,7 @@ TEST(DebugLog, ConcurrentObjectsGetDistinctGapFreeNumbers)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
-            CDeviceSocket s;
+            Exposed<CDeviceSocket> s;
             for (int i = 0; i < kLines; ++i)
                 s.SetError(80000 + t);
         });

@@ -3,6 +3,7 @@
 #include "device/DeviceSocket.h"
 #include "doubles/DebugCapture.h"
 #include "doubles/SocketPair.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ const std::string kUserVerifyGbk = "\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0
 
 TEST(ConnectionObject, StartsClosedWithDefaults)
 {
-    CDeviceSocket s;
+    Exposed<CDeviceSocket> s;
     EXPECT_EQ(s.m_hSocket, kInvalidSocket);
     EXPECT_EQ(s.m_nLastError, 0);
     EXPECT_EQ(s.m_wPacketSizeMax, 16376);
@@ -39,7 +40,7 @@ TEST(ConnectionObject, StartsClosedWithDefaults)
 TEST(ErrorState, LostConnectionCodeClosesAndLogsOneLine)
 {
     SocketPair pair;
-    CDeviceSocket s;
+    Exposed<CDeviceSocket> s;
     s.m_hSocket = pair.TakeLocal();
     s.m_bConnected = TRUE;
     s.m_strIdent = "dev";
@@ -61,7 +62,7 @@ TEST(ErrorState, LostConnectionCodeClosesAndLogsOneLine)
 TEST(ErrorState, QuietCodesKeepSocketAndLogNothing)
 {
     SocketPair pair;
-    CDeviceSocket s;
+    Exposed<CDeviceSocket> s;
     s.m_hSocket = pair.TakeLocal();
     s.m_bConnected = TRUE;
     DebugCapture capture;
@@ -82,7 +83,7 @@ TEST(ErrorState, QuietCodesKeepSocketAndLogNothing)
 
 TEST(ErrorState, SetErrorOnClosedObjectStillCloses)
 {
-    CDeviceSocket s;
+    Exposed<CDeviceSocket> s;
     s.m_bConnected = TRUE; // inconsistent on purpose: no socket
     s.m_wDeviceType = 2;
     DebugCapture capture;
@@ -95,7 +96,7 @@ TEST(ErrorState, SetErrorOnClosedObjectStillCloses)
 TEST(ErrorState, CloseTwiceIsHarmless)
 {
     SocketPair pair;
-    CDeviceSocket s;
+    Exposed<CDeviceSocket> s;
     s.m_hSocket = pair.TakeLocal();
     s.m_nLastError = 71003;
     s.m_wPacketSizeMax = 8192;
@@ -109,7 +110,7 @@ TEST(ErrorState, CloseTwiceIsHarmless)
 
 TEST(ErrorText, FallbackIsGbkWithUnsignedCode)
 {
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     EXPECT_EQ(s.GetErrorString(), "");
     s.m_nLastError = 71002;
     EXPECT_EQ(s.GetErrorString(), "CONN-71002 : " + kUnknownGbk);
@@ -123,13 +124,13 @@ TEST(ErrorText, FallbackIsGbkWithUnsignedCode)
 
 TEST(ErrorText, DeviceTextForUserVerification)
 {
-    CDeviceSocket s;
+    Exposed<CDeviceSocket> s;
     s.m_nLastError = 75001;
     EXPECT_EQ(s.GetErrorString(), kUserVerifyGbk);
     s.m_nLastError = 75002;
     EXPECT_EQ(s.GetErrorString(), "CONN-75002 : " + kUnknownGbk);
     // The base class knows nothing of the device's text.
-    CGLSocket base;
+    Exposed<CGLSocket> base;
     base.m_nLastError = 75001;
     EXPECT_EQ(base.GetErrorString(), "CONN-75001 : " + kUnknownGbk);
 }

@@ -13,6 +13,7 @@
 #include "lzh/LzhufDecoder.h"
 #include "service/ServiceRecords.h"
 #include "doubles/TempDir.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ protected:
     }
 
     TempDir tmp;
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     FileInfoRecord m_record;
     std::string m_source;
     std::string m_copy;

@@ -13,6 +13,7 @@
 #include "service/ServiceRecords.h"
 #include "support/FileSystemHelpers.h"
 #include "doubles/TempDir.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ TEST(GetFileInfo, FillsTheRecordByteForByte)
     ASSERT_TRUE(SetMtime(path, kStamp));
     SetReadOnly(path);
 
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     GuardedRecord r;
     ASSERT_EQ(s.GetFileInfo(r.record(), path.c_str()), 1);
     EXPECT_EQ(r.Head(292), RecordBytes(5000, AttributeByte(path, 0x01, 0x01), 0, 5000, path));
@@ -79,7 +80,7 @@ TEST(GetFileInfo, TimeAfter2038KeepsItsCalendarFields)
     WriteWholeFile(path, "x");
     ASSERT_TRUE(SetMtime(path, 2223374400LL));
 
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     FileInfoRecord r;
     ASSERT_EQ(s.GetFileInfo(&r, path.c_str()), 1);
     EXPECT_EQ(r.year, 2040);
@@ -96,7 +97,7 @@ TEST(GetFileInfo, AttributesOfDirectoriesHiddenAndPlainFiles)
     WriteWholeFile(tmp.File(".h"), "abc");
     SetHidden(tmp.File(".h"));
     WriteWholeFile(tmp.File("p"), "abc");
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     FileInfoRecord r;
     ASSERT_EQ(s.GetFileInfo(&r, tmp.File("d").c_str()), 1);
     EXPECT_EQ(r.attributes, AttributeByte(tmp.File("d"), 0x10, 0x10));
@@ -114,7 +115,7 @@ TEST(GetFileInfo, AttributesOfDirectoriesHiddenAndPlainFiles)
 TEST(GetFileInfo, MissingFileOrDirectoryLeavesTheRecordZero)
 {
     TempDir tmp;
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     GuardedRecord r;
     EXPECT_EQ(s.GetFileInfo(r.record(), tmp.File("missing").c_str()), 0);
     EXPECT_EQ(s.m_nLastError, 2);
@@ -135,7 +136,7 @@ TEST(GetFileInfo, KeepsARelativePathAsGiven)
     TempDir tmp;
     WriteWholeFile(tmp.File("rel.txt"), "r");
     ScopedChdir cd(tmp.path());
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     FileInfoRecord r;
     ASSERT_EQ(s.GetFileInfo(&r, "rel.txt"), 1);
     EXPECT_STREQ(r.path, "rel.txt");
@@ -148,7 +149,7 @@ TEST(GetFileInfo, CutsAPathLongerThan255Characters)
     ASSERT_TRUE(PathExists(path));
     ASSERT_GT(path.size(), 255u);
 
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     GuardedRecord r;
     ASSERT_EQ(s.GetFileInfo(r.record(), path.c_str()), 1);
     EXPECT_EQ(std::string(r.record()->path), path.substr(0, 255));
@@ -166,7 +167,7 @@ TEST(GetFileInfoVersion, NoVersionTextThenTheSameRecord)
     std::string path = tmp.File("prog");
     WriteWholeFile(path, "abcdef");
     ASSERT_TRUE(SetMtime(path, kStamp));
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     GuardedRecord r;
     ASSERT_EQ(s.GetFileInfoVersion(r.versionRecord(), path.c_str()), 1);
     EXPECT_EQ(r.Head(324), std::string(32, '\0') + RecordBytes(6, AttributeByte(path, 0, 0), 0, 6, path));
@@ -183,7 +184,7 @@ TEST(GetFileInfoVersion, NoVersionTextThenTheSameRecord)
 TEST(GetFileInfoVersion, VersionTextLeadsTheRecord)
 {
     std::string path = ProgramDirectory() + "version_zh.dll";
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     GuardedRecord r;
     ASSERT_EQ(s.GetFileInfoVersion(r.versionRecord(), path.c_str()), 1);
     EXPECT_EQ(r.Head(32), std::string("2.1.0.5") + std::string(25, '\0'));
@@ -209,7 +210,7 @@ TEST(CreateReceiveFile, CreatesMissingDirectoriesAndAnEmptyFile)
     TempDir tmp;
     std::string path = tmp.File("in/new/a.dat");
     FileInfoRecord r = ReceiveRecord(path);
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     CFile* file = s.CreateReceiveFile(&r);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->GetLength(), 0u);
@@ -224,7 +225,7 @@ TEST(CreateReceiveFile, EmptiesAnExistingFileUnlessItIsInUse)
     std::string path = tmp.File("a.dat");
     WriteWholeFile(path, "old content");
     FileInfoRecord r = ReceiveRecord(path);
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     CFile* first = s.CreateReceiveFile(&r);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->GetLength(), 0u);
@@ -245,7 +246,7 @@ TEST(CreateReceiveFile, ReadOnlyFileIsRefusedWithAccessDenied)
     WriteWholeFile(path, "keep");
     SetReadOnly(path);
     FileInfoRecord r = ReceiveRecord(path);
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     EXPECT_EQ(s.CreateReceiveFile(&r), nullptr);
     EXPECT_EQ(s.m_nLastError, 5);
     EXPECT_EQ(ReadWholeFile(path), "keep");
@@ -256,7 +257,7 @@ TEST(CreateReceiveFile, PathWithoutSeparatorIsRelative)
     TempDir tmp;
     ScopedChdir cd(tmp.path());
     FileInfoRecord r = ReceiveRecord("plain.dat");
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     CFile* file = s.CreateReceiveFile(&r);
     ASSERT_NE(file, nullptr);
     s.CloseTransferFile(file, 0, 0);
@@ -268,7 +269,7 @@ TEST(CreateReceiveFile, RefusesAPathFieldWithoutItsZero)
 {
     FileInfoRecord r;
     std::memset(&r, 'a', sizeof(r));
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     EXPECT_EQ(s.CreateReceiveFile(&r), nullptr);
     EXPECT_EQ(s.m_nLastError, 206);
 }
@@ -295,7 +296,7 @@ TEST(OpenSendFile, StartOffsetAndCountWithTheFileAtItsStart)
         content.push_back(static_cast<char>(i * 7));
     WriteWholeFile(path, content);
     auto request = SendRequest(path, 0, 1000);
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     FileInfoRecord r;
     CFile* file = s.OpenSendFile(&r, AsRequest(request));
     ASSERT_NE(file, nullptr);
@@ -321,7 +322,7 @@ TEST(OpenSendFile, OffsetAtTheEndCountsNothingAndPastItIsRefused)
     TempDir tmp;
     std::string path = tmp.File("s.dat");
     WriteWholeFile(path, "twelve bytes");
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     for (std::uint32_t start : {12u, 13u, 100u, 0xFFFFFFFFu}) {
         FileInfoRecord r;
         auto request = SendRequest(path, 0, start);
@@ -343,7 +344,7 @@ TEST(OpenSendFile, MissingSourceRecordsFileNotFound)
 {
     TempDir tmp;
     auto request = SendRequest(tmp.File("missing"), 0, 0);
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     FileInfoRecord r;
     EXPECT_EQ(s.OpenSendFile(&r, AsRequest(request)), nullptr);
     EXPECT_EQ(s.m_nLastError, 2);
@@ -363,7 +364,7 @@ private:
 
 TEST(CloseFileOnStatus, ClosesForStatusZeroOneThreeOrWithoutCheck)
 {
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     struct Case {
         std::uint16_t status;
         BOOL check;
@@ -393,7 +394,7 @@ TEST(CloseFileOnStatus, ClosesForStatusZeroOneThreeOrWithoutCheck)
 
 TEST(ReservedOperations, ReturnZeroAndChangeNothing)
 {
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     s.m_nLastError = 77;
     EXPECT_EQ(s.ReservedFile1(1, 2, 3), 0);
     EXPECT_EQ(s.ReservedFile2(1, 2, 3), 0);

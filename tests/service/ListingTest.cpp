@@ -14,6 +14,7 @@
 #include "service/ServiceRecords.h"
 #include "service/TempDir.h"
 #include "doubles/TempDir.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ TEST(ListDirectory, SubdirectoriesWithoutDots)
     MakeDir(tmp.File("rec"));
     MakeDir(tmp.File("rec/sub"));
     WriteWholeFile(tmp.File("rec/f"), "abc");
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     auto request = Pattern(tmp.File("rec/*"));
     auto records = Records(ReadWholeFile(s.ListDirectory(AsRequest(request))));
     ASSERT_EQ(records.size(), 2u);
@@ -126,7 +127,7 @@ TEST(ListDirectory, NoMatchGivesAnEmptyFileBesideAForeignOne)
     // Without a socket the handle is the invalid one.
     const std::string foreign = tmp.File(std::to_string(kInvalidSocket & 0xFFFFFFFFu) + ".dir.tmp");
     WriteWholeFile(foreign, "not ours");
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     auto request = Pattern(tmp.File("*.none"));
     std::string name = s.ListDirectory(AsRequest(request));
     EXPECT_EQ(name, tmp.File("4294967295-1.dir.tmp"));
@@ -143,7 +144,7 @@ TEST(ListDirectory, ObjectsWithOneHandleNeverShareAFile)
     ScopedTempDir temp(tmp.path() + kSep);
     WriteWholeFile(tmp.File("a.dat"), "1");
     WriteWholeFile(tmp.File("b.dat"), "22");
-    CGLSocket first, second;
+    Exposed<CGLSocket> first, second;
     auto a = Pattern(tmp.File("a.dat")), b = Pattern(tmp.File("b.dat"));
     EXPECT_EQ(first.ListDirectory(AsRequest(a)), tmp.File("4294967295.dir.tmp"));
     EXPECT_EQ(second.ListDirectory(AsRequest(b)), tmp.File("4294967295-1.dir.tmp"));
@@ -163,12 +164,12 @@ TEST(ListDirectory, CreatesTheTemporaryDirectoryOrFailsWith71200)
     auto request = Pattern(tmp.File("*"));
     {
         ScopedTempDir temp(tmp.File("t/new/"));
-        CGLSocket s;
+        Exposed<CGLSocket> s;
         EXPECT_EQ(s.ListDirectory(AsRequest(request)), tmp.File("t/new/4294967295.dir.tmp"));
     }
     WriteWholeFile(tmp.File("file"), "x");
     ScopedTempDir temp(tmp.File("file/"));
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     EXPECT_EQ(s.ListDirectory(AsRequest(request)), "");
     EXPECT_EQ(s.m_nLastError, 71200);
 }
@@ -179,7 +180,7 @@ TEST(ListDirectory, CutsLongPathsAndTakesTheCutPathsAttributes)
     ScopedTempDir temp(tmp.path() + kSep);
     std::string path = MakeLongPath(tmp.path());
     std::string dir = path.substr(0, path.rfind(plat::kPathSeparator));
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     auto request = Pattern(dir + kSep + "*");
     auto records = Records(ReadWholeFile(s.ListDirectory(AsRequest(request))));
     ASSERT_EQ(records.size(), 1u);
@@ -213,7 +214,7 @@ TEST(ListDirectory, WriteFailureEndsWithItsCauseAndKeepsEarlierRecords)
     TempDir tmp;
     for (const char* name : {"a", "b", "c", "d"})
         WriteWholeFile(tmp.File(name), "x");
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     FillingFile listing(3);
     s.WriteListingRecords(&listing, tmp.File("*").c_str());
     EXPECT_EQ(s.m_nLastError, 13);
@@ -227,7 +228,7 @@ TEST(ListDirectory, FullDiskReturnsTheNameWithTheDiskFullCause)
     TempDir tmp;
     ScopedTempDir temp(tmp.path() + "/");
     WriteWholeFile(tmp.File("a"), "x");
-    CGLSocket s;
+    Exposed<CGLSocket> s;
     auto request = Pattern(tmp.File("*"));
     ScopedFileSizeLimit full(100);
     EXPECT_EQ(s.ListDirectory(AsRequest(request)), tmp.File("4294967295.dir.tmp"));

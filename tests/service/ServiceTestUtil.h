@@ -10,6 +10,7 @@
 #include "doubles/SocketPair.h"
 #include "doubles/TempDir.h"
 #include "doubles/TestFs.h"
+#include "doubles/Exposed.h"
 
 // GBK "unknown error type": the fallback error text without a companion
 // library.
@@ -63,7 +64,7 @@ struct ServiceConnection {
     }
 
     SocketPair pair;
-    CGLSocket socket;
+    Exposed<CGLSocket> socket;
 };
 
 // A program's output file appears before its text is written: wait for

@@ -2,6 +2,7 @@
 #include <thread>
 
 #include "socket/SocketTestSupport.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ TEST(Concurrency, ExchangesFromTwoThreadsAreSerialised)
             p.SendPacket(request.command, request.payload);
         }
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_tvTimeout = {5, 0};
 

@@ -7,6 +7,7 @@
 #include "socket/SocketTestSupport.h"
 #include "doubles/TempDir.h"
 #include "doubles/TestFs.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ const std::string kCompanionHost = kCompanionDir + kSep + "fakehost";
 
 std::string TextFor(std::int32_t code)
 {
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     sock.m_nLastError = code;
     return sock.GetErrorString();
 }
@@ -69,7 +70,7 @@ TEST(ErrorText, SendReplyCutsALongCompanionText)
 {
     ScopedHostArgument host(kCompanionHost);
     TestPeer peer("127.3.5.1", 0, [](TestPeer&) {});
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     EXPECT_TRUE(sock.SendReply(COMM_ERR_EXEC_TIMEOUT));
     sock.Close();
@@ -91,7 +92,7 @@ TEST(ErrorText, SetErrorLogsAllButTheQuietCodes)
     plat::SetDebugHook(&CaptureLine, nullptr);
 
     TestPeer peer("127.3.5.2", 0, [](TestPeer&) {});
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_bConnected = TRUE;
     sock.SetError(0);

@@ -7,6 +7,7 @@
 
 #include "socket/SocketTestSupport.h"
 #include "doubles/MemoryFile.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -269,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Signals a cancel from inside the progress callback, which runs on the
 // receiving thread after a packet is written and before the cancel poll.
 struct CancelAtPosition {
-    CGLSocket* sock;
+    Exposed<CGLSocket>* sock;
     std::intptr_t position;
     Pairs seen;
 

@@ -7,6 +7,7 @@
 
 #include "socket/SocketTestSupport.h"
 #include "doubles/TempDir.h"
+#include "doubles/Exposed.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ const std::string kSizeQuery = wire::Bare(CMD_PACKET_SIZE, wire::U16(0xFFFF));
 const std::string kAckQuery = wire::Bare(CMD_ACK_MODE, wire::U16(0xFFFF));
 
 // Connects to the peer at `address` through the whole connect path.
-BOOL Connect(CGLSocket& sock, const TestPeer& peer)
+BOOL Connect(Exposed<CGLSocket>& sock, const TestPeer& peer)
 {
     sock.m_tvTimeout = kShortWait;
     return sock.ConnectHost(peer.Address().c_str(), peer.Port());
@@ -34,7 +35,7 @@ TEST(Setup, GreetingIsFollowedByProbeSizeAndAckQueriesInOrder)
         EXPECT_EQ(wire::Hex(p.ExpectBytes(10)), wire::Hex(kAckQuery));
         p.SendPacket(CMD_ACK_MODE, wire::U16(3));
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     sock.m_tvTimeout = kShortWait;
     EXPECT_TRUE(sock.ConnectHost("127.3.3.1", DEVICE_PORT));
     EXPECT_TRUE(sock.m_bConnected);
@@ -66,7 +67,7 @@ TEST_P(BadGreeting, ClosesWithoutSendingAnything)
         p.Send(c.greeting);
         p.Close();
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     sock.m_nLastError = 4242;
     EXPECT_FALSE(Connect(sock, peer));
     EXPECT_EQ(sock.m_nLastError, c.error);
@@ -109,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Setup, SilentPeerGivesNoGreetingAfterOneWaitLimit)
 {
     TestPeer peer("127.3.3.10", 0, [](TestPeer& p) { p.WaitForClose(); });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     auto start = Clock::now();
     EXPECT_FALSE(Connect(sock, peer));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
@@ -127,7 +128,7 @@ TEST(Setup, GreetingWithAnotherCodeContinues)
         answers.packetSize = 4096;
         p.ServeSetup(answers);
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     EXPECT_TRUE(Connect(sock, peer));
     EXPECT_TRUE(sock.m_bConnected);
     EXPECT_EQ(sock.m_wPacketSizeMax, 4096);
@@ -154,7 +155,7 @@ TEST_P(ProbeAnswer, DecidesTheFramingOfWhatFollows)
         EXPECT_EQ(p.ExpectBytes(8), kProbe);
         p.Send(c.answer);
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_bPeerEnvelope = TRUE;
 
@@ -194,7 +195,7 @@ TEST(Setup, ProbeAnswerCodeIsRecordedButNotLogged)
         p.ExpectBytes(8);
         p.SendPacket(CMD_REPLY, wire::U32(kOn));
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     EXPECT_TRUE(sock.ProbeEnvelope());
     EXPECT_TRUE(sock.m_bPeerEnvelope);
@@ -217,7 +218,7 @@ TEST(Setup, UnansweredProbeStillEndsEstablished)
         EXPECT_TRUE(ack.envelopeValid);
         p.SendPacket(CMD_ACK_MODE, wire::U16(1), false);
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     auto start = Clock::now();
     EXPECT_TRUE(Connect(sock, peer));
     auto elapsed = Clock::now() - start;
@@ -236,7 +237,7 @@ TEST(Setup, PeerAnsweringNothingLeavesTheFallbacks)
         p.SendPacket(CMD_REPLY, "");
         p.WaitForClose();
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     sock.m_wAckMode = 9;
     sock.m_tvTimeout = {0, 100000};
     EXPECT_TRUE(sock.ConnectHost(peer.Address().c_str(), peer.Port()));
@@ -268,7 +269,7 @@ TEST_P(PacketSizeAnswer, OnlySizesARequesterCouldAskForAreTaken)
         p.ExpectPacket();
         p.SendPacket(CMD_PACKET_SIZE, wire::U16(c.answer));
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     EXPECT_TRUE(Connect(sock, peer));
     EXPECT_TRUE(sock.m_bConnected);
     EXPECT_EQ(sock.m_wPacketSizeMax, c.accepted ? c.answer : PACKET_SIZE_DEFAULT);
@@ -295,7 +296,7 @@ TEST(Setup, NegotiationRequestsOutsideTheirRangeSendNothing)
             p.SendPacket(request.command, request.payload);
         }
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_nLastError = 4242;
     for (std::uint16_t refused : {std::uint16_t(0), std::uint16_t(247), std::uint16_t(16377)}) {
@@ -338,7 +339,7 @@ TEST(Setup, AnswerOfAnotherCommandFailsTheNegotiationWithoutAnError)
         p.ExpectPacket();
         p.SendPacket(CMD_PACKET_SIZE, wire::U16(4000));
     });
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     std::uint16_t size = 4000;
     EXPECT_FALSE(sock.NegotiatePacketSize(size));
@@ -353,7 +354,7 @@ TEST(Setup, AnswerOfAnotherCommandFailsTheNegotiationWithoutAnError)
 TEST(Setup, AnsweringSideStoresOnlyAcceptableValues)
 {
     TestPeer peer("127.3.3.52", 0, [](TestPeer&) {});
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_nLastError = 4242;
 
@@ -390,7 +391,7 @@ TEST(Setup, AnsweringSideStoresOnlyAcceptableValues)
 TEST(Setup, SendReplyWithoutACodeIsEightBytes)
 {
     TestPeer peer("127.3.3.53", 0, [](TestPeer&) {});
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_nLastError = 4242;
     EXPECT_TRUE(sock.SendReply(0));
@@ -405,7 +406,7 @@ TEST(Setup, SendReplyWithACodeCarriesItsText)
     TempDir empty;
     ScopedHostArgument host(empty.File("host"));
     TestPeer peer("127.3.3.54", 0, [](TestPeer&) {});
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     EXPECT_TRUE(sock.SendReply(COMM_ERR_NOT_SUPPORTED));
     EXPECT_EQ(sock.m_nLastError, COMM_ERR_NOT_SUPPORTED);
@@ -424,7 +425,7 @@ TEST(Setup, SendReplyWithACodeCarriesItsText)
 TEST(Setup, SendReplyWithALostConnectionCodeClosesFirst)
 {
     TestPeer peer("127.3.3.55", 0, [](TestPeer&) {});
-    CGLSocket sock;
+    Exposed<CGLSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     EXPECT_TRUE(sock.SendReply(10054));
     EXPECT_EQ(sock.m_nLastError, 10054);
@@ -434,7 +435,7 @@ TEST(Setup, SendReplyWithALostConnectionCodeClosesFirst)
 }
 
 // Stands in for a derived class whose error texts are long.
-class LongTextSocket : public CGLSocket {
+class LongTextSocket : public Exposed<CGLSocket> {
 public:
     explicit LongTextSocket(std::size_t length) : m_length(length) {}
     std::string GetErrorString() override { return std::string(m_length, 'L'); }

@@ -240,7 +240,7 @@ void Connect(VexaCommObject* obj, const std::string& address, ClientRun* run)
     VexaComm_GetIdent(obj, ident, sizeof(ident));
     run->ident = ident;
     run->packetSize = VexaComm_GetPacketSizeMax(obj);
-    run->ackMode = FromHandle(obj)->m_wAckMode;
+    run->ackMode = FromHandle(obj)->AckMode();
 }
 
 void Fetch(VexaCommObject* obj, ClientRun* run)

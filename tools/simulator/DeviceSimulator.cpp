@@ -43,6 +43,17 @@ void FillGenerated(std::uint64_t offset, std::uint8_t* out, std::size_t n)
 // The answering connection. Close is guarded so that Stop() can wake a
 // blocked connection without racing the descriptor's release.
 struct CDeviceSimulator::Connection : public CGLSocket {
+    // The state the simulator sets and reads from outside the class, as a
+    // derived host may open it up.
+    using CGLSocket::m_hSocket;
+    using CGLSocket::m_nLastError;
+    using CGLSocket::m_packet;
+    using CGLSocket::m_pfnTrace;
+    using CGLSocket::m_pTraceUser;
+    using CGLSocket::m_tvTimeout;
+    using CGLSocket::m_wAckMode;
+    using CGLSocket::m_wPacketSizeMax;
+
     std::mutex fdMutex;
 
     void Close() override
