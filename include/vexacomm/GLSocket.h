@@ -72,54 +72,51 @@ enum class SocketWaitKind { Readable, Writable, Connected };
 // and the next request would take them for its own answer.
 enum StreamState : int { STREAM_IDLE, STREAM_REQUEST_SENT, STREAM_RECEIVING };
 
-class VEXACOMM_API CGLSocket {
+// The engine of one connection: waits, transport, framing, the set-up and
+// the data stream. It holds every slot of the virtual table; the answering
+// side's operations here only refuse (71305), CGLSocket below gives them
+// their bodies.
+class VEXACOMM_API CPacketSocket {
 public:
-    CGLSocket();
-    CGLSocket(const CGLSocket&) = delete;
-    CGLSocket& operator=(const CGLSocket&) = delete;
+    CPacketSocket();
+    CPacketSocket(const CPacketSocket&) = delete;
+    CPacketSocket& operator=(const CPacketSocket&) = delete;
 
     // ---- Virtual operations, in their fixed table order (30 slots). ----
-    virtual ~CGLSocket();
+    virtual ~CPacketSocket();
     virtual BOOL IsLost();
     virtual void Close();
     virtual std::string GetErrorString();
 
-    // Service side: the answering half of the file and program service.
-    // Nothing in the library calls these on a peer's behalf: they are
-    // reachable only by a host that receives requests and dispatches them
-    // here itself, and that host decides which peers may read, write and
-    // delete files or start programs on this computer. Paths and commands
-    // are used as given (no sandbox); records and replies are filled with
-    // bounded copies, and command lines never pass through a shell.
-    //
-    // File information and transfer files.
-    virtual BOOL GetFileInfo(FileInfoRecord* record, const char* path);
-    virtual int ReservedFile1(int, int, int);
-    virtual int ReservedFile2(int, int, int);
-    virtual int ReservedFile3(int, int, int);
-    virtual BOOL GetFileInfoVersion(FileInfoVersionRecord* record, const char* path);
-    virtual int ReservedFile4(int, int, int);
-    virtual void CloseFileOnStatus(CFile* file, const std::uint16_t* status, BOOL check);
-    virtual CFile* CreateReceiveFile(const FileInfoRecord* record);
-    virtual void CloseTransferFile(CFile* file, int, int);
-    virtual CFile* OpenSendFile(FileInfoRecord* record, const FileRequest* request);
-    virtual int ReservedFile5(int, int);
-    virtual int ReservedFile6(int, int);
-    virtual int ReservedFile7(int, int);
+    // The answering side's slots (see CGLSocket): file information and
+    // transfer files...
+    virtual BOOL GetFileInfo(FileInfoRecord*, const char*) { return Unsupported(); }
+    virtual int ReservedFile1(int, int, int) { return 0; }
+    virtual int ReservedFile2(int, int, int) { return 0; }
+    virtual int ReservedFile3(int, int, int) { return 0; }
+    virtual BOOL GetFileInfoVersion(FileInfoVersionRecord*, const char*) { return Unsupported(); }
+    virtual int ReservedFile4(int, int, int) { return 0; }
+    virtual void CloseFileOnStatus(CFile*, const std::uint16_t*, BOOL) { Unsupported(); }
+    virtual CFile* CreateReceiveFile(const FileInfoRecord*) { Unsupported(); return nullptr; }
+    virtual void CloseTransferFile(CFile*, int, int) { Unsupported(); }
+    virtual CFile* OpenSendFile(FileInfoRecord*, const FileRequest*) { Unsupported(); return nullptr; }
+    virtual int ReservedFile5(int, int) { return 0; }
+    virtual int ReservedFile6(int, int) { return 0; }
+    virtual int ReservedFile7(int, int) { return 0; }
 
-    // Service side: listing, programs, status, directories.
-    virtual std::string ListDirectory(const FileRequest* request);
-    virtual std::string ReservedText(int);
-    virtual BOOL RunProgramRequest(const ProgramRequest* request);
-    virtual void StartProgram(const ProgramRequest* request);
-    virtual BOOL ReplyNotSupported(const void* request);
-    virtual BOOL SendStatusFlags();
-    virtual BOOL ClearStatusFlags(std::uint32_t mask);
-    virtual BOOL SetStatusFlags(std::uint32_t mask);
-    virtual BOOL AnswerPacketSize(std::uint16_t requested);
-    virtual BOOL AnswerAckMode(std::uint16_t requested);
-    virtual BOOL MakeDirectory(const char* path);
-    virtual BOOL DeletePath(const char* path);
+    // ...listing, programs, status, directories.
+    virtual std::string ListDirectory(const FileRequest*) { Unsupported(); return std::string(); }
+    virtual std::string ReservedText(int) { return std::string(); }
+    virtual BOOL RunProgramRequest(const ProgramRequest*) { return Unsupported(); }
+    virtual void StartProgram(const ProgramRequest*) { Unsupported(); }
+    virtual BOOL ReplyNotSupported(const void*) { return Unsupported(); }
+    virtual BOOL SendStatusFlags() { return Unsupported(); }
+    virtual BOOL ClearStatusFlags(std::uint32_t) { return Unsupported(); }
+    virtual BOOL SetStatusFlags(std::uint32_t) { return Unsupported(); }
+    virtual BOOL AnswerPacketSize(std::uint16_t) { return Unsupported(); }
+    virtual BOOL AnswerAckMode(std::uint16_t) { return Unsupported(); }
+    virtual BOOL MakeDirectory(const char*) { return Unsupported(); }
+    virtual BOOL DeletePath(const char*) { return Unsupported(); }
 
     // Progress: hands one message to the object's observer. The base sends
     // it to the window m_hNotifyWnd (posted when m_bPostNotify is set) and
@@ -164,10 +161,12 @@ public:
     BOOL ReceiveGreeting();
     BOOL OpenConnection();
 
-    // ---- Service helpers. ----
-    // Writes one record per entry matching `pattern` to `listing`; a write
-    // failure closes `listing`, records the cause and ends the listing.
-    void WriteListingRecords(CFile* listing, const char* pattern);
+    // What the answering side's slots do here: record 71305, fail.
+    BOOL Unsupported()
+    {
+        SetError(COMM_ERR_NOT_SUPPORTED);
+        return FALSE;
+    }
 
     // ---- The answer in progress (m_nStreamState). ----
     // Ends an answer that did not arrive whole: the connection is closed,
@@ -269,7 +268,7 @@ protected:
     // Used only by the thread running the operation in progress. What a
     // readable wait does on a cancel request within the scope (null:
     // nothing): the transfer's own, so that the waits know no packets.
-    using CancelAction = void (CGLSocket::*)();
+    using CancelAction = void (CPacketSocket::*)();
     CancelAction m_pfnCancelAction;
     // The host's packet trace (null: none): under m_lock.
     VexaCommTraceFn m_pfnTrace;
@@ -305,4 +304,44 @@ private:
     BOOL OnCancelRequest(SocketWaitKind kind);
     BOOL NegotiateValue(std::uint16_t& value, std::uint32_t command, std::uint16_t minAccepted,
                         std::uint16_t maxAccepted, std::uint16_t fallback);
+};
+
+// The connection class hosts use and derive from: the engine, and the
+// answering side of the file and program service (src/service/).
+class VEXACOMM_API CGLSocket : public CPacketSocket {
+public:
+    CGLSocket() = default;
+
+    // Service side: the answering half of the file and program service.
+    // Nothing in the library calls these on a peer's behalf: they are
+    // reachable only by a host that receives requests and dispatches them
+    // here itself, and that host decides which peers may read, write and
+    // delete files or start programs on this computer. Paths and commands
+    // are used as given (no sandbox); records and replies are filled with
+    // bounded copies, and command lines never pass through a shell.
+    //
+    // File information and transfer files.
+    BOOL GetFileInfo(FileInfoRecord* record, const char* path) override;
+    BOOL GetFileInfoVersion(FileInfoVersionRecord* record, const char* path) override;
+    void CloseFileOnStatus(CFile* file, const std::uint16_t* status, BOOL check) override;
+    CFile* CreateReceiveFile(const FileInfoRecord* record) override;
+    void CloseTransferFile(CFile* file, int, int) override;
+    CFile* OpenSendFile(FileInfoRecord* record, const FileRequest* request) override;
+
+    // Service side: listing, programs, status, directories.
+    std::string ListDirectory(const FileRequest* request) override;
+    BOOL RunProgramRequest(const ProgramRequest* request) override;
+    void StartProgram(const ProgramRequest* request) override;
+    BOOL ReplyNotSupported(const void* request) override;
+    BOOL SendStatusFlags() override;
+    BOOL ClearStatusFlags(std::uint32_t mask) override;
+    BOOL SetStatusFlags(std::uint32_t mask) override;
+    BOOL AnswerPacketSize(std::uint16_t requested) override;
+    BOOL AnswerAckMode(std::uint16_t requested) override;
+    BOOL MakeDirectory(const char* path) override;
+    BOOL DeletePath(const char* path) override;
+
+    // Writes one record per entry matching `pattern` to `listing`; a write
+    // failure closes `listing`, records the cause and ends the listing.
+    void WriteListingRecords(CFile* listing, const char* pattern);
 };

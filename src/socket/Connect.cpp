@@ -5,7 +5,7 @@
 #include "platform/Socket.h"
 #include "vexacomm/GLSocket.h"
 
-BOOL CGLSocket::ConnectHost(const char* host, std::uint16_t port)
+BOOL CPacketSocket::ConnectHost(const char* host, std::uint16_t port)
 {
     std::uint32_t address = plat::ParseIPv4(host);
     if (address == kNoAddress) {
@@ -24,7 +24,7 @@ BOOL CGLSocket::ConnectHost(const char* host, std::uint16_t port)
     return ConnectAddr(address, port);
 }
 
-BOOL CGLSocket::ConnectAddr(std::uint32_t address, std::uint16_t port)
+BOOL CPacketSocket::ConnectAddr(std::uint32_t address, std::uint16_t port)
 {
     m_addr.family = kAddressFamilyInet;
     m_addr.port = plat::HostToNet16(port);
@@ -32,7 +32,7 @@ BOOL CGLSocket::ConnectAddr(std::uint32_t address, std::uint16_t port)
     return ConnectSockAddr(&m_addr);
 }
 
-BOOL CGLSocket::ConnectSockAddr(const SocketAddress* address)
+BOOL CPacketSocket::ConnectSockAddr(const SocketAddress* address)
 {
     m_nBytesReceived = 0;
     m_nBytesSent = 0;
@@ -60,7 +60,7 @@ BOOL CGLSocket::ConnectSockAddr(const SocketAddress* address)
 
 // The system would try for minutes; the wait limit bounds the connect like
 // every other wait, and a cancel request ends it.
-BOOL CGLSocket::ConnectWithinLimit(SocketHandle s)
+BOOL CPacketSocket::ConnectWithinLimit(SocketHandle s)
 {
     int started = plat::SocketConnectStart(s, m_addr);
     if (started == 1) {
@@ -76,7 +76,7 @@ BOOL CGLSocket::ConnectWithinLimit(SocketHandle s)
     return TRUE;
 }
 
-BOOL CGLSocket::ReceiveGreeting()
+BOOL CPacketSocket::ReceiveGreeting()
 {
     if (!WaitReadable(m_tvTimeout)) {
         // A cancel request keeps its own code.
@@ -113,7 +113,7 @@ BOOL CGLSocket::ReceiveGreeting()
 // leaves its default in force (no envelope, 16376, no acknowledgements), so
 // a peer that knows none of them is still served; a lost connection has
 // been recorded and closed by the step itself.
-BOOL CGLSocket::OpenConnection()
+BOOL CPacketSocket::OpenConnection()
 {
     ProbeEnvelope();
     // Negotiated on a copy and published once agreed: a host may read the

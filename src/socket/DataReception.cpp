@@ -55,7 +55,7 @@ private:
 // applies.
 class CTransferEnd {
 public:
-    explicit CTransferEnd(CGLSocket& socket) : m_socket(socket) {}
+    explicit CTransferEnd(CPacketSocket& socket) : m_socket(socket) {}
     ~CTransferEnd()
     {
         // A host's observer must not turn the end into a termination.
@@ -70,10 +70,10 @@ public:
     CTransferEnd& operator=(const CTransferEnd&) = delete;
 
 private:
-    CGLSocket& m_socket;
+    CPacketSocket& m_socket;
 };
 
-BOOL CGLSocket::DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam)
+BOOL CPacketSocket::DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam)
 {
     if (m_hNotifyWnd == nullptr)
         return FALSE;
@@ -87,7 +87,7 @@ BOOL CGLSocket::DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam)
     return TRUE;
 }
 
-BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets)
+BOOL CPacketSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets)
 {
     if (expectedPackets == 0)
         return TRUE;
@@ -113,7 +113,7 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
             m_evCancel.ResetEvent();
         m_evDone.ResetEvent();
         m_bCancelSent = FALSE;
-        CCancelScope scope(*this, CANCEL_TRANSFER, &CGLSocket::SendCancelRequest);
+        CCancelScope scope(*this, CANCEL_TRANSFER, &CPacketSocket::SendCancelRequest);
         if (m_wAckMode != 0)
             SendReply(0);
         for (;;) {
@@ -164,7 +164,7 @@ BOOL CGLSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_
     return result;
 }
 
-void CGLSocket::SendCancelRequest()
+void CPacketSocket::SendCancelRequest()
 {
     m_bCancelSent = TRUE;
     // A buffer of its own: m_packet may hold half of the packet being read.

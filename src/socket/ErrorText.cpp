@@ -50,7 +50,7 @@ std::string CompanionText(std::uint32_t code)
 
 } // namespace
 
-std::string CGLSocket::ErrorTextFor(std::int32_t code)
+std::string CPacketSocket::ErrorTextFor(std::int32_t code)
 {
     if (code == 0)
         return std::string();
@@ -59,7 +59,7 @@ std::string CGLSocket::ErrorTextFor(std::int32_t code)
     return text.empty() ? FallbackErrorText(code) : text;
 }
 
-std::string CGLSocket::FallbackErrorText(std::int32_t code)
+std::string CPacketSocket::FallbackErrorText(std::int32_t code)
 {
     char buf[64];
     std::snprintf(buf, sizeof(buf), kFallbackFormat,
@@ -67,4 +67,4 @@ std::string CGLSocket::FallbackErrorText(std::int32_t code)
     return buf;
 }
 
-std::string CGLSocket::GetErrorString() { return ErrorTextFor(m_nLastError); }
+std::string CPacketSocket::GetErrorString() { return ErrorTextFor(m_nLastError); }

@@ -6,7 +6,7 @@
 #include "vexacomm/ByteSum.h"
 #include "vexacomm/GLSocket.h"
 
-BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
+BOOL CPacketSocket::SendPacket(std::uint8_t* packet, BOOL wait)
 {
     if (m_hSocket == kInvalidSocket || packet == nullptr)
         return FALSE;
@@ -34,12 +34,12 @@ BOOL CGLSocket::SendPacket(std::uint8_t* packet, BOOL wait)
     return SendPieces(pieces, 3, wait);
 }
 
-BOOL CGLSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
+BOOL CPacketSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
 {
     return ReceiveNextPacket(packet, wait, false);
 }
 
-BOOL CGLSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming)
+BOOL CPacketSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming)
 {
     if (m_hSocket == kInvalidSocket || packet == nullptr)
         return FALSE;
@@ -94,7 +94,7 @@ BOOL CGLSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streamin
     return TRUE;
 }
 
-BOOL CGLSocket::SendReply(std::uint32_t code)
+BOOL CPacketSocket::SendReply(std::uint32_t code)
 {
     CSingleLock lock(&m_lock);
     SetHeader(CMD_REPLY, 0);

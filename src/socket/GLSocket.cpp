@@ -9,6 +9,7 @@
 #include "platform/Socket.h"
 #include "support/DebugLog.h"
 
+static_assert(sizeof(CGLSocket) == sizeof(CPacketSocket), "the answering side adds no state");
 #if defined(_WIN64)
 static_assert(sizeof(CGLSocket) == 16632, "the layout derived hosts are built against");
 #elif defined(_WIN32)
@@ -17,7 +18,7 @@ static_assert(sizeof(CGLSocket) == 16568, "the layout derived hosts are built ag
 static_assert(sizeof(CGLSocket) == 16808, "the layout derived hosts are built against");
 #endif
 
-CGLSocket::CGLSocket()
+CPacketSocket::CPacketSocket()
     : m_tvTimeout(kDefaultWaitLimit),
       m_hNotifyWnd(nullptr),
       // Progress goes out synchronously unless a host asks for queueing.
@@ -50,10 +51,10 @@ CGLSocket::CGLSocket()
     // their declared order, and a change of size means rebuilding them.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
-    static_assert(offsetof(CGLSocket, m_addr) == sizeof(void*), "the table pointer, then the members");
-    static_assert(offsetof(CGLSocket, m_tvTimeout) > offsetof(CGLSocket, m_addr) &&
-                      offsetof(CGLSocket, m_packet) > offsetof(CGLSocket, m_hSocket) &&
-                      offsetof(CGLSocket, m_strListingFile) > offsetof(CGLSocket, m_nStreamState),
+    static_assert(offsetof(CPacketSocket, m_addr) == sizeof(void*), "the table pointer, then the members");
+    static_assert(offsetof(CPacketSocket, m_tvTimeout) > offsetof(CPacketSocket, m_addr) &&
+                      offsetof(CPacketSocket, m_packet) > offsetof(CPacketSocket, m_hSocket) &&
+                      offsetof(CPacketSocket, m_strListingFile) > offsetof(CPacketSocket, m_nStreamState),
                   "members in their declared order");
 #pragma GCC diagnostic pop
     std::memset(&m_addr, 0, sizeof(m_addr));
@@ -64,13 +65,13 @@ CGLSocket::CGLSocket()
     m_evDone.SetEvent();
 }
 
-CGLSocket::~CGLSocket()
+CPacketSocket::~CPacketSocket()
 {
     // Virtual dispatch has already fallen back to this class here.
-    CGLSocket::Close();
+    CPacketSocket::Close();
 }
 
-void CGLSocket::SetError(std::int32_t code)
+void CPacketSocket::SetError(std::int32_t code)
 {
     m_nLastError = code;
     if (IsLost())
@@ -81,7 +82,7 @@ void CGLSocket::SetError(std::int32_t code)
     DebugLog("CGLSocket::SetError(%d,%s)\n", m_nLastError, text.c_str());
 }
 
-void CGLSocket::AbandonStream()
+void CPacketSocket::AbandonStream()
 {
     // Closed, not drained: the rest may be gigabytes nobody wants, or never
     // come, and its end cannot be told from a stall. A new connection is
@@ -95,14 +96,14 @@ void CGLSocket::AbandonStream()
     Close();
 }
 
-BOOL CGLSocket::IsLost()
+BOOL CPacketSocket::IsLost()
 {
     if (m_hSocket == kInvalidSocket)
         return TRUE;
     return IsLostConnectionCode(m_nLastError) ? TRUE : FALSE;
 }
 
-void CGLSocket::CloseSocketOnly()
+void CPacketSocket::CloseSocketOnly()
 {
     if (m_hSocket != kInvalidSocket) {
         plat::SocketClose(m_hSocket);
@@ -110,29 +111,20 @@ void CGLSocket::CloseSocketOnly()
     }
 }
 
-void CGLSocket::Close()
+void CPacketSocket::Close()
 {
     CloseSocketOnly();
     m_bConnected = FALSE;
 }
 
-PacketHeader CGLSocket::Header() const
+PacketHeader CPacketSocket::Header() const
 {
     return PacketHeader{ReadU32(m_packet), ReadU32(m_packet + 4)};
 }
 
-void CGLSocket::SetHeader(std::uint32_t command, std::uint32_t length)
+void CPacketSocket::SetHeader(std::uint32_t command, std::uint32_t length)
 {
     WriteU32(m_packet, command);
     WriteU32(m_packet + 4, length);
 }
 
-// Placeholders that keep their slots in the virtual table.
-int CGLSocket::ReservedFile1(int, int, int) { return 0; }
-int CGLSocket::ReservedFile2(int, int, int) { return 0; }
-int CGLSocket::ReservedFile3(int, int, int) { return 0; }
-int CGLSocket::ReservedFile4(int, int, int) { return 0; }
-int CGLSocket::ReservedFile5(int, int) { return 0; }
-int CGLSocket::ReservedFile6(int, int) { return 0; }
-int CGLSocket::ReservedFile7(int, int) { return 0; }
-std::string CGLSocket::ReservedText(int) { return std::string(); }

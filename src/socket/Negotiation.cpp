@@ -4,7 +4,7 @@
 
 #include "vexacomm/GLSocket.h"
 
-BOOL CGLSocket::ProbeEnvelope()
+BOOL CPacketSocket::ProbeEnvelope()
 {
     CSingleLock lock(&m_lock);
     m_bPeerEnvelope = FALSE;
@@ -19,7 +19,7 @@ BOOL CGLSocket::ProbeEnvelope()
     return TRUE;
 }
 
-BOOL CGLSocket::NegotiateValue(std::uint16_t& value, std::uint32_t command,
+BOOL CPacketSocket::NegotiateValue(std::uint16_t& value, std::uint32_t command,
                                std::uint16_t minAccepted, std::uint16_t maxAccepted,
                                std::uint16_t fallback)
 {
@@ -43,7 +43,7 @@ BOOL CGLSocket::NegotiateValue(std::uint16_t& value, std::uint32_t command,
     return TRUE;
 }
 
-BOOL CGLSocket::NegotiatePacketSize(std::uint16_t& value)
+BOOL CPacketSocket::NegotiatePacketSize(std::uint16_t& value)
 {
     CSingleLock lock(&m_lock);
     std::uint16_t before = m_wPacketSizeInUse;
@@ -55,7 +55,7 @@ BOOL CGLSocket::NegotiatePacketSize(std::uint16_t& value)
     return answered;
 }
 
-BOOL CGLSocket::NegotiateAckMode(std::uint16_t& value)
+BOOL CPacketSocket::NegotiateAckMode(std::uint16_t& value)
 {
     return NegotiateValue(value, CMD_ACK_MODE, 0, ACK_MODE_MAX, 0);
 }

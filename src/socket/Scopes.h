@@ -8,7 +8,7 @@
 // return: what has not reached STREAM_IDLE by then is abandoned.
 class CStreamGuard {
 public:
-    CStreamGuard(CGLSocket& socket, StreamState state) : m_socket(socket) { socket.m_nStreamState = state; }
+    CStreamGuard(CPacketSocket& socket, StreamState state) : m_socket(socket) { socket.m_nStreamState = state; }
     ~CStreamGuard()
     {
         if (m_socket.m_nStreamState != STREAM_IDLE)
@@ -18,14 +18,14 @@ public:
     CStreamGuard& operator=(const CStreamGuard&) = delete;
 
 private:
-    CGLSocket& m_socket;
+    CPacketSocket& m_socket;
 };
 
 // Makes a cancel request end the waits of one operation; the previous
 // scope returns when the operation does, by whatever exit.
 class CCancelScope {
 public:
-    CCancelScope(CGLSocket& socket, CancelScope scope, CGLSocket::CancelAction action = nullptr)
+    CCancelScope(CPacketSocket& socket, CancelScope scope, CPacketSocket::CancelAction action = nullptr)
         : m_socket(socket), m_previous(socket.m_nCancelScope), m_previousAction(socket.m_pfnCancelAction)
     {
         socket.m_nCancelScope = scope;
@@ -40,7 +40,7 @@ public:
     CCancelScope& operator=(const CCancelScope&) = delete;
 
 private:
-    CGLSocket& m_socket;
+    CPacketSocket& m_socket;
     CancelScope m_previous;
-    CGLSocket::CancelAction m_previousAction;
+    CPacketSocket::CancelAction m_previousAction;
 };

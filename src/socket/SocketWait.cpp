@@ -32,7 +32,7 @@ int WaitOnce(SocketHandle s, SocketWaitKind kind, std::int64_t ms)
 
 } // namespace
 
-BOOL CGLSocket::AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit)
+BOOL CPacketSocket::AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit)
 {
     std::int64_t now = plat::MonotonicMs();
     const std::int64_t deadline = now + LimitMs(limit);
@@ -74,7 +74,7 @@ BOOL CGLSocket::AwaitSocket(SocketHandle s, SocketWaitKind kind, WaitLimit limit
     }
 }
 
-BOOL CGLSocket::OnCancelRequest(SocketWaitKind kind)
+BOOL CPacketSocket::OnCancelRequest(SocketWaitKind kind)
 {
     if (m_nCancelScope == CANCEL_CONNECT || m_nCancelScope == CANCEL_REQUEST) {
         SetError(COMM_ERR_CANCELLED);

@@ -30,7 +30,7 @@ void Advance(Buffer*& pieces, int& count, long n)
 }
 } // namespace
 
-BOOL CGLSocket::WaitReadable(WaitLimit limit)
+BOOL CPacketSocket::WaitReadable(WaitLimit limit)
 {
     if (!WaitForInput(limit))
         return FALSE;
@@ -46,14 +46,14 @@ BOOL CGLSocket::WaitReadable(WaitLimit limit)
     return TRUE;
 }
 
-BOOL CGLSocket::WaitWritable(WaitLimit limit)
+BOOL CPacketSocket::WaitWritable(WaitLimit limit)
 {
     if (m_hSocket == kInvalidSocket)
         return FALSE;
     return AwaitSocket(m_hSocket, SocketWaitKind::Writable, limit);
 }
 
-BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
+BOOL CPacketSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
 {
     if (m_hSocket == kInvalidSocket)
         return FALSE;
@@ -65,7 +65,7 @@ BOOL CGLSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
     return SendPieces(&piece, 1, wait);
 }
 
-BOOL CGLSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
+BOOL CPacketSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
 {
     std::int32_t length = 0;
     for (int i = 0; i < count; ++i)
@@ -101,7 +101,7 @@ BOOL CGLSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
     return sent == length ? TRUE : FALSE;
 }
 
-BOOL CGLSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
+BOOL CPacketSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
 {
     if (m_hSocket == kInvalidSocket || buffer == nullptr)
         return FALSE;
@@ -109,7 +109,7 @@ BOOL CGLSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
     return ReceivePieces(&piece, 1, wait);
 }
 
-BOOL CGLSocket::WaitForInput(WaitLimit limit)
+BOOL CPacketSocket::WaitForInput(WaitLimit limit)
 {
     SetError(0);
     // SetError(0) closes nothing on an open socket; guard for a closed one.
@@ -118,7 +118,7 @@ BOOL CGLSocket::WaitForInput(WaitLimit limit)
     return AwaitSocket(m_hSocket, SocketWaitKind::Readable, limit);
 }
 
-BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool expectWaiting)
+BOOL CPacketSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bool expectWaiting)
 {
     std::int32_t length = 0;
     for (int i = 0; i < count; ++i)
@@ -178,7 +178,7 @@ BOOL CGLSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait, bo
     return received == length ? TRUE : FALSE;
 }
 
-void CGLSocket::DrainInput()
+void CPacketSocket::DrainInput()
 {
     CSingleLock lock(&m_lock);
     if (m_hSocket == kInvalidSocket)

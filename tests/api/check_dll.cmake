@@ -67,11 +67,11 @@ foreach(name IN LISTS six)
   endif()
   math(EXPR ordinal "${ordinal} + 1")
 endforeach()
-# Besides them only the connection class, exported for C++ hosts that
-# derive from it: its members, virtual table and type information.
+# Besides them only the connection class and its engine, exported for C++
+# hosts that derive from it: members, virtual tables and type information.
 set(listed ${expected})
 foreach(name IN LISTS exported)
-  if(name MATCHES "^_Z(NK?|TV|TI|TS)9CGLSocket")
+  if(name MATCHES "^_Z(NK?|TV|TI|TS)(9CGLSocket|13CPacketSocket)")
     set(classExported TRUE)
   else()
     list(REMOVE_ITEM listed ${name})
