@@ -20,7 +20,7 @@ const char kEnvelopedSizeQueryHex[] = "92 76 33 76 92 76 33 76 03 00 00 00 02 00
 // A peer that only records what the client sends.
 void RecordOnly(TestPeer&) {}
 
-void FillPacket(Exposed<CGLSocket>& sock, std::uint32_t command, const std::string& payload)
+void FillPacket(Exposed<CPacketSocket>& sock, std::uint32_t command, const std::string& payload)
 {
     sock.SetHeader(command, static_cast<std::uint32_t>(payload.size()));
     std::memcpy(sock.Payload(), payload.data(), payload.size());
@@ -60,7 +60,7 @@ TEST(Framing, ChecksumIsThePlainByteSum)
 TEST(Framing, SendsTheWorkedExamples)
 {
     TestPeer peer("127.3.2.1", 0, RecordOnly);
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     FillPacket(sock, CMD_REPLY, "");
@@ -90,7 +90,7 @@ TEST(Framing, EnvelopeLeavesInOneWrite)
             firstReads.push_back(p.ExpectSome());
         }
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     for (int i = 0; i < 6; ++i) {
         ASSERT_TRUE(sock.ReceivePacket(sock.m_packet, TRUE));
@@ -110,7 +110,7 @@ TEST(Framing, ReceivesTheWorkedExamples)
         p.Send(wire::FromHex(kEmptyReplyHex));
         p.Send(wire::FromHex(kEnvelopedSizeQueryHex));
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     ASSERT_TRUE(sock.ReceivePacket(sock.m_packet, TRUE));
@@ -148,7 +148,7 @@ TEST(Framing, LargestPayloadTravelsBothWaysInBothFramings)
         EXPECT_TRUE(enveloped.envelopeValid);
         echoedEnveloped = enveloped.payload;
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     FillPacket(sock, CMD_ASDU10, payload);
@@ -167,7 +167,7 @@ TEST(Framing, LargestPayloadTravelsBothWaysInBothFramings)
 TEST(Framing, OverlongPacketIsRefusedBeforeAnyByteGoesOut)
 {
     TestPeer peer("127.3.2.4", 0, RecordOnly);
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_nLastError = 4242;
 
@@ -189,7 +189,7 @@ TEST(Framing, OverlongPacketIsRefusedAfterItsHeader)
     TestPeer peer("127.3.2.5", 0, [&](TestPeer& p) {
         p.Send(wire::U32(CMD_ASDU10) + wire::U32(PACKET_PAYLOAD_MAX + 1) + next);
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     EXPECT_FALSE(sock.ReceivePacket(sock.m_packet, TRUE));
@@ -213,7 +213,7 @@ TEST(Framing, ChecksumMismatchAndBadTailWordFailWithoutAnError)
 
     TestPeer peer("127.3.2.6", 0,
                   [&](TestPeer& p) { p.Send(offByOne + badTail + badFirstTail + good); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     for (const char* name : {"checksum off by one", "last word wrong", "first tail word wrong"}) {
@@ -242,7 +242,7 @@ TEST(Framing, AnswersInThePeersLastFraming)
         EXPECT_FALSE(second.enveloped);
         p.SendPacket(CMD_STATUS, wire::U32(3), true);
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     ASSERT_TRUE(sock.ReceivePacket(sock.m_packet, TRUE));
@@ -271,7 +271,7 @@ TEST(Framing, ShortTextReadsWithAZeroAfterIt)
         p.SendPacket(CMD_IDENT, "abc");
         p.SendPacket(CMD_REPLY, "");
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     // Stale bytes from an earlier, longer packet must not show through.
     std::memset(sock.m_packet, 'x', sizeof(sock.m_packet));
@@ -291,7 +291,7 @@ TEST(Framing, ProbeBytesAreABarePacket)
 {
     TestPeer peer("127.3.2.9", 0,
                   [](TestPeer& p) { p.Send(wire::FromHex("92 76 33 76 00 00 00 00")); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_bPeerEnvelope = TRUE;
 
@@ -304,7 +304,7 @@ TEST(Framing, ProbeBytesAreABarePacket)
 
 TEST(Framing, NoSocketMeansNoPacketAndNoError)
 {
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     sock.m_nLastError = 4242;
     FillPacket(sock, CMD_REPLY, "");
     EXPECT_FALSE(sock.SendPacket(sock.m_packet, TRUE));
@@ -331,7 +331,7 @@ TEST_P(FailedReceive, LeavesWhatArrivedAndZerosNothingStale)
         p.Send(c.bytes);
         p.Close();
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     std::memset(sock.m_packet, 'x', sizeof(sock.m_packet));
 
@@ -363,7 +363,7 @@ TEST(Framing, PeerClosingInsideAPayloadLeavesReceivedBytesThenZeros)
 {
     const std::string packet = wire::Bare(CMD_ASDU10, Pattern(100));
     TestPeer peer("127.3.2.10", 0, [&](TestPeer& p) { p.CutAfter(packet, 8 + 40); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     std::memset(sock.m_packet, 'x', sizeof(sock.m_packet));
 

@@ -23,7 +23,8 @@ constexpr WaitLimit kShortWait = {0, 200000};
 
 // Opens a plain TCP connection to the peer and hands it to the object,
 // skipping the greeting and negotiation of the connect path.
-inline bool AttachRaw(Exposed<CGLSocket>& sock, const TestPeer& peer)
+template <class Socket>
+bool AttachRaw(Socket& sock, const TestPeer& peer)
 {
     SocketAddress addr;
     std::memset(&addr, 0, sizeof(addr));
@@ -43,7 +44,8 @@ inline bool AttachRaw(Exposed<CGLSocket>& sock, const TestPeer& peer)
 }
 
 // The packet buffer's payload as a byte string of `n` bytes.
-inline std::string PayloadBytes(const Exposed<CGLSocket>& sock, std::size_t n)
+template <class Socket>
+std::string PayloadBytes(const Socket& sock, std::size_t n)
 {
     return std::string(reinterpret_cast<const char*>(sock.Payload()), n);
 }

@@ -51,7 +51,7 @@ void SetSendBuffer(SocketHandle s, int bytes)
 #endif
 }
 
-unsigned long Pending(const Exposed<CGLSocket>& sock)
+unsigned long Pending(const Exposed<CPacketSocket>& sock)
 {
     unsigned long n = 0;
     EXPECT_EQ(plat::SocketPendingBytes(sock.m_hSocket, &n), 0);
@@ -59,7 +59,7 @@ unsigned long Pending(const Exposed<CGLSocket>& sock)
 }
 
 // Waits until `n` bytes are waiting on the socket (bounded).
-bool WaitPending(const Exposed<CGLSocket>& sock, unsigned long n)
+bool WaitPending(const Exposed<CPacketSocket>& sock, unsigned long n)
 {
     auto deadline = Clock::now() + std::chrono::seconds(5);
     while (Clock::now() < deadline) {
@@ -80,7 +80,7 @@ TEST(Transport, SendAllCompletesAcrossPartialAndWouldBlockSends)
     std::string got;
     TestPeer peer("127.3.1.1", 0,
                   [&](TestPeer& p) { got = p.ExpectBytes(waited.size() + unwaited.size()); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     MakeNonBlocking(sock.m_hSocket);
     SetSendBuffer(sock.m_hSocket, 16 * 1024);
@@ -107,7 +107,7 @@ TEST(Transport, ReceiveAllCollectsPiecesInOrder)
         }
         p.Send(data);
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     std::string buf(data.size(), 'x');
@@ -131,7 +131,7 @@ TEST_P(PeerClosesMidPacket, ReceivedBytesThenZerosAndTheSocketClosed)
     const BOOL wait = GetParam();
     TestPeer peer(wait ? "127.3.1.3" : "127.3.1.4", 0,
                   [](TestPeer& p) { p.CutAfter("hello, world", 5); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_bConnected = TRUE;
 
@@ -159,7 +159,7 @@ TEST(Transport, SilentPeerTimesOutAndTheConnectionStaysOpen)
         if (timedOut.Lock(5000))
             p.Send("later");
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     char buf[5];
@@ -196,7 +196,7 @@ TEST_P(ResetByPeer, CountsAsLost)
         GTEST_SKIP() << "wine reports a peer's abortive close to a receive as an orderly one (0), "
                         "not as a reset (10054)";
     TestPeer peer(GetParam().address, 0, [](TestPeer& p) { p.Reset(); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_bConnected = TRUE;
     peer.Join();
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(Transport, ResetByPeer,
 TEST(Transport, WaitReadableAfterThePeersCloseClosesToo)
 {
     TestPeer peer("127.3.1.16", 0, [](TestPeer& p) { p.Close(); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_nLastError = 4242;
     EXPECT_FALSE(sock.WaitReadable(kShortWait));
@@ -228,7 +228,7 @@ TEST(Transport, SendingToAPeerThatHasGoneCountsAsLost)
     // A peer that reset the connection, and one that closed it in order.
     for (bool reset : {true, false}) {
         TestPeer peer("127.3.1.7", 0, [reset](TestPeer& p) { reset ? p.Reset() : p.Close(); });
-        Exposed<CGLSocket> sock;
+        Exposed<CPacketSocket> sock;
         ASSERT_TRUE(AttachRaw(sock, peer));
         peer.Join();
         // A write may still be accepted locally until the reset has been
@@ -252,7 +252,7 @@ TEST(Transport, DrainInputDiscardsWhatIsWaitingAndNoMore)
         if (drained.Lock(5000))
             p.Send(marker);
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     sock.m_nLastError = 4242;
@@ -277,7 +277,7 @@ TEST(Transport, DrainInputDiscardsWhatIsWaitingAndNoMore)
 
 TEST(Transport, ArgumentChecks)
 {
-    Exposed<CGLSocket> closed;
+    Exposed<CPacketSocket> closed;
     closed.m_nLastError = 4242;
     char buf[4] = {};
     EXPECT_FALSE(closed.SendAll(buf, 0, TRUE));
@@ -286,7 +286,7 @@ TEST(Transport, ArgumentChecks)
     EXPECT_EQ(closed.m_nLastError, 4242);
 
     TestPeer peer("127.3.1.10", 0, [](TestPeer&) {});
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_nLastError = 4242;
     EXPECT_TRUE(sock.SendAll(nullptr, 0, TRUE));
@@ -299,7 +299,7 @@ TEST(Transport, ArgumentChecks)
 TEST(Transport, RefusedConnectClosesTheObject)
 {
     TestPeer old("127.3.1.11", 0, [](TestPeer& p) { EXPECT_TRUE(p.WaitForClose()); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, old));
     sock.m_bConnected = TRUE;
     sock.m_nBytesSent = 99;
@@ -326,7 +326,7 @@ TEST(Transport, SecondConnectClosesTheOldSocketAndResetsTheCounters)
         if (p.AcceptNext())
             p.ServeSetup();
     });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     sock.m_tvTimeout = kShortWait;
     ASSERT_TRUE(sock.ConnectHost("127.3.1.13", DEVICE_PORT));
     char stale[5];
@@ -346,7 +346,7 @@ TEST(Transport, SecondConnectClosesTheOldSocketAndResetsTheCounters)
 TEST(Transport, ConnectSockAddrWithoutAnAddressOnlyCloses)
 {
     TestPeer peer("127.3.1.14", 0, [](TestPeer& p) { EXPECT_TRUE(p.WaitForClose()); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     ASSERT_TRUE(AttachRaw(sock, peer));
     sock.m_nBytesReceived = 7;
     sock.m_tLastSend = 1;
@@ -362,7 +362,7 @@ TEST(Transport, ConnectSockAddrWithoutAnAddressOnlyCloses)
 TEST(Transport, LocalhostIsResolved)
 {
     TestPeer peer("127.0.0.1", 0, [](TestPeer& p) { p.ServeSetup(); });
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     sock.m_tvTimeout = kShortWait;
     EXPECT_TRUE(sock.ConnectHost("localhost", peer.Port()));
     EXPECT_TRUE(sock.m_bConnected);
@@ -372,7 +372,7 @@ TEST(Transport, LocalhostIsResolved)
 
 TEST(Transport, UnknownHostNameIsReported)
 {
-    Exposed<CGLSocket> sock;
+    Exposed<CPacketSocket> sock;
     EXPECT_FALSE(sock.ConnectHost("no-such-host.invalid", DEVICE_PORT));
     EXPECT_EQ(sock.m_nLastError, 11001);
     EXPECT_EQ(sock.m_hSocket, kInvalidSocket);
