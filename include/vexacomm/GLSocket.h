@@ -124,6 +124,13 @@ public:
     virtual BOOL DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam);
 
     // ---- Error state. ----
+    // Records `code` as the object's last error (m_nLastError, the result
+    // the exports return), and then: closes the connection when it counts
+    // as lost (no socket, or 10053, 10054, 71000), and writes the line
+    // "CGLSocket::SetError(code,text)" unless the code is quiet (0, 10060,
+    // the envelope probe's answer). SetError(0) clears it; every wait for
+    // input does, so a code recorded before a wait is the wait's to keep
+    // or replace. Caller holds m_lock.
     void SetError(std::int32_t code);
     // The text that GetErrorString gives for `code` (base rules: companion
     // library, then the fallback format).
