@@ -70,6 +70,8 @@
 
 #include <stdint.h>
 
+#include "vexacomm/Version.h"
+
 /* A host that links a static build of the library defines VEXACOMM_STATIC. */
 #if defined(_WIN32)
 #define VEXACOMM_CALL __cdecl
@@ -323,6 +325,24 @@ typedef void(VEXACOMM_CALL* VexaCommTraceFn)(void* user, int32_t direction, uint
  * it, while the object's lock is held (on this object fn may make only the
  * calls "Callbacks" lists). Costs nothing while unset. Takes effect at the next packet. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user);
+
+/* Progress of a fetch in bytes: `done` of `total`, where total is the size
+ * the device announced. Called on the fetching thread while the object's
+ * lock is held (see "Callbacks"), at most once per 1 % of total or per
+ * 100 ms, and once at the end of every transfer that got an announcement:
+ * after a complete one with done = total = the bytes received; after a
+ * failure with what arrived and the announced total. */
+typedef void(VEXACOMM_CALL* VexaCommTransferFn)(void* user, uint64_t done, uint64_t total);
+
+/* Ordinal 48. Sets (or with fn NULL removes) the object's byte progress,
+ * beside the progress callback or window. Waits for a running transfer on
+ * the object to end; refused with VEXACOMM_ERR_BUSY from its callbacks. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTransferCallback(VexaCommObject* obj, VexaCommTransferFn fn,
+                                                               void* user);
+
+/* Ordinal 49. The version of the library actually loaded, "major.minor.patch"
+ * (compare VEXACOMM_VERSION_STRING, the version of the header). */
+VEXACOMM_API const char* VEXACOMM_CALL VexaComm_GetVersion(void);
 
 /* Fills buffer with up to size bytes of the source and sets *got (0 only
  * at the source's end). 0 goes on; any other value ends the operation with

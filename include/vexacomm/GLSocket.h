@@ -82,7 +82,7 @@ public:
     CPacketSocket(const CPacketSocket&) = delete;
     CPacketSocket& operator=(const CPacketSocket&) = delete;
 
-    // ---- Virtual operations, in their fixed table order (30 slots). ----
+    // ---- Virtual operations, in their fixed table order (31 slots). ----
     virtual ~CPacketSocket();
     virtual BOOL IsLost();
     virtual void Close();
@@ -122,6 +122,10 @@ public:
     // it to the window m_hNotifyWnd (posted when m_bPostNotify is set) and
     // is TRUE while one is set; a host class may deliver elsewhere.
     virtual BOOL DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam);
+    // Progress in bytes: `done` of `total` (what the peer announced, or as
+    // many as arrived when that is more); `end` once when the transfer
+    // ends. The base ignores it; a host class may pass it on.
+    virtual void DeliverBytes(std::uint64_t, std::uint64_t, BOOL) {}
 
     // ---- Error state. ----
     // Records `code` as the object's last error (m_nLastError, the result
@@ -182,6 +186,10 @@ public:
 
     // ---- Bulk data reception. ----
     BOOL ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets);
+    // The same, with the size in bytes the peer announced for DeliverBytes
+    // (ReceiveData takes a whole number of full packets).
+    BOOL ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets,
+                     std::uint64_t announcedBytes);
     // CMD_CANCEL to the peer, once per transfer.
     void SendCancelRequest();
     // DeliverProgress through the table; TRUE when an observer is set.

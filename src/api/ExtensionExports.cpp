@@ -186,6 +186,14 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj
     });
 }
 
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTransferCallback(VexaCommObject* obj, VexaCommTransferFn fn,
+                                                               void* user)
+{
+    return ChangeObject(obj, [&](CDeviceSocket& s) { HostObject(s)->BindTransfer(fn, user); }, true);
+}
+
+VEXACOMM_API const char* VEXACOMM_CALL VexaComm_GetVersion(void) { return VEXACOMM_VERSION_STRING; }
+
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user)
 {
     SetDiagnosticHook(fn, user);

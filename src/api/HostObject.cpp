@@ -1,5 +1,11 @@
 #include "api/HostObject.h"
 
+#include "platform/Clock.h"
+
+namespace {
+constexpr std::int64_t kBytesIntervalMs = 100;
+} // namespace
+
 BOOL CHostObject::DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam)
 {
     VexaCommProgressFn fn;
@@ -28,6 +34,28 @@ void CHostObject::BindCallback(VexaCommProgressFn fn, void* user, bool queued)
     m_pProgressUser = fn != nullptr ? user : nullptr;
     m_bQueued = fn != nullptr && queued;
     m_queue.clear();
+}
+
+void CHostObject::DeliverBytes(std::uint64_t done, std::uint64_t total, BOOL end)
+{
+    if (m_pfnTransfer == nullptr)
+        return;
+    const std::int64_t now = plat::MonotonicMs();
+    const bool first = m_tLastBytes < 0 || done < m_qwLastDone;
+    const bool step = done - m_qwLastDone >= total / 100 && done != m_qwLastDone;
+    if (!end && !first && !step && now - m_tLastBytes < kBytesIntervalMs)
+        return;
+    m_qwLastDone = done;
+    m_tLastBytes = end ? -1 : now;
+    m_pfnTransfer(m_pTransferUser, done, total);
+}
+
+void CHostObject::BindTransfer(VexaCommTransferFn fn, void* user)
+{
+    m_pfnTransfer = fn;
+    m_pTransferUser = fn != nullptr ? user : nullptr;
+    m_qwLastDone = 0;
+    m_tLastBytes = -1;
 }
 
 void CHostObject::BindWindow(void* window, bool post)

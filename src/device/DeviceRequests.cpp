@@ -110,5 +110,5 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
     std::uint32_t packetSize = PacketSizeInUse();
     std::uint32_t expected =
         static_cast<std::uint32_t>((static_cast<std::uint64_t>(total) + packetSize - 1) / packetSize);
-    return ReceiveData(file, CMD_ASDU10, expected);
+    return ReceiveData(file, CMD_ASDU10, expected, total);
 }

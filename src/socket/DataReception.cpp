@@ -55,12 +55,16 @@ private:
 // applies.
 class CTransferEnd {
 public:
-    explicit CTransferEnd(CPacketSocket& socket) : m_socket(socket) {}
+    CTransferEnd(CPacketSocket& socket, std::uint64_t announced) : m_socket(socket), m_announced(announced) {}
     ~CTransferEnd()
     {
         // A host's observer must not turn the end into a termination.
         try {
             m_socket.NotifyProgress(1, 0);
+        } catch (...) {
+        }
+        try {
+            m_socket.DeliverBytes(done, complete || done > m_announced ? done : m_announced, TRUE);
         } catch (...) {
         }
         m_socket.m_bCancelSent = FALSE;
@@ -69,8 +73,13 @@ public:
     CTransferEnd(const CTransferEnd&) = delete;
     CTransferEnd& operator=(const CTransferEnd&) = delete;
 
+    // The bytes written, and whether the peer's end mark came.
+    std::uint64_t done = 0;
+    bool complete = false;
+
 private:
     CPacketSocket& m_socket;
+    std::uint64_t m_announced;
 };
 
 BOOL CPacketSocket::DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam)
@@ -89,11 +98,20 @@ BOOL CPacketSocket::DeliverProgress(std::uintptr_t wParam, std::intptr_t lParam)
 
 BOOL CPacketSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets)
 {
-    if (expectedPackets == 0)
+    return ReceiveData(file, dataCommand, expectedPackets,
+                       static_cast<std::uint64_t>(expectedPackets) * PacketSizeInUse());
+}
+
+BOOL CPacketSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uint32_t expectedPackets,
+                                std::uint64_t announcedBytes)
+{
+    if (expectedPackets == 0) {
+        DeliverBytes(0, 0, TRUE);
         return TRUE;
+    }
 
     CSingleLock lock(&m_lock);
-    CTransferEnd end(*this);
+    CTransferEnd end(*this, announcedBytes);
     // Every exit that has not seen the stream end abandons it.
     CStreamGuard stream(*this, STREAM_RECEIVING);
     BOOL result = FALSE;
@@ -106,6 +124,8 @@ BOOL CPacketSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uin
         const bool reporting = NotifyProgress(1, static_cast<std::intptr_t>(progress.Range())) != FALSE;
         if (reporting)
             NotifyProgress(0, static_cast<std::intptr_t>(progress.Position()));
+
+        DeliverBytes(0, announcedBytes, FALSE);
 
         // A request that started the transfer has dropped older cancels
         // already; one made while it waited for its answer stays.
@@ -138,10 +158,13 @@ BOOL CPacketSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uin
             }
             if (header.length == 0) {
                 m_nStreamState = STREAM_IDLE;
+                end.complete = true;
                 result = TRUE;
                 break;
             }
             file->Write(Payload(), header.length);
+            end.done += header.length;
+            DeliverBytes(end.done, end.done > announcedBytes ? end.done : announcedBytes, FALSE);
             if (!m_bCancelSent) {
                 if (reporting && progress.Advance())
                     NotifyProgress(0, static_cast<std::intptr_t>(progress.Position()));

@@ -1,5 +1,6 @@
 /* The public header compiles as C and its exports are callable from C. */
 #include <stdio.h>
+#include <string.h>
 #ifdef _WIN32
 #include <winsock2.h>
 #endif
@@ -38,6 +39,7 @@ int main(void)
     CHECK(VexaComm_Connect(obj, "127.1.255.253") == 10061);
     CHECK(VexaComm_DestroyObject(obj) == 0);
     CHECK(VexaComm_DestroyObject(NULL) == 0);
+    CHECK(strcmp(VexaComm_GetVersion(), VEXACOMM_VERSION_STRING) == 0);
     CHECK(VexaComm_Connect(NULL, "127.1.255.253") == VEXACOMM_ERR_NOT_CONNECTED);
     CHECK(VexaComm_GetAsdu10ToCallback(NULL, NULL, NULL, NULL) == 71006);
     CHECK(VexaComm_ServiceDeletePath(NULL, "x") == VEXACOMM_ERR_NOT_CONNECTED);

@@ -48,7 +48,7 @@ static const char* const kExports[] = {
     "VexaComm_TransferLength", "VexaComm_ReceivePacket",
     "VexaComm_SendReply", "VexaComm_SetTempDir",
     "VexaComm_SendPacket", "VexaComm_CompressStream", "VexaComm_DecompressStream",
-    "VexaComm_SetTraceCallback",
+    "VexaComm_SetTraceCallback", "VexaComm_SetTransferCallback", "VexaComm_GetVersion",
 };
 #define EXPORT_COUNT (sizeof(kExports) / sizeof(kExports[0]))
 

@@ -47,6 +47,9 @@ struct Host {
     std::string data;
     bool failWrite = false; // 13 from the second packet on
     std::int32_t range = 0, last = -1, highest = -1;
+    std::uint64_t bytesDone = 0, bytesTotal = 0;
+    int bytesCalls = 0;
+    bool bytesOverTotal = false;
     Hook hook = Hook::None;
     std::function<std::int32_t()> call;
     std::int32_t called = -1;
@@ -62,11 +65,13 @@ struct Host {
 int32_t VEXACOMM_CALL OnWrite(void* user, const void* data, uint32_t size)
 {
     auto* h = static_cast<Host*>(user);
+    if (h->data.size() >= 16376) {
+        h->Fire(Hook::Write);
+        if (h->failWrite)
+            return 13; // nothing of this packet kept
+    }
     h->data.append(static_cast<const char*>(data), size);
-    if (h->data.size() <= 16376)
-        return 0;
-    h->Fire(Hook::Write);
-    return h->failWrite ? 13 : 0;
+    return 0;
 }
 void VEXACOMM_CALL OnProgress(void* user, uint32_t wParam, int32_t lParam)
 {
@@ -80,6 +85,14 @@ void VEXACOMM_CALL OnProgress(void* user, uint32_t wParam, int32_t lParam)
             h->Fire(Hook::Progress);
     }
 }
+void VEXACOMM_CALL OnBytes(void* user, uint64_t done, uint64_t total)
+{
+    auto* h = static_cast<Host*>(user);
+    h->bytesDone = done;
+    h->bytesTotal = total;
+    ++h->bytesCalls;
+    h->bytesOverTotal = h->bytesOverTotal || done > total;
+}
 void VEXACOMM_CALL OnTrace(void* user, int32_t direction, uint32_t command, uint32_t length, int32_t, const void*)
 {
     if (direction == VEXACOMM_TRACE_RECEIVED && command == CMD_ASDU10 && length > 4)
@@ -90,11 +103,13 @@ void VEXACOMM_CALL OnLine(void* user, const char*) { static_cast<Host*>(user)->F
 std::int32_t Fetch(VexaCommObject* obj, Host& h)
 {
     VexaComm_SetProgressCallback(obj, OnProgress, &h, 0);
+    VexaComm_SetTransferCallback(obj, OnBytes, &h);
     VexaComm_SetTraceCallback(obj, OnTrace, &h);
     VexaComm_SetDiagnosticCallback(OnLine, &h);
     std::int32_t result = VexaComm_GetAsdu10ToCallback(obj, OnWrite, &h, AllEntries().data());
     VexaComm_SetDiagnosticCallback(nullptr, nullptr);
     VexaComm_SetTraceCallback(obj, nullptr, nullptr);
+    VexaComm_SetTransferCallback(obj, nullptr, nullptr);
     VexaComm_SetProgressCallback(obj, nullptr, nullptr, 0);
     return result;
 }
@@ -253,6 +268,14 @@ TEST(StreamNeverInherited, DevicesThatKeepStreamingAndHostsThatRetry)
         EXPECT_EQ(Fetch(obj.get(), f), r.first);
         EXPECT_TRUE(f.data == Generated(r.first == 0 ? r.firstBytes : f.data.size()));
         EXPECT_LE(f.highest, f.range) << "progress never passes its range";
+        // Bytes: never past the total, the last call on what arrived, and
+        // thinned (about 100 steps and 10 a second at most).
+        EXPECT_FALSE(f.bytesOverTotal);
+        EXPECT_EQ(f.bytesDone, f.data.size());
+        if (r.first == 0) {
+            EXPECT_EQ(f.bytesTotal, f.data.size());
+        }
+        EXPECT_LE(f.bytesCalls, 120);
         if (r.first == 0 && r.promised > 0 && r.promised <= kBytes) {
             EXPECT_EQ(f.last, f.range) << "and ends on it";
         }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "VexaCommLib.h"
 #include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
@@ -55,7 +56,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("vexacomm %s\n", VEXACOMM_VERSION);
+        // The library may be another build than the program's.
+        std::printf("vexacomm %s, library %s\n", VEXACOMM_VERSION, VexaComm_GetVersion());
         return 0;
     }
     for (const Command& c : kCommands) {
