@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/DebugOutput.h"
 #include "platform/Socket.h"
 #include "support/DebugLog.h"
 
@@ -79,7 +80,7 @@ void CPacketSocket::SetError(std::int32_t code)
     if (IsQuietCode(m_nLastError))
         return;
     std::string text = GetErrorString();
-    DebugLog("CGLSocket::SetError(%d,%s)\n", m_nLastError, text.c_str());
+    DebugLog("CGLSocket::SetError(%d,%s)\n", m_nLastError, plat::LogText(text).c_str());
 }
 
 void CPacketSocket::AbandonStream()

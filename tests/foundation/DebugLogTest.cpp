@@ -98,7 +98,7 @@ TEST(DebugLog, HeaderedLinesAreNumberedAndTimeStamped)
     std::regex header(R"(\[\d{10}\]\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] -- CGLSocket::SetError\(.*)");
     EXPECT_TRUE(std::regex_match(lines[0], header)) << lines[0];
     EXPECT_NE(lines[0].find("SetError(71002,CONN-71002 : "), std::string::npos);
-    EXPECT_NE(lines[1].find("SetError(75001,\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0\xDC)"),
+    EXPECT_NE(lines[1].find(LogForm("SetError(75001,\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0\xDC)")),
               std::string::npos);
     EXPECT_EQ(LogLineCount(), first + 1);
     EXPECT_EQ(LogResult(), first + 1);

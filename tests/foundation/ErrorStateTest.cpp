@@ -11,6 +11,7 @@ namespace {
 const std::string kUnknownGbk = "\xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3\xC0\xE0\xD0\xCD";
 const std::string kUserVerifyGbk = "\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0\xDC";
 
+
 TEST(ConnectionObject, StartsClosedWithDefaults)
 {
     Exposed<CDeviceSocket> s;
@@ -56,7 +57,7 @@ TEST(ErrorState, LostConnectionCodeClosesAndLogsOneLine)
     EXPECT_TRUE(s.m_strIdent.empty());
     auto lines = capture.Lines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "CGLSocket::SetError(10054,CONN-10054 : " + kUnknownGbk + ")\n");
+    EXPECT_EQ(lines[0], "CGLSocket::SetError(10054,CONN-10054 : " + LogForm(kUnknownGbk) + ")\n");
 }
 
 TEST(ErrorState, QuietCodesKeepSocketAndLogNothing)

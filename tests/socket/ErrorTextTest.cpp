@@ -4,6 +4,7 @@
 
 #include "platform/DebugOutput.h"
 #include "platform/DynamicLibrary.h"
+#include "doubles/DebugCapture.h"
 #include "socket/SocketTestSupport.h"
 #include "doubles/TempDir.h"
 #include "doubles/TestFs.h"
@@ -110,7 +111,7 @@ TEST(ErrorText, SetErrorLogsAllButTheQuietCodes)
     g_lines = nullptr;
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "CGLSocket::SetError(10054,CONN-10054 : connection reset)\n",
-                         "CGLSocket::SetError(71003," + FallbackText(71003) + ")\n"}));
+                         "CGLSocket::SetError(71003," + LogForm(FallbackText(71003)) + ")\n"}));
 }
 
 } // namespace
