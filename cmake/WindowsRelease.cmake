@@ -54,8 +54,8 @@ add_custom_target(VexaCommLib_import_lib ALL DEPENDS ${VEXACOMM_MSVC_IMPORT_LIB}
 # What the release zip holds, as the install rules put it: bin/ (the DLL and
 # the program, installed where they are built), lib/ (libVexaCommLib.dll.a,
 # installed with the DLL, VexaCommLib.lib and the .def), include/, the
-# examples' sources, a README for host developers and the notices of the
-# run-time code linked in.
+# examples' sources, a README for host developers, the license and the
+# notices of the run-time code linked in.
 include(GNUInstallDirs)
 install(FILES ${VEXACOMM_MSVC_IMPORT_LIB} ${VEXACOMM_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 file(GLOB examples CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.c ${PROJECT_SOURCE_DIR}/examples/*.cpp)
@@ -71,8 +71,9 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README-windows.txt.in
   ${PROJECT_BINARY_DIR}/packaging/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/THIRD-PARTY-NOTICES.txt
   ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.txt @ONLY NEWLINE_STYLE CRLF)
-install(FILES ${PROJECT_BINARY_DIR}/packaging/README-windows.txt ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.txt
-  DESTINATION .)
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/README-windows.txt ${PROJECT_BINARY_DIR}/packaging/LICENSE
+  ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.txt DESTINATION .)
 
 # `cmake --build --preset mingw --target package`: VexaComm-0.2.0-win64.zip
 # (win32 for the 32-bit build) in the build directory, everything under one
