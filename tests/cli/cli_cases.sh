@@ -38,7 +38,7 @@ echo keep > keep
 echo ro > ro && chmod 444 ro
 mkdir d && mkfifo fifo && ln a hard && ln -s keep link
 "$cli" compress a a.z || fail "compress a a.z"
-head -c 1000 a.z > cut.z
+head -c 100000 a.z > cut.z
 device=""
 [ "$(id -u)" = 0 ] && mknod null c 1 3 && device="null"
 before=$(snapshot)
@@ -51,7 +51,9 @@ rows <<EOF
 1|fifo: not a regular file|compress fifo keep
 1|ro: is read-only|compress a ro
 1|cut.z: compressed data is truncated|decompress cut.z keep
-1|a: compressed data is truncated|decompress a link
+1|ro: not a compressed file: shorter than the 4-byte size header|decompress ro link
+1|keep: not a compressed file: its header gives a size of 1885693291 bytes, more than 1 byte|decompress keep a
+1|standard input: not a compressed file|decompress - keep
 1|null: is not a regular file|${device:+decompress a.z $device}
 2|unknown option --level|compress --level 9 a b
 2|-f is given more than once|compress -f -f a b
@@ -59,6 +61,7 @@ EOF
 untouched "$before" "refused compress/decompress"
 [ -z "$device" ] || [ -c null ] || fail "device node replaced"
 "$cli" decompress a.z link && cmp a keep && [ -L link ] || fail "decompress through a link"
+"$cli" compress - - < a | cmp -s - a.z && "$cli" decompress - - < a.z | cmp -s - a || fail "- as standard input and output"
 "$cli" compress --force keep ro && [ "$(stat -c %a ro)" = 444 ] || fail "--force replaces a read-only file, keeping its mode"
 cd ..
 

@@ -5,7 +5,7 @@
 
 #include "cli/Platform.h"
 
-ProgressBar::ProgressBar() : m_enabled(StderrIsTerminal()) {}
+ProgressBar::ProgressBar() : m_enabled(IsTerminal(stderr)) {}
 
 void ProgressBar::Callback(void* user, std::uint32_t wParam, std::int32_t lParam)
 {
