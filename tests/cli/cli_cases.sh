@@ -88,7 +88,7 @@ rows fetch <<'EOF'
 1|output file d: Is a directory|127.4.9.1 --out d
 1|output file nodir/x: No such file|127.4.9.1 --out nodir/x
 1|log file nodir/x: No such file|127.4.9.1 --out keep --log nodir/x
-1|^error 10061: [^C]|127.4.9.2 --out keep
+1|^vexacomm: 127\.4\.9\.2:30282: connection refused: .*\(10061\)$|127.4.9.2 --out keep
 2|--timeout: expected seconds from 0.001 to 2147483.647|127.4.9.1 --out x --timeout 0.0009
 2|--timeout: expected seconds from 0.001|127.4.9.1 --out x --timeout=2147483.648
 2|--port: expected a decimal number|127.4.9.1 --out x --port 0x10

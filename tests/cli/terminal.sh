@@ -15,6 +15,7 @@ while IFS='|' read -r code pattern args; do
     on_tty "'$cli' $args"; rc=$?
     [ "$rc" = "$code" ] && grep -Eq -- "$pattern" tty || fail "$args: exit $rc, expected $code: $(cat tty)"
 done <<'EOF'
+2|fetch: standard output is a terminal: binary data is not written there|fetch 127.4.20.1 --out -
 2|compress: standard output is a terminal|compress file -
 2|decompress: standard input is a terminal|decompress - file
 EOF

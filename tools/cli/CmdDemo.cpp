@@ -59,7 +59,7 @@ int CmdDemo(int argc, char** argv)
     auto start = std::chrono::steady_clock::now();
     int32_t rc = VexaComm_Connect(obj.get(), o.bindAddress.c_str());
     if (rc != 0) {
-        PrintLibraryError(obj.get(), rc);
+        PrintConnectionError(obj.get(), o.bindAddress, sim->Port(), rc);
         return 1;
     }
     PrintDevice(obj.get(), stdout);
@@ -75,7 +75,10 @@ int CmdDemo(int argc, char** argv)
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (rc != 0) {
-        PrintLibraryError(obj.get(), rc);
+        if (IsConnectionError(rc))
+            PrintConnectionError(obj.get(), o.bindAddress, sim->Port(), rc);
+        else
+            PrintLibraryError(obj.get(), rc);
         return Interrupted() ? InterruptExitCode() : 1;
     }
     if (file.Written() != o.generatedBytes || file.Mismatches() != 0) {

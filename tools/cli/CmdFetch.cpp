@@ -11,6 +11,7 @@
 #include "cli/HostFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/PacketTrace.h"
+#include "cli/Platform.h"
 #include "cli/ProgressBar.h"
 #include "cli/Session.h"
 #include "cli/SystemFile.h"
@@ -29,7 +30,9 @@ const char kUsage[] =
     "\n"
     "options:\n"
     "  --out FILE         output file, emptied when the transfer starts; - for\n"
-    "                     standard output (every other line then goes to stderr)\n"
+    "                     standard output (every other line then goes to stderr),\n"
+    "                     refused when that is a terminal unless --force\n"
+    "  --force            write the data to standard output even on a terminal\n"
     "  --request FILE     request block: 8 + 8*N bytes, N at byte 6 (-1..2046)\n"
     "  --packet-size N    ask the device for packets of N bytes (248..16376)\n"
     "  --port P           TCP port (default 30282)\n"
@@ -157,7 +160,7 @@ int CmdFetch(int argc, char** argv)
 {
     Args args(argc, argv, 2,
               {{"--request", true}, {"--out", true}, {"--packet-size", true}, {"--port", true},
-               {"--timeout", true}, {"--log", true}, {"--trace", true, true}});
+               {"--timeout", true}, {"--log", true}, {"--trace", true, true}, {"--force", false}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -175,6 +178,9 @@ int CmdFetch(int argc, char** argv)
     const std::string logPath = args.Value("--log", "");
     if (args.Has("--request") && requestPath.empty())
         throw UsageError{"--request needs a file name"};
+    if (args.Value("--out", "") == "-" && IsTerminal(stdout) && !args.Has("--force"))
+        throw UsageError{"standard output is a terminal: binary data is not written there; redirect it, "
+                         "or add --force"};
 
     std::string request = DefaultRequest();
     if (!requestPath.empty() && !ReadRequest(requestPath, &request))
@@ -217,7 +223,7 @@ int CmdFetch(int argc, char** argv)
     }
     if (rc != 0) {
         out.Abandon();
-        PrintLibraryError(obj.get(), rc);
+        PrintConnectionError(obj.get(), host, port, rc);
         return 1;
     }
     if (int error = out.file->Truncate()) {
@@ -245,6 +251,8 @@ int CmdFetch(int argc, char** argv)
     }
     if (file->LastError() != 0 || rc == 0)
         PrintSystemError("writing " + name, file->LastError() != 0 ? file->LastError() : closeError);
+    else if (IsConnectionError(rc))
+        PrintConnectionError(obj.get(), host, port, rc);
     else
         PrintLibraryError(obj.get(), rc);
     std::fprintf(stderr, "%llu bytes kept in %s\n", written, name.c_str());
