@@ -1,5 +1,6 @@
 // The fetch command: one ASDU 10 transfer from a device into a file or
 // standard output.
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -40,6 +41,8 @@ const char kUsage[] =
     "  --log FILE         append diagnostic lines to FILE\n"
     "  --trace[=hex]      one line per packet on stderr (=hex: and its first\n"
     "                     64 bytes)\n"
+    "  --verbose          at the end, the packets and bytes sent and received\n"
+    "                     and the time taken, on stderr\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
     "Ctrl-C/SIGTERM.\n";
@@ -160,7 +163,8 @@ int CmdFetch(int argc, char** argv)
 {
     Args args(argc, argv, 2,
               {{"--request", true}, {"--out", true}, {"--packet-size", true}, {"--port", true},
-               {"--timeout", true}, {"--log", true}, {"--trace", true, true}, {"--force", false}});
+               {"--timeout", true}, {"--log", true}, {"--trace", true, true}, {"--force", false},
+               {"--verbose", false}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -198,17 +202,23 @@ int CmdFetch(int argc, char** argv)
     if (!out.Open(args.Value("--out", "")))
         return 1;
 
-    CPacketTrace trace(stderr, TraceWantsHex(args.Value("--trace", "")));
+    const bool verbose = args.Has("--verbose");
+    CPacketTrace trace(args.Has("--trace") ? stderr : nullptr, TraceWantsHex(args.Value("--trace", "")));
     ObjectPtr obj(VexaComm_CreateObject());
     if (!obj) {
         std::fprintf(stderr, "error: cannot create a connection object\n");
         out.Abandon();
         return 1;
     }
-    if (args.Has("--trace"))
+    if (args.Has("--trace") || verbose)
         VexaComm_SetTraceCallback(obj.get(), CPacketTrace::Callback, &trace);
     if (waitMs != 0)
         VexaComm_SetWaitLimit(obj.get(), waitMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto summary = [&] {
+        if (verbose)
+            trace.PrintSummary(stderr, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    };
     int32_t rc = VexaComm_ConnectPort(obj.get(), host.c_str(), port);
     if (rc == 0 && !VexaComm_IsConnected(obj.get()))
         rc = VEXACOMM_ERR_NOT_CONNECTED;
@@ -224,6 +234,7 @@ int CmdFetch(int argc, char** argv)
     if (rc != 0) {
         out.Abandon();
         PrintConnectionError(obj.get(), host, port, rc);
+        summary();
         return 1;
     }
     if (int error = out.file->Truncate()) {
@@ -247,6 +258,8 @@ int CmdFetch(int argc, char** argv)
     const unsigned long long written = file->Written();
     if (rc == 0 && closeError == 0) {
         std::fprintf(out.info, "%llu bytes written to %s\n", written, name.c_str());
+        std::fflush(out.info);
+        summary();
         return 0;
     }
     if (file->LastError() != 0 || rc == 0)
@@ -256,5 +269,6 @@ int CmdFetch(int argc, char** argv)
     else
         PrintLibraryError(obj.get(), rc);
     std::fprintf(stderr, "%llu bytes kept in %s\n", written, name.c_str());
+    summary();
     return Interrupted() ? InterruptExitCode() : 1;
 }
