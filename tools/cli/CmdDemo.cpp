@@ -68,10 +68,10 @@ int CmdDemo(int argc, char** argv)
                 o.envelope ? "on" : "off");
 
     ProgressBar bar;
-    VerifyingFile file(&bar);
-    VexaComm_SetProgressCallback(obj.get(), &ProgressBar::Callback, &bar, 0);
+    VerifyingFile file;
+    VexaComm_SetTransferCallback(obj.get(), &ProgressBar::Callback, &bar);
     rc = FetchWithInterrupt(obj.get(), &file, DefaultRequest(), nullptr);
-    bar.Finish();
+    bar.Finish(rc == 0);
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (rc != 0) {

@@ -9,7 +9,6 @@
 #include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/ErrorText.h"
-#include "cli/HostFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/PacketTrace.h"
 #include "cli/Platform.h"
@@ -43,6 +42,9 @@ const char kUsage[] =
     "                     64 bytes)\n"
     "  --verbose          at the end, the packets and bytes sent and received\n"
     "                     and the time taken, on stderr\n"
+    "\n"
+    "On a terminal, stderr shows a progress bar: bytes, percentage, rate and\n"
+    "time left, then a line with size, time and rate.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
     "Ctrl-C/SIGTERM.\n";
@@ -245,15 +247,14 @@ int CmdFetch(int argc, char** argv)
     DiscardOnExit("");
 
     ProgressBar bar;
-    ShownFile shown(out.file.get(), &bar);
-    VexaComm_SetProgressCallback(obj.get(), &ProgressBar::Callback, &bar, 0);
+    VexaComm_SetTransferCallback(obj.get(), &ProgressBar::Callback, &bar);
     std::shared_ptr<SystemFile> file = out.file;
     const std::string name = out.name;
-    rc = FetchWithInterrupt(obj.get(), &shown, request, [file, name] {
+    rc = FetchWithInterrupt(obj.get(), file.get(), request, [file, name] {
         std::fprintf(stderr, "%llu bytes kept in %s\n", static_cast<unsigned long long>(file->Written()),
                      name.c_str());
     });
-    bar.Finish();
+    bar.Finish(rc == 0);
     const int closeError = file->CloseChecked();
     const unsigned long long written = file->Written();
     if (rc == 0 && closeError == 0) {
