@@ -51,7 +51,7 @@ grep -q '^\[c1\] > DATA len 0 env (end)$' "$dir/sim.txt" || fail "simulator trac
 # Nothing listens any more: exit 1 with the socket error.
 run fetch "$addr" --request "$(native "$dir/request.bin")" --out "$(native "$dir/out2.bin")" > "$dir/err.out" 2>&1
 [ $? -eq 1 ] || fail "fetch without a device should exit 1"
-grep -q '^error 10061: ' "$dir/err.out" || fail "expected error 10061: $(cat "$dir/err.out")"
+grep -q "^vexacomm: $addr:30282: connection refused: .*(10061)" "$dir/err.out" || fail "expected 10061: $(cat "$dir/err.out")"
 
 # Argument errors exit 2.
 run fetch "$addr" --request "$(native "$dir/request.bin")" > /dev/null 2>&1

@@ -59,7 +59,7 @@ int CmdDemo(int argc, char** argv)
     auto start = std::chrono::steady_clock::now();
     int32_t rc = VexaComm_Connect(obj.get(), o.bindAddress.c_str());
     if (rc != 0) {
-        PrintLibraryError(obj.get(), rc);
+        PrintConnectionError(obj.get(), o.bindAddress, sim->Port(), rc);
         return 1;
     }
     PrintDevice(obj.get(), stdout);
@@ -68,14 +68,17 @@ int CmdDemo(int argc, char** argv)
                 o.envelope ? "on" : "off");
 
     ProgressBar bar;
-    VerifyingFile file(&bar);
-    VexaComm_SetProgressCallback(obj.get(), &ProgressBar::Callback, &bar, 0);
+    VerifyingFile file;
+    VexaComm_SetTransferCallback(obj.get(), &ProgressBar::Callback, &bar);
     rc = FetchWithInterrupt(obj.get(), &file, DefaultRequest(), nullptr);
-    bar.Finish();
+    bar.Finish(rc == 0);
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (rc != 0) {
-        PrintLibraryError(obj.get(), rc);
+        if (IsConnectionError(rc))
+            PrintConnectionError(obj.get(), o.bindAddress, sim->Port(), rc);
+        else
+            PrintLibraryError(obj.get(), rc);
         return Interrupted() ? InterruptExitCode() : 1;
     }
     if (file.Written() != o.generatedBytes || file.Mismatches() != 0) {

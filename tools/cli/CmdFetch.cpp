@@ -1,5 +1,6 @@
 // The fetch command: one ASDU 10 transfer from a device into a file or
 // standard output.
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -8,9 +9,9 @@
 #include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/ErrorText.h"
-#include "cli/HostFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/PacketTrace.h"
+#include "cli/Platform.h"
 #include "cli/ProgressBar.h"
 #include "cli/Session.h"
 #include "cli/SystemFile.h"
@@ -29,7 +30,9 @@ const char kUsage[] =
     "\n"
     "options:\n"
     "  --out FILE         output file, emptied when the transfer starts; - for\n"
-    "                     standard output (every other line then goes to stderr)\n"
+    "                     standard output (every other line then goes to stderr),\n"
+    "                     refused when that is a terminal unless --force\n"
+    "  --force            write the data to standard output even on a terminal\n"
     "  --request FILE     request block: 8 + 8*N bytes, N at byte 6 (-1..2046)\n"
     "  --packet-size N    ask the device for packets of N bytes (248..16376)\n"
     "  --port P           TCP port (default 30282)\n"
@@ -37,6 +40,11 @@ const char kUsage[] =
     "  --log FILE         append diagnostic lines to FILE\n"
     "  --trace[=hex]      one line per packet on stderr (=hex: and its first\n"
     "                     64 bytes)\n"
+    "  --verbose          at the end, the packets and bytes sent and received\n"
+    "                     and the time taken, on stderr\n"
+    "\n"
+    "On a terminal, stderr shows a progress bar: bytes, percentage, rate and\n"
+    "time left, then a line with size, time and rate.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad command line, 130/143 after\n"
     "Ctrl-C/SIGTERM.\n";
@@ -157,7 +165,8 @@ int CmdFetch(int argc, char** argv)
 {
     Args args(argc, argv, 2,
               {{"--request", true}, {"--out", true}, {"--packet-size", true}, {"--port", true},
-               {"--timeout", true}, {"--log", true}, {"--trace", true, true}});
+               {"--timeout", true}, {"--log", true}, {"--trace", true, true}, {"--force", false},
+               {"--verbose", false}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -175,6 +184,9 @@ int CmdFetch(int argc, char** argv)
     const std::string logPath = args.Value("--log", "");
     if (args.Has("--request") && requestPath.empty())
         throw UsageError{"--request needs a file name"};
+    if (args.Value("--out", "") == "-" && IsTerminal(stdout) && !args.Has("--force"))
+        throw UsageError{"standard output is a terminal: binary data is not written there; redirect it, "
+                         "or add --force"};
 
     std::string request = DefaultRequest();
     if (!requestPath.empty() && !ReadRequest(requestPath, &request))
@@ -192,17 +204,23 @@ int CmdFetch(int argc, char** argv)
     if (!out.Open(args.Value("--out", "")))
         return 1;
 
-    CPacketTrace trace(stderr, TraceWantsHex(args.Value("--trace", "")));
+    const bool verbose = args.Has("--verbose");
+    CPacketTrace trace(args.Has("--trace") ? stderr : nullptr, TraceWantsHex(args.Value("--trace", "")));
     ObjectPtr obj(VexaComm_CreateObject());
     if (!obj) {
         std::fprintf(stderr, "error: cannot create a connection object\n");
         out.Abandon();
         return 1;
     }
-    if (args.Has("--trace"))
+    if (args.Has("--trace") || verbose)
         VexaComm_SetTraceCallback(obj.get(), CPacketTrace::Callback, &trace);
     if (waitMs != 0)
         VexaComm_SetWaitLimit(obj.get(), waitMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto summary = [&] {
+        if (verbose)
+            trace.PrintSummary(stderr, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    };
     int32_t rc = VexaComm_ConnectPort(obj.get(), host.c_str(), port);
     if (rc == 0 && !VexaComm_IsConnected(obj.get()))
         rc = VEXACOMM_ERR_NOT_CONNECTED;
@@ -217,7 +235,8 @@ int CmdFetch(int argc, char** argv)
     }
     if (rc != 0) {
         out.Abandon();
-        PrintLibraryError(obj.get(), rc);
+        PrintConnectionError(obj.get(), host, port, rc);
+        summary();
         return 1;
     }
     if (int error = out.file->Truncate()) {
@@ -228,25 +247,29 @@ int CmdFetch(int argc, char** argv)
     DiscardOnExit("");
 
     ProgressBar bar;
-    ShownFile shown(out.file.get(), &bar);
-    VexaComm_SetProgressCallback(obj.get(), &ProgressBar::Callback, &bar, 0);
+    VexaComm_SetTransferCallback(obj.get(), &ProgressBar::Callback, &bar);
     std::shared_ptr<SystemFile> file = out.file;
     const std::string name = out.name;
-    rc = FetchWithInterrupt(obj.get(), &shown, request, [file, name] {
+    rc = FetchWithInterrupt(obj.get(), file.get(), request, [file, name] {
         std::fprintf(stderr, "%llu bytes kept in %s\n", static_cast<unsigned long long>(file->Written()),
                      name.c_str());
     });
-    bar.Finish();
+    bar.Finish(rc == 0);
     const int closeError = file->CloseChecked();
     const unsigned long long written = file->Written();
     if (rc == 0 && closeError == 0) {
         std::fprintf(out.info, "%llu bytes written to %s\n", written, name.c_str());
+        std::fflush(out.info);
+        summary();
         return 0;
     }
     if (file->LastError() != 0 || rc == 0)
         PrintSystemError("writing " + name, file->LastError() != 0 ? file->LastError() : closeError);
+    else if (IsConnectionError(rc))
+        PrintConnectionError(obj.get(), host, port, rc);
     else
         PrintLibraryError(obj.get(), rc);
     std::fprintf(stderr, "%llu bytes kept in %s\n", written, name.c_str());
+    summary();
     return Interrupted() ? InterruptExitCode() : 1;
 }

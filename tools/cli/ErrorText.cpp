@@ -43,6 +43,18 @@ void PrintLibraryError(VexaCommObject* obj, int32_t code)
     std::fprintf(stderr, "error %d: %s\n", code, LibraryErrorText(obj, code).c_str());
 }
 
+bool IsConnectionError(int32_t code)
+{
+    return (code >= 10000 && code <= 11999) || code == VEXACOMM_ERR_PEER_CLOSED ||
+           code == VEXACOMM_ERR_CONNECT_REFUSED || code == VEXACOMM_ERR_NO_GREETING;
+}
+
+void PrintConnectionError(VexaCommObject* obj, const std::string& host, unsigned port, int32_t code)
+{
+    std::fprintf(stderr, "vexacomm: %s:%u: %s (%d)\n", host.c_str(), port, LibraryErrorText(obj, code).c_str(),
+                 code);
+}
+
 void PrintSystemError(const std::string& what, int error)
 {
     std::fprintf(stderr, "error: %s: %s\n", what.c_str(), SystemErrorText(error).c_str());

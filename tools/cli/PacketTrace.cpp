@@ -35,6 +35,11 @@ std::string NameOf(uint32_t command)
 void CPacketTrace::Packet(int32_t direction, uint32_t command, uint32_t length, bool enveloped,
                           const uint8_t* payload)
 {
+    const int side = direction == VEXACOMM_TRACE_SENT ? 0 : 1;
+    ++m_packets[side];
+    m_bytes[side] += PACKET_HEADER_SIZE + length + (enveloped ? ENVELOPE_OVERHEAD : 0);
+    if (m_out == nullptr)
+        return;
     std::string name = NameOf(command);
     std::string detail;
     if (command == CMD_ASDU10) {
@@ -69,6 +74,13 @@ void CPacketTrace::Packet(int32_t direction, uint32_t command, uint32_t length, 
             std::fputc('\n', m_out);
         }
     }
+}
+
+void CPacketTrace::PrintSummary(std::FILE* out, double seconds) const
+{
+    std::fprintf(out, "wire: sent %llu packets (%llu bytes), received %llu packets (%llu bytes) in %.3f s\n",
+                 static_cast<unsigned long long>(m_packets[0]), static_cast<unsigned long long>(m_bytes[0]),
+                 static_cast<unsigned long long>(m_packets[1]), static_cast<unsigned long long>(m_bytes[1]), seconds);
 }
 
 void VEXACOMM_CALL CPacketTrace::Callback(void* user, int32_t direction, uint32_t command, uint32_t length,

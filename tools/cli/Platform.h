@@ -3,14 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // Starts Windows Sockets, which the library leaves to its host; elsewhere
 // nothing needs starting. False when the system refused.
 bool StartSockets();
 
-// Whether stderr is a terminal: only there is a progress bar drawn.
-bool StderrIsTerminal();
+// Whether the standard stream is a terminal: binary data is kept off one,
+// and only there is a progress bar drawn.
+bool IsTerminal(std::FILE* stream);
 
 // GBK text (the library's own texts) in the terminal's character set;
 // false when that set cannot show it.

@@ -8,7 +8,7 @@
 
 bool StartSockets() { return true; }
 
-bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
 bool TerminalTextFromGbk(const std::string& text, std::string* out)
 {

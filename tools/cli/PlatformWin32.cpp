@@ -13,7 +13,7 @@ bool StartSockets()
     return ::WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
 }
 
-bool StderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
 
 // GBK is code page 936; the console shows its own output code page.
 bool TerminalTextFromGbk(const std::string& text, std::string* out)

@@ -1,24 +1,35 @@
-// A one-line progress bar on stderr, drawn only when stderr is a terminal.
+// A one-line progress meter on stderr from the library's byte progress:
+// bytes done of total, percentage, rate and time left, redrawn at most ten
+// times a second, and a final line with size, time and rate. Nothing is
+// drawn when stderr is not a terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+
+#include "VexaCommLib.h"
 
 class ProgressBar {
 public:
     ProgressBar();
-    // Receives the library's progress messages (wParam, lParam).
-    void OnMessage(std::uint32_t wParam, std::int32_t lParam);
-    void SetBytes(std::uint64_t bytes) { m_bytes = bytes; }
-    // Ends the line if anything was drawn.
-    void Finish();
+    void Update(std::uint64_t done, std::uint64_t total);
+    // The final line, at 100 % only when `complete` and every announced
+    // byte arrived; nothing when no total was ever announced.
+    void Finish(bool complete);
 
-    static void Callback(void* user, std::uint32_t wParam, std::int32_t lParam);
+    // For VexaComm_SetTransferCallback, with the bar as `user`.
+    static void VEXACOMM_CALL Callback(void* user, std::uint64_t done, std::uint64_t total);
 
 private:
-    void Draw();
+    using Clock = std::chrono::steady_clock;
+    void Draw(bool final, bool complete);
+    double Seconds() const;
+
     bool m_enabled;
-    bool m_drawn = false;
-    std::int32_t m_range = 0;
-    std::int32_t m_position = 0;
-    std::uint64_t m_bytes = 0;
+    Clock::time_point m_start;
+    Clock::time_point m_lastDraw;
+    std::uint64_t m_draws = 0;
+    std::uint64_t m_done = 0;
+    std::uint64_t m_total = 0;
+    int m_width = 0; // of the line last drawn, to blank a longer one
 };

@@ -52,8 +52,9 @@ public:
     // Opens for writing without emptying, creating the file if it is missing;
     // *created says which.
     int OpenOutput(const std::string& path, bool* created);
-    // Standard output, in binary.
+    // Standard output or input, in binary.
     void UseStdout();
+    void UseStdin();
     // Empties a regular file; other kinds are left as they are.
     int Truncate();
     // Closes and reports what closing found (a late write error).

@@ -126,6 +126,13 @@ void SystemFile::UseStdout()
     m_path = "standard output";
 }
 
+void SystemFile::UseStdin()
+{
+    m_handle = STDIN_FILENO;
+    m_owned = false;
+    m_path = "standard input";
+}
+
 int SystemFile::Truncate()
 {
     if (Kind() != FileKind::Regular)

@@ -134,6 +134,13 @@ void SystemFile::UseStdout()
     m_path = "standard output";
 }
 
+void SystemFile::UseStdin()
+{
+    m_handle = FromHandle(::GetStdHandle(STD_INPUT_HANDLE));
+    m_owned = false;
+    m_path = "standard input";
+}
+
 int SystemFile::Truncate()
 {
     if (Kind() != FileKind::Regular)
