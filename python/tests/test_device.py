@@ -4,7 +4,7 @@ import threading
 
 import pytest
 
-from vexacomm import Device, VexaCommError, error_text
+from vexacomm import Cancelled, ConnectionRefused, Device, VexaCommError, error_text
 
 LIMIT_S = 10
 
@@ -64,18 +64,17 @@ def test_cancel_from_another_thread(simulator):
         canceller = threading.Thread(target=lambda: data_arrived.wait(LIMIT_S) and dev.cancel())
         canceller.start()
         sink = io.BytesIO()
-        with pytest.raises(VexaCommError) as raised:
+        with pytest.raises(Cancelled) as raised:
             dev.fetch(out=sink, progress=progress)
         canceller.join(LIMIT_S)
     assert data_arrived.is_set() and raised.value.code == 71005
     assert 0 < len(sink.getvalue()) < 1000000
 
 
-def test_refused_connect_gives_code_and_text():
+def test_refused_connect_raises_connection_refused():
     # Nothing listens on this address.
-    with pytest.raises(VexaCommError) as raised:
-        with Device("127.77.0.250", wait_limit=LIMIT_S):
-            pass
-    assert raised.value.code == 10061
+    with pytest.raises(ConnectionRefusedError) as raised:
+        Device("127.77.0.250", wait_limit=LIMIT_S).connect()
+    assert isinstance(raised.value, ConnectionRefused) and raised.value.code == 10061
     assert "refused" in raised.value.text and raised.value.text == error_text(10061)
     assert str(raised.value) == f"error 10061: {raised.value.text}"

@@ -12,8 +12,9 @@ import time
 from typing import BinaryIO, Dict, List, Optional, TextIO
 
 from . import __version__
-from ._library import LibraryNotFoundError, VexaCommError
+from ._library import LibraryNotFoundError
 from .device import DEFAULT_PORT, Device
+from .errors import VexaCommError
 
 # A cancelled fetch ends within 100 ms plus the device's 800 ms grace; this
 # covers that on a loaded machine. A cancel made just before the transfer

@@ -1,5 +1,5 @@
 """Finding and loading the shared library, the prototypes of its exports,
-the error type and the library's error texts."""
+the library's texts and the exception for a result (check)."""
 from __future__ import annotations
 
 import ctypes
@@ -9,6 +9,8 @@ import os
 import sys
 import threading
 from typing import List, Optional
+
+from .errors import error_for
 
 if sys.platform == "win32":
     # Importing socket starts Windows Sockets (WSAStartup), which the library
@@ -53,19 +55,6 @@ _PROTOTYPES = {
 class LibraryNotFoundError(OSError):
     """The shared library could not be loaded; the message lists every
     place that was tried and why each failed."""
-
-
-class VexaCommError(Exception):
-    """A non-zero result of the library: ``code`` as the library returned
-    it, ``text`` its English meaning from VexaComm_GetErrorText."""
-
-    def __init__(self, code: int, text: str) -> None:
-        super().__init__(code, text)
-        self.code = code
-        self.text = text
-
-    def __str__(self) -> str:
-        return f"error {self.code}: {self.text}"
 
 
 def _candidates(failures: List[str]) -> List[str]:
@@ -166,6 +155,6 @@ def error_text(code: int, obj: Optional[int] = None) -> str:
 
 
 def check(code: int, obj: Optional[int] = None) -> None:
-    """Raises VexaCommError for a non-zero result."""
+    """Raises the VexaCommError (subclass) for a non-zero result."""
     if code != 0:
-        raise VexaCommError(code, error_text(code, obj))
+        raise error_for(code, error_text(code, obj))

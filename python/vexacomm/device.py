@@ -79,8 +79,8 @@ class Device:
     on leaving the block. ``wait_limit`` is the limit of every wait for the
     device in seconds (None: the library's 30.03 s).
 
-    Every failure of the library raises ``VexaCommError`` with its code and
-    text. Calls from several threads are served one at a time, except
+    Every failure of the library raises a ``VexaCommError`` (see
+    ``vexacomm.errors``) with its code and text. Calls from several threads are served one at a time, except
     ``cancel()``, which acts on a running connect or fetch.
     """
 
@@ -268,7 +268,7 @@ class Device:
 
     def cancel(self) -> None:
         """Asks a running connect or fetch (on another thread) to stop;
-        does not wait. The fetch then raises VexaCommError 71005, keeping
+        does not wait. The fetch then raises Cancelled (71005), keeping
         what arrived. A cancel while nothing runs is dropped when the next
         connect or fetch starts."""
         # Counted as a call, so that close() does not destroy the object
