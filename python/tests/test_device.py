@@ -1,10 +1,11 @@
 """Device against the simulator, end to end."""
 import io
 import threading
+from types import SimpleNamespace
 
 import pytest
 
-from vexacomm import Cancelled, ConnectionRefused, Device, VexaCommError, error_text
+from vexacomm import Busy, Cancelled, ConnectionRefused, Device, VexaCommError, error_text
 
 LIMIT_S = 10
 
@@ -25,16 +26,26 @@ def test_fetch_to_path_and_file_object_with_progress(simulator, tmp_path):
     data = bytes(range(256)) * 700 + b"tail"
     (tmp_path / "served.bin").write_bytes(data)
     address = simulator("127.77.0.2", "--data", str(tmp_path / "served.bin"))
-    events = []
+    bar, steps, threads = SimpleNamespace(n=0, total=None), [], set()
+
+    def progress(done, total):  # as the README's tqdm example: bar.update(done - bar.n)
+        threads.add(threading.get_ident())
+        steps.append(done - bar.n)
+        bar.n, bar.total = done, total
+
     with Device(address, wait_limit=LIMIT_S) as dev:
-        assert dev.fetch(out=tmp_path / "out.bin", progress=lambda *event: events.append(event)) == len(data)
+        assert dev.fetch(out=tmp_path / "out.bin", progress=progress) == len(data)
         assert (tmp_path / "out.bin").read_bytes() == data
         buffer = io.BytesIO(b"kept")
         buffer.seek(0, io.SEEK_END)
         assert dev.fetch(out=buffer) == len(data)
         assert buffer.getvalue() == b"kept" + data
-    assert events[0][0] == "start" and events[-1] == ("end", 0)
-    assert {name for name, _ in events[1:-1]} == {"position"}
+        # Connecting from inside the fetch's own progress is refused.
+        with pytest.raises(Busy):
+            dev.fetch(out=io.BytesIO(), progress=lambda done, total: dev.connect())
+        assert dev.device_type == 769
+    assert bar.n == bar.total == len(data) and len(steps) > 2 and min(steps) >= 0
+    assert threads == {threading.get_ident()}
 
 
 def test_write_exception_is_raised_after_the_call(simulator):
@@ -56,8 +67,8 @@ def test_cancel_from_another_thread(simulator):
     address = simulator("127.77.0.4", "--bytes", "1000000", "--fault", "stall", "--fault-after", "2")
     data_arrived = threading.Event()
 
-    def progress(event, value):
-        if event == "position" and value > 0:
+    def progress(done, total):
+        if done > 0:
             data_arrived.set()
 
     with Device(address, wait_limit=LIMIT_S) as dev:
