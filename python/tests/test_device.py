@@ -1,11 +1,12 @@
 """Device against the simulator, end to end."""
 import io
+import logging
 import threading
 from types import SimpleNamespace
 
 import pytest
 
-from vexacomm import Busy, Cancelled, ConnectionRefused, Device, VexaCommError, error_text
+from vexacomm import Busy, Cancelled, ConnectionRefused, Device, VexaCommError, _diagnostics, error_text
 
 LIMIT_S = 10
 
@@ -82,10 +83,17 @@ def test_cancel_from_another_thread(simulator):
     assert 0 < len(sink.getvalue()) < 1000000
 
 
-def test_refused_connect_raises_connection_refused():
-    # Nothing listens on this address.
+def test_refused_connect_raises_connection_refused_and_logs_at_debug(caplog):
+    # Nothing listens on these addresses.
     with pytest.raises(ConnectionRefusedError) as raised:
         Device("127.77.0.250", wait_limit=LIMIT_S).connect()
     assert isinstance(raised.value, ConnectionRefused) and raised.value.code == 10061
     assert "refused" in raised.value.text and raised.value.text == error_text(10061)
     assert str(raised.value) == f"error 10061: {raised.value.text}"
+    assert not _diagnostics.installed() and not caplog.records
+
+    caplog.set_level(logging.DEBUG, logger="vexacomm")
+    with pytest.raises(ConnectionRefused):
+        Device("127.77.0.249", wait_limit=LIMIT_S).connect()
+    assert {(r.name, r.levelno) for r in caplog.records} == {("vexacomm", logging.DEBUG)}
+    assert any("10061" in r.getMessage() for r in caplog.records) and _diagnostics.installed()

@@ -12,7 +12,8 @@ use: from the path in the environment variable VEXACOMM_LIBRARY when it is
 set (and from nowhere else then); otherwise from the package directory, then
 through the system loader. LibraryNotFoundError names what was tried.
 
-Failures raise VexaCommError or one of its subclasses (vexacomm.errors).
+Failures raise VexaCommError or one of its subclasses (vexacomm.errors);
+the library's diagnostic lines go to logging.getLogger("vexacomm") at DEBUG.
 """
 from ._library import LibraryNotFoundError, error_text
 from .codec import compress, decompress

@@ -15,6 +15,8 @@ import queue
 import threading
 from typing import Any, Callable, Dict, Optional
 
+from . import _diagnostics
+
 _SLICE_S = 0.05
 _DONE = object()
 
@@ -42,8 +44,12 @@ class Call:
                 outcome["result"] = function()
             except BaseException as e:
                 outcome["error"] = e
+            error = _diagnostics.take_error()
+            if error is not None:
+                outcome.setdefault("error", error)
             self._events.put(_DONE)
 
+        _diagnostics.sync()
         # Not a daemon: were the caller to leave early, the interpreter
         # still waits for the library to return before it shuts down.
         threading.Thread(target=work, name="vexacomm call").start()

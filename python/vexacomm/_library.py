@@ -25,6 +25,7 @@ READ_FN = ctypes.CFUNCTYPE(
     ctypes.c_int32, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32)
 )
 TRANSFER_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_uint64)
+DIAGNOSTIC_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)
 
 _obj = ctypes.c_void_p
 _i32 = ctypes.c_int32
@@ -45,6 +46,7 @@ _PROTOTYPES = {
     "VexaComm_SetWaitLimit": (_i32, [_obj, _u32]),
     "VexaComm_GetWaitLimit": (_u32, [_obj]),
     "VexaComm_SetTransferCallback": (_i32, [_obj, TRANSFER_FN, ctypes.c_void_p]),
+    "VexaComm_SetDiagnosticCallback": (_i32, [DIAGNOSTIC_FN, ctypes.c_void_p]),
     "VexaComm_CancelTransfer": (_i32, [_obj]),
     "VexaComm_GetAsdu10ToCallback": (_i32, [_obj, WRITE_FN, ctypes.c_void_p, ctypes.c_char_p]),
     "VexaComm_CompressStream": (_i32, [READ_FN, ctypes.c_void_p, _u32, WRITE_FN, ctypes.c_void_p]),
