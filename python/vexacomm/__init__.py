@@ -15,7 +15,7 @@ through the system loader. LibraryNotFoundError names what was tried.
 Failures raise VexaCommError or one of its subclasses (vexacomm.errors);
 the library's diagnostic lines go to logging.getLogger("vexacomm") at DEBUG.
 """
-from ._library import LibraryNotFoundError, error_text
+from ._library import LibraryNotFoundError, error_text, library_version
 from .codec import compress, decompress
 from .device import DEFAULT_PORT, DEFAULT_REQUEST, Device
 from .errors import (
@@ -51,4 +51,5 @@ __all__ = [
     "compress",
     "decompress",
     "error_text",
+    "library_version",
 ]

@@ -47,6 +47,7 @@ _PROTOTYPES = {
     "VexaComm_GetWaitLimit": (_u32, [_obj]),
     "VexaComm_SetTransferCallback": (_i32, [_obj, TRANSFER_FN, ctypes.c_void_p]),
     "VexaComm_SetDiagnosticCallback": (_i32, [DIAGNOSTIC_FN, ctypes.c_void_p]),
+    "VexaComm_GetVersion": (ctypes.c_char_p, []),
     "VexaComm_CancelTransfer": (_i32, [_obj]),
     "VexaComm_GetAsdu10ToCallback": (_i32, [_obj, WRITE_FN, ctypes.c_void_p, ctypes.c_char_p]),
     "VexaComm_CompressStream": (_i32, [READ_FN, ctypes.c_void_p, _u32, WRITE_FN, ctypes.c_void_p]),
@@ -160,3 +161,8 @@ def check(code: int, obj: Optional[int] = None) -> None:
     """Raises the VexaCommError (subclass) for a non-zero result."""
     if code != 0:
         raise error_for(code, error_text(code, obj))
+
+
+def library_version() -> str:
+    """The version of the loaded library, "major.minor.patch"."""
+    return library().VexaComm_GetVersion().decode("ascii")
