@@ -24,31 +24,38 @@ def generated_byte(offset: int) -> int:
     return ((x >> 24) ^ (offset >> 16) ^ (offset >> 32)) & 0xFF
 
 
+def read_line(pipe, limit_s=START_LIMIT_S):
+    """What a child wrote up to a line end, waiting at most limit_s."""
+    data, deadline = b"", time.monotonic() + limit_s
+    while b"\n" not in data:
+        left = deadline - time.monotonic()
+        assert left > 0, f"no line in {limit_s} s; so far {data!r}"
+        if select.select([pipe], [], [], left)[0]:
+            chunk = os.read(pipe.fileno(), 4096)
+            assert chunk, f"the child ended; so far {data!r}"
+            data += chunk
+    return data
+
+
 @pytest.fixture
 def simulator():
     """start(address, *options): a simulator serving one connection on
-    address, listening when start returns; stopped at the end of the test."""
-    processes = []
+    address, listening when start returns; stopped at the end of the test.
+    start.process(address) is its Popen."""
+    processes = {}
 
     def start(address, *options):
         process = subprocess.Popen(
             [str(PROGRAM), "simulate", "--bind", address, "--once", "--timeout", "10", *options],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        processes.append(process)
+        processes[address] = process
         # It prints its first line once it listens.
-        line, deadline = b"", time.monotonic() + START_LIMIT_S
-        while b"\n" not in line:
-            left = deadline - time.monotonic()
-            assert left > 0, "the simulator did not start listening in time"
-            if select.select([process.stdout], [], [], left)[0]:
-                chunk = os.read(process.stdout.fileno(), 4096)
-                assert chunk, f"the simulator ended: {process.stderr.read().decode()}"
-                line += chunk
-        assert line.startswith(b"simulating a device on"), line
+        assert read_line(process.stdout).startswith(b"simulating a device on")
         return address
 
+    start.process = processes.__getitem__
     yield start
-    for process in processes:
+    for process in processes.values():
         if process.poll() is None:
             process.terminate()
         try:

@@ -1,10 +1,12 @@
 """Device against the simulator, end to end."""
 import io
+import logging
 import threading
+from types import SimpleNamespace
 
 import pytest
 
-from vexacomm import Device, VexaCommError, error_text
+from vexacomm import Busy, Cancelled, ConnectionRefused, Device, VexaCommError, _diagnostics, error_text
 
 LIMIT_S = 10
 
@@ -25,16 +27,26 @@ def test_fetch_to_path_and_file_object_with_progress(simulator, tmp_path):
     data = bytes(range(256)) * 700 + b"tail"
     (tmp_path / "served.bin").write_bytes(data)
     address = simulator("127.77.0.2", "--data", str(tmp_path / "served.bin"))
-    events = []
+    bar, steps, threads = SimpleNamespace(n=0, total=None), [], set()
+
+    def progress(done, total):  # as the README's tqdm example: bar.update(done - bar.n)
+        threads.add(threading.get_ident())
+        steps.append(done - bar.n)
+        bar.n, bar.total = done, total
+
     with Device(address, wait_limit=LIMIT_S) as dev:
-        assert dev.fetch(out=tmp_path / "out.bin", progress=lambda *event: events.append(event)) == len(data)
+        assert dev.fetch(out=tmp_path / "out.bin", progress=progress) == len(data)
         assert (tmp_path / "out.bin").read_bytes() == data
         buffer = io.BytesIO(b"kept")
         buffer.seek(0, io.SEEK_END)
         assert dev.fetch(out=buffer) == len(data)
         assert buffer.getvalue() == b"kept" + data
-    assert events[0][0] == "start" and events[-1] == ("end", 0)
-    assert {name for name, _ in events[1:-1]} == {"position"}
+        # Connecting from inside the fetch's own progress is refused.
+        with pytest.raises(Busy):
+            dev.fetch(out=io.BytesIO(), progress=lambda done, total: dev.connect())
+        assert dev.device_type == 769
+    assert bar.n == bar.total == len(data) and len(steps) > 2 and min(steps) >= 0
+    assert threads == {threading.get_ident()}
 
 
 def test_write_exception_is_raised_after_the_call(simulator):
@@ -56,26 +68,32 @@ def test_cancel_from_another_thread(simulator):
     address = simulator("127.77.0.4", "--bytes", "1000000", "--fault", "stall", "--fault-after", "2")
     data_arrived = threading.Event()
 
-    def progress(event, value):
-        if event == "position" and value > 0:
+    def progress(done, total):
+        if done > 0:
             data_arrived.set()
 
     with Device(address, wait_limit=LIMIT_S) as dev:
         canceller = threading.Thread(target=lambda: data_arrived.wait(LIMIT_S) and dev.cancel())
         canceller.start()
         sink = io.BytesIO()
-        with pytest.raises(VexaCommError) as raised:
+        with pytest.raises(Cancelled) as raised:
             dev.fetch(out=sink, progress=progress)
         canceller.join(LIMIT_S)
     assert data_arrived.is_set() and raised.value.code == 71005
     assert 0 < len(sink.getvalue()) < 1000000
 
 
-def test_refused_connect_gives_code_and_text():
-    # Nothing listens on this address.
-    with pytest.raises(VexaCommError) as raised:
-        with Device("127.77.0.250", wait_limit=LIMIT_S):
-            pass
-    assert raised.value.code == 10061
+def test_refused_connect_raises_connection_refused_and_logs_at_debug(caplog):
+    # Nothing listens on these addresses.
+    with pytest.raises(ConnectionRefusedError) as raised:
+        Device("127.77.0.250", wait_limit=LIMIT_S).connect()
+    assert isinstance(raised.value, ConnectionRefused) and raised.value.code == 10061
     assert "refused" in raised.value.text and raised.value.text == error_text(10061)
     assert str(raised.value) == f"error 10061: {raised.value.text}"
+    assert not _diagnostics.installed() and not caplog.records
+
+    caplog.set_level(logging.DEBUG, logger="vexacomm")
+    with pytest.raises(ConnectionRefused):
+        Device("127.77.0.249", wait_limit=LIMIT_S).connect()
+    assert {(r.name, r.levelno) for r in caplog.records} == {("vexacomm", logging.DEBUG)}
+    assert any("10061" in r.getMessage() for r in caplog.records) and _diagnostics.installed()

@@ -7,19 +7,13 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-import threading
-import time
 from typing import BinaryIO, Dict, List, Optional, TextIO
 
 from . import __version__
-from ._library import LibraryNotFoundError, VexaCommError
+from ._library import LibraryNotFoundError
 from .device import DEFAULT_PORT, Device
+from .errors import VexaCommError
 
-# A cancelled fetch ends within 100 ms plus the device's 800 ms grace; this
-# covers that on a loaded machine. A cancel made just before the transfer
-# starts is dropped, so it is repeated until the fetch returns.
-_CANCEL_GIVE_UP_S = 1.8
-_CANCEL_REPEAT_S = 0.05
 _INTERRUPTED = 130
 
 
@@ -60,18 +54,16 @@ def _parser() -> argparse.ArgumentParser:
 
 
 def _fetch(device: Device, out: str, info: TextIO, outcome: Dict[str, object]) -> None:
-    """The worker: connect, print the device, fetch. Fills outcome."""
+    """Connect, print the device, fetch. Fills outcome."""
     sink: Optional[BinaryIO] = None
     try:
-        device.connect()
-        print(f'device type {device.device_type}, ident "{_shown(device.ident)}"', file=info, flush=True)
-        if outcome.get("interrupted"):
-            return
-        sink = sys.stdout.buffer if out == "-" else open(out, "wb")
-        outcome["sink"] = sink
-        outcome["written"] = device.fetch(out=sink)
-        sink.flush()
-    except BaseException as e:
+        with device:
+            print(f'device type {device.device_type}, ident "{_shown(device.ident)}"', file=info, flush=True)
+            sink = sys.stdout.buffer if out == "-" else open(out, "wb")
+            outcome["sink"] = sink
+            outcome["written"] = device.fetch(out=sink)
+            sink.flush()
+    except Exception as e:
         outcome["error"] = e
     finally:
         if sink is not None and out != "-":
@@ -90,8 +82,7 @@ def _report(outcome: Dict[str, object], out: str) -> None:
         print(f"error: writing {name}: {error.strerror or error}", file=sys.stderr)
     elif error is not None:
         print(f"error: {error!r}", file=sys.stderr)
-    sink = outcome.get("sink")
-    if error is not None and sink is not None and out != "-":
+    if outcome.get("sink") is not None and out != "-":
         print(f"{os.path.getsize(out)} bytes kept in {name}", file=sys.stderr)
 
 
@@ -104,32 +95,21 @@ def main(argv: Optional[List[str]] = None) -> int:
         print(f"error: {e}", file=sys.stderr)
         return 1
     outcome: Dict[str, object] = {}
-    worker = threading.Thread(target=_fetch, args=(device, args.out, info, outcome), daemon=True)
-    worker.start()
-    status = 0
     try:
-        worker.join()
+        # Ctrl-C cancels the connect or fetch; the device has stopped when
+        # KeyboardInterrupt arrives here.
+        _fetch(device, args.out, info, outcome)
     except KeyboardInterrupt:
-        print("interrupted: asking the device to stop (again to end at once)", file=sys.stderr, flush=True)
-        outcome["interrupted"] = True
-        status = _INTERRUPTED
-        try:
-            give_up = time.monotonic() + _CANCEL_GIVE_UP_S
-            while worker.is_alive() and time.monotonic() < give_up:
-                device.cancel()
-                worker.join(_CANCEL_REPEAT_S)
-        except KeyboardInterrupt:
-            os._exit(_INTERRUPTED)
-        if worker.is_alive():
-            os._exit(_INTERRUPTED)
-    device.close()
+        print("interrupted", file=sys.stderr)
+        outcome["error"] = None
+        _report(outcome, args.out)
+        return _INTERRUPTED
     if "error" in outcome:
         _report(outcome, args.out)
-        return status or 1
-    if status == 0:
-        name = "standard output" if args.out == "-" else args.out
-        print(f"{outcome['written']} bytes written to {name}", file=info)
-    return status
+        return 1
+    name = "standard output" if args.out == "-" else args.out
+    print(f"{outcome['written']} bytes written to {name}", file=info)
+    return 0
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 """Finding and loading the shared library, the prototypes of its exports,
-the error type and the library's error texts."""
+the library's texts and the exception for a result (check)."""
 from __future__ import annotations
 
 import ctypes
@@ -9,6 +9,8 @@ import os
 import sys
 import threading
 from typing import List, Optional
+
+from .errors import error_for
 
 if sys.platform == "win32":
     # Importing socket starts Windows Sockets (WSAStartup), which the library
@@ -22,7 +24,8 @@ WRITE_FN = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p, ctypes.c_void_p, ct
 READ_FN = ctypes.CFUNCTYPE(
     ctypes.c_int32, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32)
 )
-PROGRESS_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint32, ctypes.c_int32)
+TRANSFER_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_uint64)
+DIAGNOSTIC_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)
 
 _obj = ctypes.c_void_p
 _i32 = ctypes.c_int32
@@ -42,7 +45,9 @@ _PROTOTYPES = {
     "VexaComm_GetErrorText": (_i32, [_obj, _i32, ctypes.c_char_p, _i32]),
     "VexaComm_SetWaitLimit": (_i32, [_obj, _u32]),
     "VexaComm_GetWaitLimit": (_u32, [_obj]),
-    "VexaComm_SetProgressCallback": (_i32, [_obj, PROGRESS_FN, ctypes.c_void_p, _i32]),
+    "VexaComm_SetTransferCallback": (_i32, [_obj, TRANSFER_FN, ctypes.c_void_p]),
+    "VexaComm_SetDiagnosticCallback": (_i32, [DIAGNOSTIC_FN, ctypes.c_void_p]),
+    "VexaComm_GetVersion": (ctypes.c_char_p, []),
     "VexaComm_CancelTransfer": (_i32, [_obj]),
     "VexaComm_GetAsdu10ToCallback": (_i32, [_obj, WRITE_FN, ctypes.c_void_p, ctypes.c_char_p]),
     "VexaComm_CompressStream": (_i32, [READ_FN, ctypes.c_void_p, _u32, WRITE_FN, ctypes.c_void_p]),
@@ -53,19 +58,6 @@ _PROTOTYPES = {
 class LibraryNotFoundError(OSError):
     """The shared library could not be loaded; the message lists every
     place that was tried and why each failed."""
-
-
-class VexaCommError(Exception):
-    """A non-zero result of the library: ``code`` as the library returned
-    it, ``text`` its English meaning from VexaComm_GetErrorText."""
-
-    def __init__(self, code: int, text: str) -> None:
-        super().__init__(code, text)
-        self.code = code
-        self.text = text
-
-    def __str__(self) -> str:
-        return f"error {self.code}: {self.text}"
 
 
 def _candidates(failures: List[str]) -> List[str]:
@@ -166,6 +158,11 @@ def error_text(code: int, obj: Optional[int] = None) -> str:
 
 
 def check(code: int, obj: Optional[int] = None) -> None:
-    """Raises VexaCommError for a non-zero result."""
+    """Raises the VexaCommError (subclass) for a non-zero result."""
     if code != 0:
-        raise VexaCommError(code, error_text(code, obj))
+        raise error_for(code, error_text(code, obj))
+
+
+def library_version() -> str:
+    """The version of the loaded library, "major.minor.patch"."""
+    return library().VexaComm_GetVersion().decode("ascii")

@@ -1,7 +1,8 @@
 """The read and write functions the library calls, over Python file
 objects. An exception raised in them is kept, the library is given a
 non-zero answer, and the exception is raised again once the library has
-returned (``raise_kept``)."""
+returned (``raise_kept``). After ``halt()`` they answer non-zero, which
+ends a call that has no cancel (the codec)."""
 from __future__ import annotations
 
 import ctypes
@@ -18,12 +19,16 @@ class Streams:
         self.source = source
         self.error: Optional[BaseException] = None
         self.written = 0
+        self.halted = False
+
+    def halt(self) -> None:
+        self.halted = True
 
     def write(self, _user: Optional[int], data: int, size: int) -> int:
         """VexaCommWriteFn: every byte of data[0:size] into the sink."""
-        if self.error is not None:
-            return PYTHON_FAILED
         try:
+            if self.error is not None or self.halted:
+                return PYTHON_FAILED
             # A copy: the library's buffer is reused once this returns.
             view = memoryview(ctypes.string_at(data, size))
             while view:
@@ -33,16 +38,16 @@ class Streams:
                 view = view[n:]
             self.written += size
             return 0
-        except BaseException as e:  # KeyboardInterrupt too: raised after the call
+        except BaseException as e:  # never into ctypes: raised after the call
             self.error = e
             return PYTHON_FAILED
 
     def read(self, _user: Optional[int], buffer: int, size: int, got: "ctypes._Pointer[ctypes.c_uint32]") -> int:
         """VexaCommReadFn: up to size bytes of the source into buffer."""
-        got[0] = 0
-        if self.error is not None:
-            return PYTHON_FAILED
         try:
+            got[0] = 0
+            if self.error is not None or self.halted:
+                return PYTHON_FAILED
             data = self.source.read(size)
             if len(data) > size:
                 raise OSError(f"{self.source!r}.read({size}) returned {len(data)} bytes")

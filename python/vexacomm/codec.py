@@ -8,6 +8,7 @@ import secrets
 import stat
 from typing import BinaryIO, Callable, Tuple, Union
 
+from ._blocking import Call
 from ._library import READ_FN, WRITE_FN, check, library
 from ._streams import Streams
 
@@ -26,8 +27,8 @@ def compress(src: PathLike, dst: PathLike) -> int:
         length = os.fstat(source.fileno()).st_size
         if length > _LENGTH_MAX:
             raise ValueError(f"{os.fspath(src)}: {length} bytes; the codec takes under 4 GiB")
-        reader, writer = READ_FN(streams.read), WRITE_FN(streams.write)
-        return library().VexaComm_CompressStream(reader, None, length, writer, None)
+        lib, reader, writer = library(), READ_FN(streams.read), WRITE_FN(streams.write)
+        return Call(streams.halt).run(lambda: lib.VexaComm_CompressStream(reader, None, length, writer, None))
 
     return _replace(src, dst, run)
 
@@ -38,8 +39,8 @@ def decompress(src: PathLike, dst: PathLike) -> int:
     that ends early raises VexaCommError 71012, a damaged one 71013."""
 
     def run(source: BinaryIO, streams: Streams) -> int:
-        reader, writer = READ_FN(streams.read), WRITE_FN(streams.write)
-        return library().VexaComm_DecompressStream(reader, None, writer, None)
+        lib, reader, writer = library(), READ_FN(streams.read), WRITE_FN(streams.write)
+        return Call(streams.halt).run(lambda: lib.VexaComm_DecompressStream(reader, None, writer, None))
 
     return _replace(src, dst, run)
 

@@ -7,21 +7,22 @@ import os
 import threading
 from typing import BinaryIO, Callable, Iterator, Optional, Union
 
-from ._library import PROGRESS_FN, WRITE_FN, check, copied_text, library
+from ._blocking import Call
+from ._library import TRANSFER_FN, WRITE_FN, check, copied_text, library
 from ._streams import Streams
+from .errors import Code
 
 DEFAULT_PORT = 30282
 # The request for everything: an 8-byte block whose signed 16-bit entry
 # count at byte 6 (little-endian) is -1.
 DEFAULT_REQUEST = bytes([0, 0, 0, 0, 0, 0, 0xFF, 0xFF])
 _MAX_ENTRIES = 2046
-_NOT_CONNECTED = 71006
 _WAIT_LIMIT_MAX_MS = 0x7FFFFFFF
 _PACKET_SIZE_MIN = 248
 _PACKET_SIZE_MAX = 16376
 _PACKET_SIZE_QUERY = 0xFFFF
 
-ProgressFn = Callable[[str, int], None]
+ProgressFn = Callable[[int, int], None]
 PathLike = Union[str, "os.PathLike[str]"]
 
 
@@ -41,34 +42,15 @@ def _request_block(request: Optional[bytes]) -> bytes:
     return block
 
 
-class _Transfer(Streams):
-    """One fetch: the write function into ``out`` and the progress
-    function, which the library calls on the fetching thread."""
+class _Posting:
+    """VexaCommTransferFn, on the worker thread: to the running fetch's Call."""
 
-    def __init__(self, lib: ctypes.CDLL, obj: int, out: BinaryIO, progress: Optional[ProgressFn]) -> None:
-        super().__init__(sink=out)
-        self.lib = lib
-        self.obj = obj
-        self.progress = progress
-        self.started = False
+    call: Optional[Call] = None
 
-    def notify(self, _user: Optional[int], w_param: int, l_param: int) -> None:
-        if self.error is not None or self.progress is None:
-            return
-        try:
-            # Every transfer sends (1, range) first and (1, 0) last.
-            if w_param == 1 and not self.started:
-                self.started = True
-                event = "start"
-            elif w_param == 1:
-                event = "end"
-            else:
-                event = "position"
-            self.progress(event, l_param)
-        except BaseException as e:
-            self.error = e
-            # Ends a transfer that waits for data; the next write fails too.
-            self.lib.VexaComm_CancelTransfer(self.obj)
+    def transferred(self, _user: Optional[int], done: int, total: int) -> None:
+        call = self.call
+        if call is not None:
+            call.post(done, total)  # never raises
 
 
 class Device:
@@ -79,9 +61,12 @@ class Device:
     on leaving the block. ``wait_limit`` is the limit of every wait for the
     device in seconds (None: the library's 30.03 s).
 
-    Every failure of the library raises ``VexaCommError`` with its code and
-    text. Calls from several threads are served one at a time, except
-    ``cancel()``, which acts on a running connect or fetch.
+    Every failure of the library raises a ``VexaCommError`` (see
+    ``vexacomm.errors``) with its code and text. Calls from several threads
+    are served one at a time, except ``cancel()``, which acts on a running
+    connect or fetch. Ctrl-C during a connect or fetch cancels it and
+    raises KeyboardInterrupt once the library has returned (within a
+    second; a host-name look-up is not interrupted).
     """
 
     def __init__(self, host: str, port: int = DEFAULT_PORT, wait_limit: Optional[float] = None) -> None:
@@ -93,6 +78,13 @@ class Device:
         self._cond = threading.Condition()
         self._calls = 0
         self._fetching = threading.Lock()
+        self._progress_thread: Optional[int] = None
+        # Lives as long as the object may hold it: were a KeyboardInterrupt
+        # to skip its removal after a fetch, the library still calls a
+        # valid function, which then posts nowhere. Not a method of self,
+        # so that no cycle delays closing an unreferenced device.
+        self._posting = _Posting()
+        self._transfer_fn = TRANSFER_FN(self._posting.transferred)
         self._obj: Optional[int] = self._lib.VexaComm_CreateObject()
         if not self._obj:
             self._obj = None
@@ -118,10 +110,14 @@ class Device:
             self.close()
 
     @contextlib.contextmanager
-    def _use(self) -> Iterator[int]:
+    def _use(self, exclusive: bool = False) -> Iterator[int]:
         with self._cond:
             if self._obj is None:
                 raise ValueError("the device is closed")
+            if exclusive and self._progress_thread == threading.get_ident():
+                # As the library refuses its own callbacks: the fetch that
+                # runs the progress function would wait for this call.
+                check(Code.BUSY, self._obj)
             self._calls += 1
             obj = self._obj
         try:
@@ -134,12 +130,14 @@ class Device:
     def close(self) -> None:
         """Closes the connection and destroys the object. A call running on
         another thread is cancelled and waited for first (it ends within the
-        wait limit). Do not call it from a progress function. Closing twice
+        wait limit). From a progress function it raises Busy. Closing twice
         does nothing."""
         with self._cond:
-            obj, self._obj = self._obj, None
-            if obj is None:
+            if self._obj is None:
                 return
+            if self._progress_thread == threading.get_ident():
+                check(Code.BUSY, self._obj)
+            obj, self._obj = self._obj, None
             if self._calls:
                 self._lib.VexaComm_CancelTransfer(obj)
             while self._calls:
@@ -151,11 +149,16 @@ class Device:
     def connect(self) -> None:
         """Connects (greeting, negotiation, device type and identification).
         Does nothing when already connected."""
-        with self._use() as obj:
-            rc = self._lib.VexaComm_ConnectPort(obj, self._host.encode("utf-8"), self._port)
-            if rc == 0 and not self._lib.VexaComm_IsConnected(obj):
-                rc = _NOT_CONNECTED  # a cancel that came as the connect ended
-            check(rc, obj)
+        host = self._host.encode("utf-8")
+        with self._use(exclusive=True) as obj:
+
+            def connect() -> int:
+                rc = self._lib.VexaComm_ConnectPort(obj, host, self._port)
+                if rc == 0 and not self._lib.VexaComm_IsConnected(obj):
+                    rc = Code.NOT_CONNECTED  # a cancel that came as the connect ended
+                return rc
+
+            check(self._call(obj).run(connect), obj)
 
     @property
     def is_connected(self) -> bool:
@@ -204,8 +207,8 @@ class Device:
         if not (_PACKET_SIZE_MIN <= size <= _PACKET_SIZE_MAX or size == _PACKET_SIZE_QUERY):
             raise ValueError(f"packet size {size} is outside {_PACKET_SIZE_MIN}..{_PACKET_SIZE_MAX} (or 0xFFFF)")
         value = ctypes.c_uint16(size)
-        with self._use() as obj:
-            check(self._lib.VexaComm_SetPacketSizeMax(obj, ctypes.byref(value)), obj)
+        with self._use(exclusive=True) as obj:
+            check(self._call(obj).run(lambda: self._lib.VexaComm_SetPacketSizeMax(obj, ctypes.byref(value))), obj)
         return value.value
 
     # -- transfer ---------------------------------------------------------
@@ -225,50 +228,66 @@ class Device:
         or a binary file object written from its current position. What
         arrived before a failure stays written.
 
-        ``progress(event, value)`` runs on the calling thread: ``("start",
-        range)`` first, ``("position", n)`` as data arrives (n in units of
-        range; it may exceed range by less than a factor 2), and
-        ``("end", 0)`` last, whether the transfer succeeded or not.
+        ``progress(done, total)`` runs on the calling thread with the bytes
+        received so far and the size the device announced: at most once per
+        1 % or 100 ms, and once at the end (done == total after a complete
+        transfer). ``out`` is written on a worker thread, one packet at a
+        time.
 
         An exception raised by ``out.write`` or by ``progress`` ends the
         transfer and is raised here once the library has returned;
-        otherwise a non-zero result raises VexaCommError (71005 after
-        ``cancel()``).
+        otherwise a non-zero result raises VexaCommError (Cancelled after
+        ``cancel()``). Ctrl-C cancels, keeps what arrived and raises
+        KeyboardInterrupt.
         """
         block = _request_block(request)
         if isinstance(out, (str, os.PathLike)):
-            with self._use() as obj:
+            with self._use(exclusive=True) as obj:
                 if not self._lib.VexaComm_IsConnected(obj):
-                    check(_NOT_CONNECTED, obj)  # the file is left untouched
+                    check(Code.NOT_CONNECTED, obj)  # the file is left untouched
             with open(out, "wb") as f:
                 return self._fetch(block, f, progress)
         return self._fetch(block, out, progress)
+
+    def _call(self, obj: int) -> Call:
+        return Call(lambda: self._lib.VexaComm_CancelTransfer(obj))
 
     def _fetch(self, block: bytes, out: BinaryIO, progress: Optional[ProgressFn]) -> int:
         lib = self._lib
         # One fetch at a time, so that one fetch never removes another's
         # progress function.
-        with self._fetching, self._use() as obj:
-            transfer = _Transfer(lib, obj, out, progress)
-            # The ctypes function objects live in these locals until the
-            # library can no longer call them: the progress function is
-            # removed before they go.
-            write_fn = WRITE_FN(transfer.write)
-            progress_fn = PROGRESS_FN(transfer.notify) if progress is not None else None
-            if progress_fn is not None:
-                lib.VexaComm_SetProgressCallback(obj, progress_fn, None, 0)
+        with self._fetching, self._use(exclusive=True) as obj:
+            call = self._call(obj)
+            streams = Streams(sink=out)
+            # Referenced here until the call has returned.
+            write_fn = WRITE_FN(streams.write)
             try:
-                rc = lib.VexaComm_GetAsdu10ToCallback(obj, write_fn, None, block)
+                if progress is not None:
+                    self._posting.call = call
+                    check(lib.VexaComm_SetTransferCallback(obj, self._transfer_fn, None), obj)
+                rc = call.run(lambda: lib.VexaComm_GetAsdu10ToCallback(obj, write_fn, None, block),
+                              self._progressing(progress) if progress is not None else None)
             finally:
-                if progress_fn is not None:
-                    lib.VexaComm_SetProgressCallback(obj, PROGRESS_FN(), None, 0)
-            transfer.raise_kept()
+                if self._posting.call is not None:
+                    self._posting.call = None
+                    lib.VexaComm_SetTransferCallback(obj, TRANSFER_FN(), None)
+            streams.raise_kept()
             check(rc, obj)
-            return transfer.written
+            return streams.written
+
+    def _progressing(self, progress: ProgressFn) -> ProgressFn:
+        def on_event(done: int, total: int) -> None:
+            self._progress_thread = threading.get_ident()
+            try:
+                progress(done, total)
+            finally:
+                self._progress_thread = None
+
+        return on_event
 
     def cancel(self) -> None:
         """Asks a running connect or fetch (on another thread) to stop;
-        does not wait. The fetch then raises VexaCommError 71005, keeping
+        does not wait. The fetch then raises Cancelled (71005), keeping
         what arrived. A cancel while nothing runs is dropped when the next
         connect or fetch starts."""
         # Counted as a call, so that close() does not destroy the object
