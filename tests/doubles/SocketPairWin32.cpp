@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "SimSocket.h"
 #include "doubles/TestSockets.h"
 #include "platform/Socket.h"
 #include "platform/win32/WinApi.h"
@@ -15,7 +16,8 @@ SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 SocketPair::SocketPair()
 {
     std::uint16_t port = 0;
-    SocketHandle listener = testsock::ListenTcp(plat::ParseIPv4("127.0.0.1"), 0, &port);
+    std::string reason;
+    SocketHandle listener = sim::Listen(plat::ParseIPv4("127.0.0.1"), 0, &port, &reason);
     if (listener == kInvalidSocket)
         throw std::runtime_error("loopback listen failed");
     SocketAddress address{};
@@ -27,7 +29,7 @@ SocketPair::SocketPair()
         plat::SocketClose(listener);
         throw std::runtime_error("loopback connect failed");
     }
-    m_peer = testsock::Accept(listener, 5000);
+    m_peer = sim::Accept(listener, 5000);
     plat::SocketClose(listener);
     if (m_peer == kInvalidSocket)
         throw std::runtime_error("loopback accept failed");

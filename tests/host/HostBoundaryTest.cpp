@@ -20,7 +20,7 @@
 #include "device/SimulatedDevice.h"
 #include "platform/Socket.h"
 #include "doubles/TestPeer.h"
-#include "doubles/TestSockets.h"
+#include "SimSocket.h"
 
 #ifndef _WIN32
 #include <pthread.h>
@@ -42,7 +42,7 @@ class HangingAddress {
 public:
     explicit HangingAddress(const char* address) : m_address(address)
     {
-        m_listener = testsock::ListenTcp(plat::ParseIPv4(address), 0, &m_port);
+        m_listener = sim::Listen(plat::ParseIPv4(address), 0, &m_port, &m_reason);
         EXPECT_NE(m_listener, kInvalidSocket);
         SocketAddress to{};
         to.family = 2;
@@ -70,6 +70,7 @@ private:
     const char* m_address;
     SocketHandle m_listener = kInvalidSocket;
     std::uint16_t m_port = 0;
+    std::string m_reason;
     std::vector<SocketHandle> m_fillers;
 };
 
