@@ -51,6 +51,26 @@ add_custom_command(OUTPUT ${VEXACOMM_MSVC_IMPORT_LIB}
   COMMENT "VexaCommLib.lib from the .def file")
 add_custom_target(VexaCommLib_import_lib ALL DEPENDS ${VEXACOMM_MSVC_IMPORT_LIB})
 
+# The installed DLL and program without DWARF sections (a Windows debugger
+# cannot read them); each one's debug information goes beside it, in
+# bin/NAME.debug, found by gdb through the .gnu_debuglink section. Made from
+# the built files, so a second install does not split a stripped copy.
+if(NOT CMAKE_OBJCOPY)
+  message(FATAL_ERROR "the Windows install rules need objcopy (mingw-w64's binutils)")
+endif()
+include(GNUInstallDirs)
+foreach(target VexaCommLib vexacomm)
+  install(CODE "
+    set(built \"$<TARGET_FILE:${target}>\")
+    set(shipped \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
+    message(STATUS \"Splitting debug information: \${shipped}.debug\")
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --only-keep-debug \"\${built}\" \"\${shipped}.debug\"
+      COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --strip-debug \"--add-gnu-debuglink=\${shipped}.debug\"
+      \"\${built}\" \"\${shipped}\" COMMAND_ERROR_IS_FATAL ANY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${shipped}.debug\")")
+endforeach()
+
 # What the release zip holds, as the install rules put it: bin/ (the DLL and
 # the program, installed where they are built), lib/ (libVexaCommLib.dll.a,
 # installed with the DLL, VexaCommLib.lib and the .def), include/, the

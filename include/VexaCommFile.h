@@ -36,6 +36,10 @@
 #error "VexaCommFile.h is C++ only; C hosts use VexaComm_GetAsdu10ToCallback or VexaComm_GetAsdu10ToPath"
 #endif
 
+#if defined(__AFX_H__)
+#error "VexaCommFile.h: this host's framework has a CFile of its own; fetch into it with VexaCommBridge.h"
+#endif
+
 #include <cstdint>
 
 class CFileException {

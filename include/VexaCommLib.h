@@ -92,8 +92,19 @@
 #endif
 
 #ifdef __cplusplus
+#if defined(__AFX_H__)
+/* An application framework with a CFile class of its own is in scope
+ * (its header guard __AFX_H__ is defined). Its objects would reach the
+ * library with a virtual table that is not the library's and crash there;
+ * this type is one they do not convert to, so passing one to
+ * VexaComm_GetAsdu10 does not compile. Such hosts fetch into their file
+ * with VexaCommBridge.h. Include the framework's headers first. */
+class VexaCommLibraryFile;
+typedef VexaCommLibraryFile VexaCommFile;
+#else
 class CFile;
 typedef CFile VexaCommFile;
+#endif
 extern "C" {
 #else
 /* Opaque to C: a C host uses VexaComm_GetAsdu10ToCallback or
@@ -175,7 +186,8 @@ VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* ob
  * reason (71003/71004/71005, a socket number, a file exception cause, a
  * device code, 71011). The library neither opens, seeks nor closes the file.
  * `file` is a C++ object (VexaCommFile.h) and works only when host and
- * library share a C++ ABI; other hosts use VexaComm_GetAsdu10ToCallback. */
+ * library share a C++ ABI; other hosts use VexaComm_GetAsdu10ToCallback,
+ * or, for a C++ file object of their own, VexaCommBridge.h. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,
                                                      const void* request);
 

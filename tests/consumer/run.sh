@@ -19,6 +19,10 @@ if command -v help2man >/dev/null 2>&1; then
     grep -q '^\.SS fetch' "$prefix/share/man/man1/vexacomm.1" || fail "the manual page"
 fi
 
+# The bridge header is installed and compiles on its own.
+printf '#include "VexaCommBridge.h"\n' | c++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c++ - ||
+    fail "the installed VexaCommBridge.h"
+
 cmake -S "$src/tests/consumer" -B "$dir/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" \
     -DEXAMPLE_SOURCE="$src/examples/callback_sink.c" > "$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; fail "find_package"; }
 cmake --build "$dir/cmake-host" > "$dir/build.log" 2>&1 || { cat "$dir/build.log"; fail "building with find_package"; }
