@@ -67,15 +67,14 @@ std::int32_t RunOperation(VexaCommObject* obj, Op&& op, bool fetch = false)
 }
 
 // An export that reads or sets something of the object under its lock
-// without touching the last error; `fallback` for a NULL or unknown object,
-// an exception (out of memory) or, with `refuseInCallback`, a call from
-// inside one of the object's own callbacks.
+// without touching the last error; `fallback` for a NULL or unknown object
+// or an exception (out of memory).
 template <class Result, class Op>
-Result WithObject(VexaCommObject* obj, Result fallback, Op&& op, bool refuseInCallback = false)
+Result WithObject(VexaCommObject* obj, Result fallback, Op&& op)
 {
     CObjectCall call(obj);
     CDeviceSocket* socket = call.Socket();
-    if (socket == nullptr || (refuseInCallback && call.ReEntered()))
+    if (socket == nullptr)
         return fallback;
     CSingleLock lock(&socket->ObjectLock());
     try {

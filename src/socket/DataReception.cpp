@@ -1,6 +1,8 @@
 // Bulk data reception: the stream of data packets after an accepted
 // request, written to the caller's file, with acknowledgements, progress
 // and cancel.
+#include <algorithm>
+
 #include "VexaCommFile.h"
 #include "platform/Notify.h"
 #include "support/FileCause.h"
@@ -64,7 +66,7 @@ public:
         } catch (...) {
         }
         try {
-            m_socket.DeliverBytes(done, complete || done > m_announced ? done : m_announced, TRUE);
+            m_socket.DeliverBytes(done, complete ? done : std::max(done, m_announced), TRUE);
         } catch (...) {
         }
         m_socket.m_bCancelSent = FALSE;
@@ -164,7 +166,7 @@ BOOL CPacketSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uin
             }
             file->Write(Payload(), header.length);
             end.done += header.length;
-            DeliverBytes(end.done, end.done > announcedBytes ? end.done : announcedBytes, FALSE);
+            DeliverBytes(end.done, std::max(end.done, announcedBytes), FALSE);
             if (!m_bCancelSent) {
                 if (reporting && progress.Advance())
                     NotifyProgress(0, static_cast<std::intptr_t>(progress.Position()));

@@ -5,38 +5,19 @@
 // bytes.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "VexaCommLib.h"
 #include "device/SimulatedDevice.h"
+#include "vexacomm/Event.h"
 #include "vexacomm/Protocol.h"
 
 namespace {
 
-class Signal {
-public:
-    void Set()
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_set = true;
-        m_cv.notify_all();
-    }
-    bool Wait()
-    {
-        std::unique_lock<std::mutex> guard(m_mutex);
-        return m_cv.wait_for(guard, std::chrono::seconds(10), [this] { return m_set; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_set = false;
-};
+// How long a thread waits for another one (CEvent: one-shot flags).
+constexpr long kSignalWaitMs = 10000;
 
 enum class Hook { None, Write, Progress, Trace, Diagnostic };
 
@@ -170,19 +151,19 @@ TEST(LifeCycleThreads, WaitTransferDoneAndDestroyWhileAnotherThreadFetches)
         VexaCommObject* obj = VexaComm_CreateObject();
         ASSERT_EQ(VexaComm_Connect(obj, dev.address()), 0);
         // The fetch is held in its first write until this thread has acted.
-        Signal entered, release;
+        CEvent entered, release;
         Host h;
         std::int32_t result = -1;
         std::thread fetcher([&] {
             h.thread = std::this_thread::get_id();
             h.hook = Hook::Write;
-            h.call = [&] { entered.Set(); return release.Wait() ? 0 : -1; };
+            h.call = [&] { entered.SetEvent(); return release.Lock(kSignalWaitMs) ? 0 : -1; };
             result = VexaComm_GetAsdu10ToCallback(obj, OnWrite, &h, AllEntries().data());
         });
-        ASSERT_TRUE(entered.Wait());
+        ASSERT_TRUE(entered.Lock(kSignalWaitMs));
         EXPECT_EQ(VexaComm_WaitTransferDone(obj, 0), 0);
         EXPECT_EQ(VexaComm_CancelTransfer(obj), 0);
-        release.Set();
+        release.SetEvent();
         if (!destroyAtOnce) {
             EXPECT_EQ(VexaComm_WaitTransferDone(obj, 0xFFFFFFFFu), 1);
         }
@@ -204,19 +185,19 @@ TEST(LifeCycleThreads, DiagnosticHookCallsTheObjectOfAnotherThreadsTransfer)
     SimulatedDevice dev(o);
     Object a = NewObject();
     ASSERT_EQ(VexaComm_Connect(a.get(), dev.address()), 0);
-    Signal aStreaming, bInHook;
+    CEvent aStreaming, bInHook;
     Host ha, hb;
     ha.failWrite = true;
     ha.hook = Hook::Write;
-    ha.call = [&] { aStreaming.Set(); return bInHook.Wait() ? 0 : -1; };
+    ha.call = [&] { aStreaming.SetEvent(); return bInHook.Lock(kSignalWaitMs) ? 0 : -1; };
     hb.hook = Hook::Diagnostic;
-    hb.call = [&] { bInHook.Set(); return VexaComm_IsConnected(a.get()); };
+    hb.call = [&] { bInHook.SetEvent(); return VexaComm_IsConnected(a.get()); };
     std::int32_t fetch = -1;
     std::thread threadA([&] {
         ha.thread = std::this_thread::get_id();
         fetch = VexaComm_GetAsdu10ToCallback(a.get(), OnWrite, &ha, AllEntries().data());
     });
-    ASSERT_TRUE(aStreaming.Wait());
+    ASSERT_TRUE(aStreaming.Lock(kSignalWaitMs));
     VexaComm_SetDiagnosticCallback(OnLine, &hb);
     // B's connect logs (nothing listens there), and its hook meets A's lock.
     Object b = NewObject(2000);
