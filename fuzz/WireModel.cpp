@@ -15,16 +15,39 @@ constexpr std::uint32_t kProgressRangeMax = 10000;
 
 bool LostCode(std::int32_t code) { return code == 10053 || code == 10054 || code == 71000; }
 
-// n bytes as a receive with waiting gets them: each wait first clears the
-// last error; running dry ends in a time-out, or in end of stream (which
-// closes the connection) when the peer has closed.
+// A call on a closed connection: the reason it closed stays, else 71006.
+bool FailClosed(Conn& c)
+{
+    if (c.error == 0)
+        c.error = COMM_ERR_NOT_CONNECTED;
+    return false;
+}
+
+// An exchange starts with the last error cleared, unless the connection is
+// closed.
+bool Begin(Conn& c)
+{
+    if (!c.open)
+        return FailClosed(c);
+    c.error = 0;
+    return true;
+}
+
+bool Reject(Conn& c)
+{
+    SetError(c, COMM_ERR_PROTOCOL);
+    return false;
+}
+
+// n bytes as a receive with waiting gets them: running dry ends in a
+// time-out, or in end of stream (which closes the connection) when the peer
+// has closed.
 bool Read(Conn& c, Source& s, std::size_t n, std::uint8_t* out)
 {
     if (!c.open)
-        return false;
+        return FailClosed(c);
     if (n == 0)
         return true;
-    c.error = 0;
     std::size_t got = n < s.Left() ? n : s.Left();
     std::memcpy(out, s.bytes.data() + s.pos, got);
     std::memset(out + got, 0, n - got);
@@ -57,7 +80,7 @@ bool Negotiate(Conn& c, Source& s, std::uint16_t& value, std::uint32_t command,
     request += static_cast<char>(0xFF);
     request += static_cast<char>(0xFF);
     value = fallback;
-    if (!Send(c, command, request) || !ReceivePacket(c, s) || c.Command() != command)
+    if (!Begin(c) || !Send(c, command, request) || !ReceivePacket(c, s) || c.Command() != command)
         return false;
     std::uint16_t answer = ReadU16(c.Payload());
     // Sizes a requester could never ask for are refused (0 would divide by zero).
@@ -76,10 +99,12 @@ void SetError(Conn& c, std::int32_t code)
         c.open = false;
 }
 
-bool ReceivePacket(Conn& c, Source& s)
+bool ReceivePacket(Conn& c, Source& s) { return Begin(c) && ReceiveNext(c, s); }
+
+bool ReceiveNext(Conn& c, Source& s)
 {
     if (!c.open)
-        return false;
+        return FailClosed(c);
     std::uint8_t head[PACKET_HEADER_SIZE];
     std::memset(c.packet + PACKET_HEADER_SIZE, 0, PACKET_PAYLOAD_MAX);
     bool ok = Read(c, s, sizeof(head), head);
@@ -96,7 +121,7 @@ bool ReceivePacket(Conn& c, Source& s)
     }
     std::uint32_t length = ReadU32(head + 4);
     if (length > PACKET_PAYLOAD_MAX)
-        return false;
+        return Reject(c);
     if (!enveloped)
         return Read(c, s, length, c.packet + PACKET_HEADER_SIZE);
     std::uint8_t rest[PACKET_PAYLOAD_MAX + 12];
@@ -106,14 +131,16 @@ bool ReceivePacket(Conn& c, Source& s)
         return false;
     const std::uint8_t* trailer = rest + length;
     if (ReadU32(trailer + 4) != ENVELOPE_TAIL_MAGIC || ReadU32(trailer + 8) != ENVELOPE_TAIL_MAGIC)
-        return false;
-    return Sum(c.packet, PACKET_HEADER_SIZE + length) == ReadU32(trailer);
+        return Reject(c);
+    if (Sum(c.packet, PACKET_HEADER_SIZE + length) != ReadU32(trailer))
+        return Reject(c);
+    return true;
 }
 
 bool Send(Conn& c, std::uint32_t command, const std::string& payload)
 {
     if (!c.open)
-        return false;
+        return FailClosed(c);
     std::string bare;
     Put32(bare, command);
     Put32(bare, static_cast<std::uint32_t>(payload.size()));
@@ -150,6 +177,8 @@ bool Greeting(Conn& c, Source& s)
         return false;
     }
     if (!ReceivePacket(c, s)) {
+        if (c.error == COMM_ERR_PROTOCOL)
+            c.error = COMM_ERR_NO_GREETING;
         c.open = false;
         c.connected = false;
         return false;
@@ -173,7 +202,7 @@ bool Greeting(Conn& c, Source& s)
     // Envelope probe: always bare; the answer's framing decides unless it
     // is a reply with a code, which decides by the code.
     c.peerEnvelope = false;
-    if (Send(c, CMD_ENVELOPE_PROBE, std::string()) && ReceivePacket(c, s) &&
+    if (Begin(c) && Send(c, CMD_ENVELOPE_PROBE, std::string()) && ReceivePacket(c, s) &&
         c.Command() == CMD_REPLY && c.Length() != 0)
         c.peerEnvelope = ReadU32(c.Payload()) == ENVELOPE_HEAD_MAGIC;
     Negotiate(c, s, c.packetSize, CMD_PACKET_SIZE, PACKET_SIZE_DEFAULT, true);
@@ -231,7 +260,7 @@ TransferOutcome ReceiveData(Conn& c, Source& s, std::uint32_t dataCommand, const
     if (c.ackMode != 0)
         Send(c, CMD_REPLY, std::string());
     for (;;) {
-        if (!ReceivePacket(c, s)) {
+        if (!ReceiveNext(c, s)) {
             // A device silent after our cancel: the transfer ends as
             // cancelled, and the rest of its stream is not waited for.
             if (out.cancelSent && c.error == kTimedOut) {

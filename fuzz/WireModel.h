@@ -44,8 +44,10 @@ struct Conn {
 };
 
 void SetError(Conn& c, std::int32_t code);
-// One packet into c.packet, as the framing reads it.
+// One packet into c.packet, as the framing reads it; an exchange starts.
 bool ReceivePacket(Conn& c, Source& s);
+// The next packet of a stream: the same, within the running exchange.
+bool ReceiveNext(Conn& c, Source& s);
 // One packet in the framing the connection currently answers in.
 bool Send(Conn& c, std::uint32_t command, const std::string& payload);
 // Discards what is left of an earlier exchange's bytes.

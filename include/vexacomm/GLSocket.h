@@ -132,10 +132,18 @@ public:
     // the exports return), and then: closes the connection when it counts
     // as lost (no socket, or 10053, 10054, 71000), and writes the line
     // "CGLSocket::SetError(code,text)" unless the code is quiet (0, 10060,
-    // the envelope probe's answer). SetError(0) clears it; every wait for
-    // input does, so a code recorded before a wait is the wait's to keep
-    // or replace. Caller holds m_lock.
+    // the envelope probe's answer). The host's call starts with 0 and each
+    // exchange with the peer clears it once as it starts (BeginExchange);
+    // within an exchange the last code recorded is its result. Caller holds
+    // m_lock.
     void SetError(std::int32_t code);
+    // Starts an exchange (a request and its answer): on an open connection
+    // the last error is cleared; on a closed one the reason it closed stays
+    // the result. FALSE, with that reason, when closed.
+    BOOL BeginExchange();
+    // An operation that meets a closed connection: FALSE, with 71006 unless
+    // the reason it closed is recorded.
+    BOOL FailClosed();
     // The text that GetErrorString gives for `code` (base rules: companion
     // library, then the fallback format).
     static std::string ErrorTextFor(std::int32_t code);
@@ -150,11 +158,15 @@ public:
     BOOL WaitReadable(WaitLimit limit);
     BOOL WaitWritable(WaitLimit limit);
     BOOL SendAll(const void* data, std::int32_t length, BOOL wait);
+    // A receive of the host's own: it starts an exchange (BeginExchange).
     BOOL ReceiveAll(void* buffer, std::int32_t length, BOOL wait);
     void DrainInput();
 
     // ---- Framing. ----
+    // Records 71010 for a packet too long to send.
     BOOL SendPacket(std::uint8_t* packet, BOOL wait);
+    // Starts an exchange (BeginExchange); records 71010 for a packet that
+    // fails its checks (a length over 16376, an envelope's trailer or sum).
     BOOL ReceivePacket(std::uint8_t* packet, BOOL wait);
 
     // CMD_REPLY with `code` and, when non-zero, its text.
@@ -312,6 +324,8 @@ private:
     // ReceivePacket; `streaming`: packets follow each other without an
     // answer in between, so the next one is usually waiting already.
     BOOL ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming);
+    // Records 71010 for a packet that failed its checks; FALSE.
+    BOOL RejectPacket();
     // WaitReadable without the count of waiting bytes, for ReceivePieces.
     BOOL WaitForInput(WaitLimit limit);
     // Reacts to a cancel request seen during a wait; FALSE when it ended

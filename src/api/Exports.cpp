@@ -36,9 +36,13 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const c
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj, uint16_t* size)
 {
-    // The negotiation's truth value is dropped: only a recorded reason counts.
+    // The negotiation's truth value is dropped: only a recorded reason
+    // counts, and without a connection there is none (the size falls back).
     return RunOperation(obj, [&](CDeviceSocket& s) {
+        const bool open = s.IsOpen();
         s.NegotiatePacketSize(*size);
+        if (!open)
+            s.StoreError(0);
         return TRUE;
     });
 }

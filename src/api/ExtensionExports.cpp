@@ -154,8 +154,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
     return RunOperation(obj, [&](CDeviceSocket& s) {
         // Nothing to fetch: the host's file stays as it is.
         s.IsLost();
-        if (!s.IsOpen())
+        if (!s.IsOpen()) {
+            s.StoreError(COMM_ERR_NOT_CONNECTED);
             return FALSE;
+        }
         CDiskFile file;
         if (path == nullptr ||
             !file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {

@@ -1,24 +1,27 @@
 // The opaque handle the host holds is a CDeviceSocket; every export runs its
 // operation through one of the frames below, so that the NULL check, the
-// locking, the cleared last error, the exception barrier and the result of
-// a silent failure are decided once.
+// locking, the cleared last error, the exception barrier and the guard
+// against a failure without a recorded reason are written once.
 #pragma once
 
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
 #include "api/ObjectRegistry.h"
+#include "api/UnrecordedFailure.h"
 #include "device/DeviceSocket.h"
 #include "support/FileCause.h"
 
 inline CDeviceSocket* FromHandle(VexaCommObject* obj) { return reinterpret_cast<CDeviceSocket*>(obj); }
 inline VexaCommObject* ToHandle(CDeviceSocket* socket) { return reinterpret_cast<VexaCommObject*>(socket); }
 
-// Result of an export whose operation failed: the recorded reason, or, when
-// none was recorded, whether the connection is still open.
+// Result of an export: the code its operation recorded. A failure records
+// its reason where it happens; one without is a fault of ours, answered by
+// whether the connection is still open.
 inline std::int32_t FailureCode(CDeviceSocket* socket, BOOL succeeded)
 {
     if (succeeded || socket->LastError() != 0)
         return socket->LastError();
+    NoteUnrecordedFailure(socket->IsOpen());
     return !socket->IsOpen() ? COMM_ERR_NOT_CONNECTED : COMM_ERR_PROTOCOL;
 }
 

@@ -212,8 +212,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint
                                                       uint32_t length)
 {
     return RunOperation(obj, [&](CDeviceSocket& s) {
-        if (length > PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr))
+        if (length > PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr)) {
+            s.StoreError(COMM_ERR_PROTOCOL);
             return FALSE;
+        }
         CSingleLock lock(&s.ObjectLock());
         s.SetHeader(command, length);
         if (length != 0)

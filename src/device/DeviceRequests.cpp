@@ -28,6 +28,8 @@ BOOL CDeviceSocket::CheckReply(const std::uint8_t* packet, std::uint32_t expecte
 // request sent and the reply received into m_packet and judged.
 BOOL CDeviceSocket::Exchange(std::uint32_t command, const void* payload, std::uint32_t length)
 {
+    if (!BeginExchange())
+        return FALSE;
     DrainInput();
     SetHeader(command, length);
     if (length != 0)
@@ -87,8 +89,10 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
     CSingleLock lock(&m_lock);
     const std::uint8_t* block = static_cast<const std::uint8_t*>(request);
     std::int16_t entries = static_cast<std::int16_t>(ReadU16(block + ASDU10_COUNT_OFFSET));
-    if (entries < ASDU10_ALL_ENTRIES || entries > ASDU10_MAX_ENTRIES)
+    if (entries < ASDU10_ALL_ENTRIES || entries > ASDU10_MAX_ENTRIES) {
+        SetError(COMM_ERR_PROTOCOL); // the request does not fit a packet
         return FALSE;
+    }
     std::uint32_t length = static_cast<std::uint32_t>(Asdu10RequestSize(entries));
     // The transfer starts with the request: a cancel from here on counts.
     m_evCancel.ResetEvent();

@@ -86,6 +86,8 @@ BOOL CPacketSocket::ReceiveGreeting()
         return FALSE;
     }
     if (!ReceivePacket(m_packet, TRUE)) {
+        if (m_nLastError == COMM_ERR_PROTOCOL)
+            SetError(COMM_ERR_NO_GREETING); // it failed its checks
         Close();
         return FALSE;
     }

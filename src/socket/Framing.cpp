@@ -8,11 +8,15 @@
 
 BOOL CPacketSocket::SendPacket(std::uint8_t* packet, BOOL wait)
 {
-    if (m_hSocket == kInvalidSocket || packet == nullptr)
+    if (m_hSocket == kInvalidSocket)
+        return FailClosed();
+    if (packet == nullptr)
         return FALSE;
     std::uint32_t length = ReadU32(packet + 4);
-    if (length > PACKET_PAYLOAD_MAX)
+    if (length > PACKET_PAYLOAD_MAX) {
+        SetError(COMM_ERR_PROTOCOL);
         return FALSE;
+    }
 
     std::uint32_t bareSize = static_cast<std::uint32_t>(PACKET_HEADER_SIZE) + length;
     const BOOL enveloped = m_bPeerEnvelope && m_bEnvelopeAllowed;
@@ -34,14 +38,24 @@ BOOL CPacketSocket::SendPacket(std::uint8_t* packet, BOOL wait)
     return SendPieces(pieces, 3, wait);
 }
 
+// On the answering side an exchange starts with the request's receive.
 BOOL CPacketSocket::ReceivePacket(std::uint8_t* packet, BOOL wait)
 {
-    return ReceiveNextPacket(packet, wait, false);
+    return BeginExchange() && ReceiveNextPacket(packet, wait, false);
+}
+
+// A packet that fails its checks: recorded where it is seen.
+BOOL CPacketSocket::RejectPacket()
+{
+    SetError(COMM_ERR_PROTOCOL);
+    return FALSE;
 }
 
 BOOL CPacketSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool streaming)
 {
-    if (m_hSocket == kInvalidSocket || packet == nullptr)
+    if (m_hSocket == kInvalidSocket)
+        return FailClosed();
+    if (packet == nullptr)
         return FALSE;
     // Every byte beyond what arrived reads as zero. Each receive zero-fills
     // what it did not get; the area beyond the payload is cleared here, so
@@ -66,7 +80,7 @@ BOOL CPacketSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool stre
     std::uint32_t length = ReadU32(packet + 4);
     if (length > PACKET_PAYLOAD_MAX) {
         std::memset(payload, 0, payloadArea);
-        return FALSE;
+        return RejectPacket();
     }
     std::memset(payload + length, 0, payloadArea - length);
     if (!enveloped) {
@@ -87,9 +101,9 @@ BOOL CPacketSocket::ReceiveNextPacket(std::uint8_t* packet, BOOL wait, bool stre
     if (!ReceivePieces(length != 0 ? pieces : pieces + 1, length != 0 ? 2 : 1, wait, true))
         return FALSE;
     if (ReadU32(trailer + 4) != ENVELOPE_TAIL_MAGIC || ReadU32(trailer + 8) != ENVELOPE_TAIL_MAGIC)
-        return FALSE;
+        return RejectPacket();
     if (ByteSum(packet, PACKET_HEADER_SIZE + length) != ReadU32(trailer))
-        return FALSE;
+        return RejectPacket();
     TracePacket(VEXACOMM_TRACE_RECEIVED, packet, TRUE);
     return TRUE;
 }

@@ -97,6 +97,22 @@ void CPacketSocket::AbandonStream()
     Close();
 }
 
+BOOL CPacketSocket::BeginExchange()
+{
+    if (m_hSocket == kInvalidSocket)
+        return FailClosed();
+    StoreError(0);
+    return TRUE;
+}
+
+BOOL CPacketSocket::FailClosed()
+{
+    // The reason it closed says more than that it is closed.
+    if (m_nLastError == 0)
+        StoreError(COMM_ERR_NOT_CONNECTED);
+    return FALSE;
+}
+
 BOOL CPacketSocket::IsLost()
 {
     if (m_hSocket == kInvalidSocket)

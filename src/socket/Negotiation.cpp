@@ -8,6 +8,8 @@ BOOL CPacketSocket::ProbeEnvelope()
 {
     CSingleLock lock(&m_lock);
     m_bPeerEnvelope = FALSE;
+    if (!BeginExchange())
+        return FALSE;
     SetHeader(CMD_ENVELOPE_PROBE, 0);
     if (!SendPacket(m_packet, TRUE))
         return FALSE;
@@ -27,9 +29,11 @@ BOOL CPacketSocket::NegotiateValue(std::uint16_t& value, std::uint32_t command,
     std::uint16_t requested = value;
     if (!((requested >= minAccepted && requested <= maxAccepted) || requested == NEGOTIATE_QUERY))
         return FALSE;
+    value = fallback;
+    if (!BeginExchange())
+        return FALSE;
     SetHeader(command, 2);
     WriteU16(Payload(), requested);
-    value = fallback;
     if (!SendPacket(m_packet, TRUE) || !ReceivePacket(m_packet, TRUE))
         return FALSE;
     if (Header().command != command)

@@ -49,14 +49,14 @@ BOOL CPacketSocket::WaitReadable(WaitLimit limit)
 BOOL CPacketSocket::WaitWritable(WaitLimit limit)
 {
     if (m_hSocket == kInvalidSocket)
-        return FALSE;
+        return FailClosed();
     return AwaitSocket(m_hSocket, SocketWaitKind::Writable, limit);
 }
 
 BOOL CPacketSocket::SendAll(const void* data, std::int32_t length, BOOL wait)
 {
     if (m_hSocket == kInvalidSocket)
-        return FALSE;
+        return FailClosed();
     if (length == 0)
         return TRUE;
     if (data == nullptr)
@@ -103,7 +103,10 @@ BOOL CPacketSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
 
 BOOL CPacketSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
 {
-    if (m_hSocket == kInvalidSocket || buffer == nullptr)
+    if (buffer == nullptr)
+        return FALSE;
+    // A host's own receive starts an exchange, as ReceivePacket does.
+    if (!BeginExchange())
         return FALSE;
     plat::RecvBuffer piece{buffer, length};
     return ReceivePieces(&piece, 1, wait);
@@ -111,10 +114,8 @@ BOOL CPacketSocket::ReceiveAll(void* buffer, std::int32_t length, BOOL wait)
 
 BOOL CPacketSocket::WaitForInput(WaitLimit limit)
 {
-    SetError(0);
-    // SetError(0) closes nothing on an open socket; guard for a closed one.
     if (m_hSocket == kInvalidSocket)
-        return FALSE;
+        return FailClosed();
     return AwaitSocket(m_hSocket, SocketWaitKind::Readable, limit);
 }
 
@@ -128,11 +129,8 @@ BOOL CPacketSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait
     std::int32_t received = 0;
     // A wait returns at once when bytes are there. For bytes most likely
     // there already the read, which never blocks, is tried first and waits
-    // only if it finds none: a system call less. It clears the last error
-    // as the wait would.
+    // only if it finds none: a system call less.
     bool tryAtOnce = expectWaiting && wait;
-    if (tryAtOnce && m_nLastError != 0)
-        SetError(0);
     while (received < length) {
         // WaitReadable would also ask how many bytes are waiting and take
         // none as the peer's close. The receive itself tells the same: it

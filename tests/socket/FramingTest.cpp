@@ -175,7 +175,7 @@ TEST(Framing, OverlongPacketIsRefusedBeforeAnyByteGoesOut)
     EXPECT_FALSE(sock.SendPacket(sock.m_packet, TRUE));
     sock.m_bPeerEnvelope = TRUE;
     EXPECT_FALSE(sock.SendPacket(sock.m_packet, TRUE));
-    EXPECT_EQ(sock.m_nLastError, 4242);
+    EXPECT_EQ(sock.m_nLastError, 71010);
     EXPECT_EQ(sock.m_nBytesSent, 0u);
     EXPECT_NE(sock.m_hSocket, kInvalidSocket);
     sock.Close();
@@ -193,7 +193,7 @@ TEST(Framing, OverlongPacketIsRefusedAfterItsHeader)
     ASSERT_TRUE(AttachRaw(sock, peer));
 
     EXPECT_FALSE(sock.ReceivePacket(sock.m_packet, TRUE));
-    EXPECT_EQ(sock.m_nLastError, 0);
+    EXPECT_EQ(sock.m_nLastError, 71010);
     EXPECT_EQ(sock.m_nBytesReceived, 8u);
     // Nothing beyond the header was taken: the following bytes come next.
     ASSERT_TRUE(sock.ReceivePacket(sock.m_packet, TRUE));
@@ -201,7 +201,7 @@ TEST(Framing, OverlongPacketIsRefusedAfterItsHeader)
     EXPECT_EQ(ReadU32(sock.Payload()), 7u);
 }
 
-TEST(Framing, ChecksumMismatchAndBadTailWordFailWithoutAnError)
+TEST(Framing, ChecksumMismatchAndBadTailWordAreProtocolFailures)
 {
     std::string offByOne = wire::Enveloped(CMD_STATUS, wire::U32(0x01020304));
     offByOne[8 + 8 + 4] = static_cast<char>(offByOne[8 + 8 + 4] + 1);
@@ -219,7 +219,7 @@ TEST(Framing, ChecksumMismatchAndBadTailWordFailWithoutAnError)
     for (const char* name : {"checksum off by one", "last word wrong", "first tail word wrong"}) {
         sock.m_nLastError = 4242;
         EXPECT_FALSE(sock.ReceivePacket(sock.m_packet, TRUE)) << name;
-        EXPECT_EQ(sock.m_nLastError, 0) << name;
+        EXPECT_EQ(sock.m_nLastError, 71010) << name;
         EXPECT_NE(sock.m_hSocket, kInvalidSocket) << name;
     }
     // Each bad packet was consumed whole.

@@ -96,9 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         GreetingCase{"OtherCommand", "127.3.3.4", wire::Bare(CMD_STATUS, wire::U32(0)),
                      COMM_ERR_NO_GREETING},
         GreetingCase{"ClosedBeforeGreeting", "127.3.3.5", "", COMM_ERR_NO_GREETING},
-        GreetingCase{"ChecksumMismatch", "127.3.3.6", BadChecksumReply(), 0},
+        GreetingCase{"ChecksumMismatch", "127.3.3.6", BadChecksumReply(), COMM_ERR_NO_GREETING},
         GreetingCase{"BadLength", "127.3.3.7",
-                     wire::U32(CMD_REPLY) + wire::U32(PACKET_PAYLOAD_MAX + 1), 0},
+                     wire::U32(CMD_REPLY) + wire::U32(PACKET_PAYLOAD_MAX + 1), COMM_ERR_NO_GREETING},
         GreetingCase{"TruncatedGreeting", "127.3.3.8", wire::Bare(CMD_REPLY, "").substr(0, 5),
                      COMM_ERR_PEER_CLOSED},
         // A code that means a lost connection has closed the socket by the

@@ -594,9 +594,11 @@ TEST_P(CorruptionSweep, EveryByteFlipped)
         if (FlipKeepsStreamInStep(offset)) {
             switch (param.step) {
             case kGreeting:
+                ExpectConnectFailed(run, 71002);
+                break;
             case kTypeAnswer:
             case kIdentAnswer:
-                ExpectConnectFailed(run, 71006);
+                ExpectConnectFailed(run, 71010);
                 break;
             case kProbeAnswer:
             case kSizeAnswer:
