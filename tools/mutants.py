@@ -6,17 +6,22 @@ one source file (it must occur there exactly once), its replacement, the
 tests expected to notice (a ctest -R regex) and what the bug breaks.
 `equivalent` gives the reason no test can tell the mutant apart; such a
 mutant is listed but not built. `quick` marks the few that tools/mutate
---quick runs in CI: cheap to build and to test, each once caught.
+--quick runs in CI: cheap to build and to test, each once caught. `build`
+names the build whose tests must notice: "default", "tsan" (a fault only
+the thread sanitizer sees; the concurrency tests run) or "mingw" (the
+Windows backend; the suite runs under wine). `blind` marks the mutants of
+tools/mutants_blind.py, written from include/, docs/ and src/ alone.
 """
 
 import collections
 
 Mutant = collections.namedtuple(
-    "Mutant", "id file original replacement tests description quick equivalent")
+    "Mutant", "id file original replacement tests description quick equivalent build blind")
 
 
-def M(id, file, original, replacement, tests, description, quick=False, equivalent=None):
-    return Mutant(id, file, original, replacement, tests, description, quick, equivalent)
+def M(id, file, original, replacement, tests, description, quick=False, equivalent=None,
+      build="default", blind=False):
+    return Mutant(id, file, original, replacement, tests, description, quick, equivalent, build, blind)
 
 
 # ctest regexes by test program.
@@ -364,3 +369,41 @@ MUTANTS = [
       "return pending.empty() ? 0 : 1;",
       API + "|" + HOST + "|" + DEVICE, "dispatching reports one message however many ran"),
 ]
+
+# The concurrency tests, as the tsan test preset selects them.
+TSAN = "Concurren|SharedObject|Threads|TwoThreads|Cancel|Progress|Reentry"
+FUZZ = "^fuzz_replay"
+SWEEPS = "^Steps/"
+
+# Where a blind mutant's tests are first looked for, by folder; when they
+# all pass the whole suite of its build runs.
+BLIND_TESTS = {
+    "api": API + "|" + HOST + "|" + DEVICE,
+    "socket": SOCKET + "|" + DEVICE + "|" + SWEEPS + "|" + FUZZ,
+    "device": DEVICE + "|" + API + "|" + SWEEPS + "|" + FUZZ,
+    "service": SERVICE + "|" + HOST + "|" + FUZZ,
+    "lzh": LZH + "|" + HOST,
+    "platform": SOCKET + "|" + SERVICE + "|" + HOST,
+    "support": FOUNDATION + "|" + SERVICE + "|" + HOST,
+}
+
+
+# Blind mutants no test can tell apart, with the reason.
+BLIND_EQUIVALENT = {}
+
+
+def _blind():
+    try:
+        import mutants_blind
+    except ImportError:
+        return []
+    made = []
+    for b in mutants_blind.BLIND:
+        folder = b.file.split("/")[1]
+        tests = TSAN if b.build == "tsan" else BLIND_TESTS.get(folder, API + "|" + HOST)
+        made.append(M(b.id, b.file, b.original, b.replacement, tests, b.description,
+                      equivalent=BLIND_EQUIVALENT.get(b.id), build=b.build, blind=True))
+    return made
+
+
+MUTANTS += _blind()
