@@ -171,10 +171,10 @@ BLIND = [
       "SetHeader(CMD_REPLY, ReplyLength(text.size()));",
       "SetHeader(CMD_REPLY, ReplyLength(text.size()) - 1);",
       "a reply's length: code, reserved word, the text and its zero"),
-    B("blind-socket-envelope-not-allowed-ignored", "src/socket/Framing.cpp",
-      "const BOOL enveloped = m_bPeerEnvelope && m_bEnvelopeAllowed;",
-      "const BOOL enveloped = m_bPeerEnvelope;",
-      "packets go out enveloped only when the peer uses envelopes and the host allows them"),
+    B("blind-socket-envelope-head-once", "src/socket/Framing.cpp",
+      "ReadU32(packet) == ENVELOPE_HEAD_MAGIC && ReadU32(packet + 4) == ENVELOPE_HEAD_MAGIC;",
+      "ReadU32(packet) == ENVELOPE_HEAD_MAGIC;",
+      "an envelope starts with the head magic twice; the probe packet (command = magic, length 0) is bare"),
 
     # ------------------------------------------------------------------ socket: negotiation
     B("blind-socket-negotiate-query-refused", "src/socket/Negotiation.cpp",
@@ -566,7 +566,7 @@ BLIND = [
       build="mingw"),
     B("blind-platform-win-process-no-application", "src/platform/win32/Process.cpp",
       "::CreateProcessA(program, &line[0],",
-      "::CreateProcessA(nullptr, &line[0],",
+      "::CreateProcessA((static_cast<void>(program), nullptr), &line[0],",
       "a program is started with its path as the application name and the command line as given",
       build="mingw"),
     B("blind-platform-win-first-argument-quotes", "src/platform/win32/HostProcess.cpp",
