@@ -53,6 +53,8 @@ const char kUsage[] =
     "                       end mark anyway (N = 0: as a flood, since a client told\n"
     "                       0 bytes acknowledges nothing)\n"
     "  --once               stop after one connection\n"
+    "  --pcap FILE          write every byte of every connection to FILE, a pcap\n"
+    "                       capture the packet analysers open\n"
     "  --timeout S          wait limit for the client, seconds (default 30)\n"
     "  --trace[=hex]        one line per packet on stderr, as the device sees it,\n"
     "                       \"[cN] \" for connection N (=hex: and its first 64 bytes)\n"
@@ -81,7 +83,7 @@ int CmdSimulate(int argc, char** argv)
                {"--device-type", true}, {"--ident", true}, {"--refuse", false}, {"--silent", false}, {"--ask-files", true},
                {"--reply-command", true}, {"--reply-code", true}, {"--fault", true},
                {"--fault-after", true}, {"--fault-code", true}, {"--pause-ms", true}, {"--promise", true},
-               {"--once", false},
+               {"--once", false}, {"--pcap", true},
                {"--timeout", true}, {"--trace", true, true}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
@@ -116,6 +118,9 @@ int CmdSimulate(int argc, char** argv)
     if (args.Has("--promise"))
         o.promisedBytes = static_cast<int64_t>(args.Number("--promise", 0, 0, 0xFFFFFFFFu));
     o.maxConnections = args.Has("--once") ? 1 : 0;
+    o.captureFile = args.Value("--pcap", "");
+    if (args.Has("--pcap") && o.captureFile.empty())
+        throw UsageError{"--pcap needs a file name"};
     o.ioTimeoutMs = static_cast<unsigned>(args.Number("--timeout", 30, 1, 86400) * 1000);
     args.Positionals(0, 0);
     // One trace per connection: each numbers its own data packets.
