@@ -1,0 +1,237 @@
+#!/usr/bin/env python3
+"""The dissector (tools/wireshark/vexacomm.lua) against the program's own
+--trace lines of the same sessions: two parsers, one packet list.
+
+  dissector_test.py VEXACOMM ANSWERING_HOST vexacomm.lua
+
+Sessions: a fetch with acknowledgements and a renegotiated packet size
+(port 30282), a device cancel (another port: the heuristic), a service
+exchange (captured on the simulator's side); the fetch again with its
+segments cut into 1..7 bytes; malformed captures. Exit 77 (skipped) when
+tshark is not installed."""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import xml.etree.ElementTree as ElementTree
+
+SKIP = 77
+NAMES = {1: "REPLY", 3: "PACKET_SIZE", 4: "ACK_MODE", 0x3A: "IDENT", 0x6E: "CANCEL", 0x300: "STATUS",
+         0x1000024: "DEVICE_TYPE", 0x1003011: "ASDU10", 0x76337692: "ENVELOPE_PROBE"}
+
+
+def fail(text):
+    print("FAIL:", text)
+    sys.exit(1)
+
+
+def tshark(lua, pcap, *args):
+    run = subprocess.run(["tshark", "-n", "-X", "lua_script:" + lua, "-r", pcap, *args],
+                         capture_output=True, timeout=120)
+    err = run.stderr.decode(errors="replace")
+    if run.returncode < 0 or "Lua" in err or "dissector bug" in err.lower():
+        fail(f"tshark on {pcap}: status {run.returncode}: {err}")
+    return run.stdout.decode(errors="replace")
+
+
+def decoded_lines(lua, pcap, from_device_is_received=True):
+    """The dissector's packets as the trace writes them."""
+    root = ElementTree.fromstring(tshark(lua, pcap, "-Y", "vexacomm", "-T", "pdml"))
+    lines = []
+    for proto in root.iter("proto"):
+        if proto.get("name") != "vexacomm":
+            continue
+        fields = {}
+        for field in proto.iter("field"):
+            fields.setdefault(field.get("name"), field.get("show"))
+        if "vexacomm.cmd" not in fields:
+            continue
+        cmd = int(fields["vexacomm.cmd"], 0)
+        length = int(fields["vexacomm.len"])
+        from_device = fields["vexacomm.direction"].startswith("device")
+        arrow = "<" if from_device == from_device_is_received else ">"
+        name = NAMES.get(cmd, "0x%X" % cmd)
+        detail = ""
+        if "vexacomm.asdu10.index" in fields:
+            name, detail = "DATA", " (packet %s)" % fields["vexacomm.asdu10.index"]
+        elif "vexacomm.asdu10.end" in fields:
+            name, detail = "DATA", " (end)"
+        elif "vexacomm.asdu10.total" in fields:
+            detail = " total " + fields["vexacomm.asdu10.total"]
+        elif "vexacomm.reply.code" in fields:
+            detail = " code " + fields["vexacomm.reply.code"]
+        else:
+            for key in ("vexacomm.packet_size", "vexacomm.ack_mode", "vexacomm.device_type"):
+                if key in fields and length >= 2:
+                    detail = " value " + fields[key]
+        env = " env" if fields.get("vexacomm.envelope") in ("1", "True") else ""
+        lines.append(f"{arrow} {name} len {length}{env}{detail}")
+    return lines
+
+
+def trace_lines(text, prefix=""):
+    return [line[len(prefix):] for line in text.replace("\r", "").splitlines()
+            if line.startswith(prefix + "> ") or line.startswith(prefix + "< ")]
+
+
+def compare(what, decoded, traced):
+    if decoded != traced:
+        diff = [f"{i}: dissector {d!r} trace {t!r}" for i, (d, t) in enumerate(zip(decoded, traced)) if d != t]
+        fail(f"{what}: {len(decoded)} decoded, {len(traced)} traced; {diff[:5]}")
+    if not traced:
+        fail(f"{what}: no packets")
+
+
+def simulate(cli, work, name, address, *options):
+    """A simulator for one connection; its process and output file."""
+    out = open(os.path.join(work, name + ".sim"), "w+")
+    sim = subprocess.Popen([cli, "simulate", "--bind", address, "--once", "--timeout", "10", "--trace", *options],
+                           stdout=out, stderr=subprocess.STDOUT, cwd=work)
+    for _ in range(200):
+        out.seek(0)
+        text = out.read()
+        if "simulating a device on" in text:
+            return sim, out, int(text.split("simulating a device on ")[1].split(":")[1].split()[0])
+        if sim.poll() is not None:
+            break
+        time.sleep(0.05)
+    sim.kill()
+    fail(f"simulator {name} did not start: {text}")
+
+
+def fetch_session(cli, lua, work, name, address, sim_options, fetch_options, expect_rc):
+    sim, out, port = simulate(cli, work, name, address, *sim_options)
+    pcap = os.path.join(work, name + ".pcap")
+    run = subprocess.run([cli, "fetch", address, "--port", str(port), "--out", os.path.join(work, name + ".bin"),
+                          "--timeout", "10", "--trace", "--pcap", pcap, *fetch_options],
+                         capture_output=True, timeout=60)
+    sim.wait(timeout=30)
+    if run.returncode != expect_rc:
+        fail(f"{name}: fetch exited {run.returncode}: {run.stderr.decode(errors='replace')}")
+    compare(name, decoded_lines(lua, pcap), trace_lines(run.stderr.decode(errors="replace")))
+    return pcap
+
+
+def read_pcap(path):
+    data = open(path, "rb").read()
+    records, at = [], 24
+    while at + 16 <= len(data):
+        kept = struct.unpack_from("<I", data, at + 8)[0]
+        records.append((data[at:at + 16], data[at + 16:at + 16 + kept]))
+        at += 16 + kept
+    return data[:24], records
+
+
+def write_pcap(path, header, records):
+    with open(path, "wb") as f:
+        f.write(header)
+        for head, packet in records:
+            f.write(struct.pack("<IIII", *struct.unpack("<II", head[:8]), len(packet), len(packet)) + packet)
+
+
+def with_payload(packet, payload, seq):
+    total = 40 + len(payload)
+    return (packet[:2] + struct.pack(">H", total) + packet[4:24] + struct.pack(">I", seq) + packet[28:40] +
+            payload)
+
+
+def resegmented(header, records, rng):
+    """Each TCP payload cut into pieces of 1..7 bytes."""
+    out = []
+    for head, packet in records:
+        payload, seq = packet[40:], struct.unpack(">I", packet[24:28])[0]
+        if not payload:
+            out.append((head, packet))
+        while payload:
+            n = rng.randint(1, 7)
+            out.append((head, with_payload(packet, payload[:n], seq)))
+            payload, seq = payload[n:], seq + n
+    return out
+
+
+def expect_expert(lua, pcap, expert):
+    if not tshark(lua, pcap, "-Y", expert, "-T", "fields", "-e", "frame.number").split():
+        fail(f"{pcap}: no {expert}")
+
+
+def main():
+    cli, host, lua = sys.argv[1:4]
+    if shutil.which("tshark") is None:
+        print("SKIP: tshark is not installed (tools/setup installs it)")
+        return SKIP
+    work = tempfile.mkdtemp()
+    try:
+        fetch = fetch_session(cli, lua, work, "fetch", "127.62.0.1",
+                              ["--port", "30282", "--ack-mode", "1", "--bytes", "100000"],
+                              ["--packet-size", "4096"], 0)
+        fetch_session(cli, lua, work, "cancel", "127.62.0.2",
+                      ["--port", "0", "--no-envelope", "--fault", "cancel", "--fault-after", "2"], [], 1)
+
+        # The service exchange, seen from the simulator: its trace's arrows
+        # are the device's.
+        os.mkdir(os.path.join(work, "files"))
+        with open(os.path.join(work, "files", "a.dat"), "wb") as f:
+            f.write(os.urandom(20000))
+        sim_pcap = os.path.join(work, "service.pcap")
+        sim, out, port = simulate(cli, work, "service", "127.62.0.3", "--port", "0", "--pcap", sim_pcap,
+                                  "--ask-files", os.path.join(work, "files", "*.dat"))
+        run = subprocess.run([host, "127.62.0.3", str(port)], capture_output=True, timeout=60, cwd=work)
+        sim.wait(timeout=30)
+        out.seek(0)
+        text = out.read()
+        if run.returncode != 0 or "ask-files: ok" not in text:
+            fail(f"service exchange: {run.stdout!r} {text}")
+        compare("service", decoded_lines(lua, sim_pcap, from_device_is_received=False), trace_lines(text, "[c1] "))
+        if not tshark(lua, sim_pcap, "-Y", "vexacomm.file.size == 20000", "-T", "fields", "-e", "frame.number"):
+            fail("service: no file information record of 20000 bytes")
+
+        # Reassembly: the same packets from segments of 1..7 bytes.
+        header, records = read_pcap(fetch)
+        rng = random.Random(26)
+        small = os.path.join(work, "small.pcap")
+        write_pcap(small, header, resegmented(header, records, rng))
+        compare("1..7-byte segments", decoded_lines(lua, small), decoded_lines(lua, fetch))
+
+        # Malformed: cut mid-packet, a length of 16377, a wrong checksum,
+        # random bytes; tshark survives each, the last three with experts.
+        cut = os.path.join(work, "cut.pcap")
+        with open(fetch, "rb") as f:
+            data = f.read()
+        with open(cut, "wb") as f:
+            f.write(data[:len(data) * 2 // 3])
+        tshark(lua, cut)
+        # After the greeting, from the device: a header announcing 16377
+        # bytes; an enveloped reply whose checksum is one off.
+        greeting = records[3]
+        seq = struct.unpack(">I", greeting[1][24:28])[0] + len(greeting[1]) - 40
+        magic = struct.pack("<II", 0x76337692, 0x76337692)
+        tail = struct.pack("<II", 0x76927633, 0x76927633)
+        for name, payload, expert in (
+                ("long", struct.pack("<II", 0x1003011, 16377) + bytes(100), "vexacomm.len.too_long"),
+                ("checksum", magic + struct.pack("<III", 1, 4, 7) + struct.pack("<I", 13) + tail,
+                 "vexacomm.checksum.bad")):
+            path = os.path.join(work, name + ".pcap")
+            write_pcap(path, header, records[:4] + [(greeting[0], with_payload(greeting[1], payload, seq))])
+            expect_expert(lua, path, expert)
+        expect_expert(lua, os.path.join(work, "checksum.pcap"), "vexacomm.no_request")
+        noise = os.path.join(work, "noise.pcap")
+        rng = random.Random(30282)
+        seq, noisy = struct.unpack(">I", records[3][1][24:28])[0], records[:3]
+        for _ in range(200):
+            junk = bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 300)))
+            noisy.append((records[3][0], with_payload(records[3][1], junk, seq)))
+            seq += len(junk)
+        write_pcap(noise, header, noisy)
+        expect_expert(lua, noise, "vexacomm.len.too_long || vexacomm.cmd.unknown")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("dissector agrees with the traces")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
