@@ -289,7 +289,9 @@ local function payload_fields(tree, tvb, pinfo, cmd, length, at, m)
             tree:add_le(f.reply_code, payload(0, 4))
             info = (info and info .. ", " or "") .. "code " .. code
             if m.answer_to == CMD_ENVELOPE_PROBE then
-                tree:add(f.probe_envelope_on, payload(0, 4):le_uint() == ENVELOPE_CODE_ON):set_generated()
+                local on = payload(0, 4):le_uint() == ENVELOPE_CODE_ON
+                tree:add(f.probe_envelope_on, on):set_generated()
+                info = on and "envelopes on" or info .. ", envelopes off"
             end
             if length >= 8 then
                 tree:add_le(f.reply_reserved, payload(4, 4))
@@ -314,6 +316,7 @@ local function payload_fields(tree, tvb, pinfo, cmd, length, at, m)
         info = "type " .. payload(0, 2):le_uint()
     elseif cmd == CMD_IDENT and length > 0 then
         tree:add(f.ident, payload)
+        info = '"' .. payload:stringz() .. '"'
     elseif cmd == CMD_CANCEL then
         tree:add(f.cancel, true):set_generated()
     elseif cmd == CMD_STATUS and length >= 4 then
