@@ -160,11 +160,13 @@ local function meaning_of(pinfo, key, cmd, length, payload)
     local id = tcp_stream() and tcp_stream().value or -1
     local s = streams[id]
     if not s then
+        -- The device listens on 30282. Elsewhere, a capture that begins
+        -- with a request of the library's begins on the library's side;
+        -- otherwise it begins with the device's greeting or an answer.
         local device
-        if pinfo.dst_port == PORT then
+        if pinfo.dst_port == PORT or (pinfo.src_port ~= PORT and library_requests[cmd]) then
             device = endpoint(pinfo.dst, pinfo.dst_port)
         else
-            -- The device speaks first: its greeting.
             device = endpoint(pinfo.src, pinfo.src_port)
         end
         s = { device = device, greeted = false, pending = 0, last = nil, streaming = false }
@@ -386,7 +388,10 @@ local function dissect_packet(tvb, pinfo, root, offset, size, enveloped)
     local length = tvb(at + 4, 4):le_uint()
     local tree = root:add(vexacomm, tvb(offset, size))
     local total = length == 4 and tvb(at + HEADER, 4) or nil
-    local m = meaning_of(pinfo, pinfo.number .. ":" .. offset, cmd, length, total)
+    -- Two packets may end in one frame, each handed over at offset 0 of
+    -- a buffer of its own: the buffer's length and first bytes tell them apart.
+    local key = pinfo.number .. ":" .. offset .. ":" .. tvb:len() .. ":" .. tostring(tvb(offset, math.min(size, 32)):bytes())
+    local m = meaning_of(pinfo, key, cmd, length, total)
     tree:add(f.direction, m.from_device and "device -> library" or "library -> device"):set_generated()
     tree:add(f.envelope, enveloped):set_generated()
     if enveloped then
@@ -465,9 +470,38 @@ function vexacomm.dissector(tvb, pinfo, root)
     return offset
 end
 
+-- Whether the first bytes of a segment too short for a header can begin a
+-- packet: a known command (or the envelope head) and a length in range.
+local function plausible_start(tvb)
+    local n = tvb:len()
+    for code in pairs(command_names) do
+        local ok = true
+        for i = 0, math.min(n, 4) - 1 do
+            if tvb(i, 1):uint() ~= bit.band(bit.rshift(code, 8 * i), 0xFF) then
+                ok = false
+                break
+            end
+        end
+        if ok and code ~= ENVELOPE_MAGIC then
+            ok = (n < 7 or tvb(6, 1):uint() <= 0x3F) and (n < 8 or tvb(7, 1):uint() == 0)
+        end
+        if ok then
+            return true
+        end
+    end
+    return false
+end
+
 local function heuristic(tvb, pinfo, root)
     if tvb:len() < HEADER then
-        return false
+        -- A packet cut into small segments: claim the conversation on the
+        -- first bytes, so that reassembly starts with them.
+        if tvb:len() == 0 or not plausible_start(tvb) then
+            return false
+        end
+        pinfo.conversation = vexacomm
+        vexacomm.dissector(tvb, pinfo, root)
+        return true
     end
     local first = tvb(0, 4):le_uint()
     local at = 0
