@@ -361,7 +361,7 @@ BENCHMARK(BM_RawReader)->ArgNames({"acks", "envelope"})->Args({0, 0})->Args({0, 
 BENCHMARK(BM_RawPacketReader)->ArgNames({"acks", "envelope"})->Args({0, 0})->Args({0, 1})->UseRealTime();
 BENCHMARK(BM_Engine)->ArgNames({"acks", "envelope"})->Args({0, 0})->Args({0, 1})->UseRealTime();
 BENCHMARK(BM_EngineTraced)->ArgNames({"acks", "envelope"})->Args({0, 0})->UseRealTime();
-BENCHMARK(BM_EngineCaptured)->ArgNames({"acks", "envelope"})->Args({0, 0})->UseRealTime();
+BENCHMARK(BM_EngineCaptured)->ArgNames({"acks", "envelope"})->Args({0, 0})->Args({1, 0})->UseRealTime();
 BENCHMARK(BM_RawPingPong)->ArgNames({"acks", "envelope"})->Args({1, 0})->Args({1, 1})->UseRealTime();
 BENCHMARK(BM_Engine)->ArgNames({"acks", "envelope"})->Args({1, 0})->Args({1, 1})->UseRealTime();
 
@@ -403,6 +403,7 @@ public:
         Figure(out, "bulk_acks_on_envelope_vs_raw_ping_pong", "acks:1/envelope:1", "BM_RawPingPong");
         Figure(out, "bulk_traced_vs_untraced", "acks:0/envelope:0", "BM_Engine", "BM_EngineTraced");
         Figure(out, "bulk_capture_vs_plain", "acks:0/envelope:0", "BM_Engine", "BM_EngineCaptured");
+        Figure(out, "bulk_capture_vs_plain_acks_on", "acks:1/envelope:0", "BM_Engine", "BM_EngineCaptured");
         std::fflush(out);
     }
 
