@@ -37,9 +37,11 @@ def tshark(lua, pcap, *args):
     run = subprocess.run(["tshark", "-n", "-X", "lua_script:" + lua, "-r", pcap, *args],
                          capture_output=True, timeout=120)
     err = run.stderr.decode(errors="replace")
-    if run.returncode < 0 or "Lua" in err or "dissector bug" in err.lower():
+    out = run.stdout.decode(errors="replace")
+    # A script error shows in the packet's own lines, not on stderr.
+    if run.returncode < 0 or "Lua" in err or "dissector bug" in err.lower() or "Lua Error" in out:
         fail(f"tshark on {pcap}: status {run.returncode}: {err}")
-    return run.stdout.decode(errors="replace")
+    return out
 
 
 def decoded_lines(lua, pcap, from_device_is_received=True, where="vexacomm", *options):
