@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "platform/SystemErrors.h"
-#include "support/DebugLog.h"
 #include "support/FileCause.h"
 
 namespace {
@@ -52,8 +51,8 @@ bool CPcapWriter::Open(const std::string& path)
     m_path = path;
     m_failed = false;
     if (!m_file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite)) {
-        DebugLog("CPcapWriter::Open(%s): cannot create the capture file (system error %d)\n", path.c_str(),
-                 plat::LastSystemError());
+        m_failureLine = "CPcapWriter::Open(" + path + "): cannot create the capture file (system error " +
+                        std::to_string(plat::LastSystemError()) + ")\n";
         m_failed = true;
         return false;
     }
@@ -151,8 +150,15 @@ void CPcapWriter::Close()
 void CPcapWriter::Fail(int cause)
 {
     // Said once: later records are dropped without a word.
-    DebugLog("CPcapWriter(%s): capture stopped, file error %d\n", m_path.c_str(), cause);
+    m_failureLine = "CPcapWriter(" + m_path + "): capture stopped, file error " + std::to_string(cause) + "\n";
     m_failed = true;
     m_buffer.clear();
     m_heldSince = 0;
+}
+
+std::string CPcapWriter::TakeFailureLine()
+{
+    std::string line;
+    line.swap(m_failureLine);
+    return line;
 }

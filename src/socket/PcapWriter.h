@@ -77,6 +77,9 @@ public:
     void Close();
 
     bool Failed() const { return m_failed; }
+    // The diagnostic line of a failure not yet told, "" when none: told by
+    // the owner once it holds no lock, since a host's hook may call back.
+    std::string TakeFailureLine();
     const std::string& Path() const { return m_path; }
     // Microseconds since 1970 of the oldest record held back; 0 when none is.
     std::int64_t HeldSince() const { return m_heldSince; }
@@ -92,4 +95,5 @@ private:
     std::int64_t m_heldSince = 0;
     std::uint16_t m_ipId = 0;
     bool m_failed = false;
+    std::string m_failureLine;
 };

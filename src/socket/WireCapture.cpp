@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/Socket.h"
+#include "support/DebugLog.h"
 #include "vexacomm/GLSocket.h"
 
 namespace capture {
@@ -81,6 +82,28 @@ void OpenStream(Tap& tap, SocketHandle s, std::int64_t now)
     Emit(tap, client, pcap::kTcpAck, nullptr, 0, 0, now);
 }
 
+// A writer's failure, told once the process-wide lock is released: declared
+// before the lock's guard, it ends after it.
+class CFailureReport {
+public:
+    CFailureReport() = default;
+    CFailureReport(const CFailureReport&) = delete;
+    CFailureReport& operator=(const CFailureReport&) = delete;
+    ~CFailureReport()
+    {
+        if (!m_line.empty())
+            DebugLog("%s", m_line.c_str());
+    }
+    void Take(CPcapWriter& writer)
+    {
+        if (m_line.empty())
+            m_line = writer.TakeFailureLine();
+    }
+
+private:
+    std::string m_line;
+};
+
 Tap* Find(State& state, const CPacketSocket* owner)
 {
     auto it = state.taps.find(owner);
@@ -92,10 +115,12 @@ Tap* Find(State& state, const CPacketSocket* owner)
 std::int32_t Start(const CPacketSocket* owner, const char* path)
 {
     State& state = Shared();
+    CFailureReport report;
     std::lock_guard<std::mutex> guard(state.mutex);
     auto old = state.taps.find(owner);
     if (old != state.taps.end()) {
         old->second.writer->Flush();
+        report.Take(*old->second.writer);
         state.taps.erase(old);
         g_capturing.fetch_sub(1, std::memory_order_relaxed);
     }
@@ -104,8 +129,10 @@ std::int32_t Start(const CPacketSocket* owner, const char* path)
     std::shared_ptr<CPcapWriter> writer = state.writers[path].lock();
     if (!writer) {
         writer = std::make_shared<CPcapWriter>();
-        if (!writer->Open(path))
+        if (!writer->Open(path)) {
+            report.Take(*writer);
             return COMM_ERR_FILE_CREATE;
+        }
         state.writers[path] = writer;
     }
     // Forget files nobody writes any more.
@@ -121,6 +148,7 @@ std::int32_t Start(const CPacketSocket* owner, const char* path)
 void Record(const CPacketSocket* owner, SocketHandle s, bool sent, const pcap::Part* parts, int count)
 {
     State& state = Shared();
+    CFailureReport report;
     std::lock_guard<std::mutex> guard(state.mutex);
     Tap* tap = Find(state, owner);
     if (tap == nullptr || tap->writer->Failed())
@@ -154,11 +182,13 @@ void Record(const CPacketSocket* owner, SocketHandle s, bool sent, const pcap::P
     const std::int64_t held = tap->writer->HeldSince();
     if (held != 0 && now - held >= kHoldMicroseconds)
         tap->writer->Flush();
+    report.Take(*tap->writer);
 }
 
 void Closed(const CPacketSocket* owner)
 {
     State& state = Shared();
+    CFailureReport report;
     std::lock_guard<std::mutex> guard(state.mutex);
     Tap* tap = Find(state, owner);
     if (tap == nullptr)
@@ -167,14 +197,18 @@ void Closed(const CPacketSocket* owner)
         Emit(*tap, 0, pcap::kTcpFin | pcap::kTcpAck, nullptr, 0, 1, NowMicroseconds());
     tap->open = false;
     tap->writer->Flush();
+    report.Take(*tap->writer);
 }
 
 void Flush(const CPacketSocket* owner)
 {
     State& state = Shared();
+    CFailureReport report;
     std::lock_guard<std::mutex> guard(state.mutex);
-    if (Tap* tap = Find(state, owner))
+    if (Tap* tap = Find(state, owner)) {
         tap->writer->Flush();
+        report.Take(*tap->writer);
+    }
 }
 
 } // namespace capture
