@@ -50,7 +50,8 @@ bool CPcapWriter::Open(const std::string& path)
     Close();
     m_path = path;
     m_failed = false;
-    if (!m_file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite)) {
+    // Others may read it meanwhile: an analyser following the capture.
+    if (!m_file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {
         m_failureLine = "CPcapWriter::Open(" + path + "): cannot create the capture file (system error " +
                         std::to_string(plat::LastSystemError()) + ")\n";
         m_failed = true;

@@ -39,6 +39,8 @@ Streams Reassemble(const std::string& file)
 {
     Streams out;
     EXPECT_GE(file.size(), 24u);
+    if (file.size() < 24)
+        return out;
     EXPECT_EQ(Le32(file, 0), 0xA1B2C3D4u);
     EXPECT_EQ(Le32(file, 20), 101u);
     std::map<std::uint16_t, std::uint32_t> next;
