@@ -471,9 +471,14 @@ function vexacomm.dissector(tvb, pinfo, root)
 end
 
 -- Whether the first bytes of a segment too short for a header can begin a
--- packet: a known command (or the envelope head) and a length in range.
+-- packet: a whole known command word (or the envelope head) and a length in
+-- range so far. Fewer than 4 bytes are too little to tell: a conversation
+-- whose first piece is that short needs "Decode As" on another port.
 local function plausible_start(tvb)
     local n = tvb:len()
+    if n < 4 then
+        return false
+    end
     for code in pairs(command_names) do
         local ok = true
         for i = 0, math.min(n, 4) - 1 do
@@ -496,7 +501,7 @@ local function heuristic(tvb, pinfo, root)
     if tvb:len() < HEADER then
         -- A packet cut into small segments: claim the conversation on the
         -- first bytes, so that reassembly starts with them.
-        if tvb:len() == 0 or not plausible_start(tvb) then
+        if not plausible_start(tvb) then
             return false
         end
         pinfo.conversation = vexacomm
