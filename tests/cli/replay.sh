@@ -54,10 +54,8 @@ start 127.63.1.3 other.replay --replay "$dir/fetch.pcap"
 "$cli" fetch 127.63.1.3 --out "$dir/other.got" --request "$dir/request.bin" --timeout 10 > /dev/null 2>&1 &&
     fail "a fetch past the divergence succeeded"
 stop && fail "the replay of a divergent fetch exited 0"
-grep -q '^replay: diverged at recorded packet 12 after 11 matched: the library sent another packet$' \
-    "$dir/other.replay" || fail "divergence: $(cat "$dir/other.replay")"
-grep -q '^  recorded: < ASDU10 len 8 env$' "$dir/other.replay" || fail "recorded: $(cat "$dir/other.replay")"
-grep -q '^  received: < ASDU10 len 16 env$' "$dir/other.replay" || fail "received: $(cat "$dir/other.replay")"
-grep -q '^  received:     0000  00 00 00 00 00 00 01 00 61 62 63 64 65 66 67 68$' "$dir/other.replay" ||
-    fail "received bytes: $(cat "$dir/other.replay")"
+printf '%s\n' "replay: diverged at recorded packet 12 after 11 matched: the library sent another packet" \
+    "  recorded: < ASDU10 len 8 env" "  recorded:     0000  00 00 00 00 00 00 ff ff" "  received: < ASDU10 len 16 env" \
+    "  received:     0000  00 00 00 00 00 00 01 00 61 62 63 64 65 66 67 68" > "$dir/expected"
+sed -n '/^replay: diverged/,$p' "$dir/other.replay" | cmp -s - "$dir/expected" || fail "divergence: $(cat "$dir/other.replay")"
 echo "ok"

@@ -4,13 +4,10 @@
 
   dissector_test.py VEXACOMM ANSWERING_HOST vexacomm.lua LINK_PROXY
 
-Sessions: a fetch with acknowledgements and a renegotiated packet size
-(port 30282), a device cancel (another port: the heuristic), a service
-exchange (captured on the simulator's side); the fetch again with its
-segments cut into 1..7 bytes; malformed captures; as root, tcpdump's
-capture in a network namespace of fetches through the link proxy, which
-cuts the segments into 1..7 bytes. Exit 77 (skipped) when tshark is not
-installed."""
+Sessions: a fetch (port 30282), a device cancel (another port), a service
+exchange; the fetch cut into 1..7-byte segments; malformed captures; as
+root, tcpdump in a network namespace through the link proxy. Exit 77
+(skipped) without tshark."""
 import os
 import random
 import signal
@@ -48,34 +45,23 @@ def decoded_lines(lua, pcap, from_device_is_received=True, where="vexacomm", *op
     """The dissector's packets as the trace writes them."""
     root = ElementTree.fromstring(tshark(lua, pcap, "-Y", where, "-T", "pdml", *options))
     lines = []
-    for proto in root.iter("proto"):
-        if proto.get("name") != "vexacomm":
-            continue
+    for proto in (p for p in root.iter("proto") if p.get("name") == "vexacomm"):
         fields = {}
         for field in proto.iter("field"):
-            fields.setdefault(field.get("name"), field.get("show"))
-        if "vexacomm.cmd" not in fields:
-            continue
-        cmd = int(fields["vexacomm.cmd"], 0)
-        length = int(fields["vexacomm.len"])
-        from_device = fields["vexacomm.direction"].startswith("device")
-        arrow = "<" if from_device == from_device_is_received else ">"
-        name = NAMES.get(cmd, "0x%X" % cmd)
-        detail = ""
-        if "vexacomm.asdu10.index" in fields:
-            name, detail = "DATA", " (packet %s)" % fields["vexacomm.asdu10.index"]
-        elif "vexacomm.asdu10.end" in fields:
-            name, detail = "DATA", " (end)"
-        elif "vexacomm.asdu10.total" in fields:
-            detail = " total " + fields["vexacomm.asdu10.total"]
-        elif "vexacomm.reply.code" in fields:
-            detail = " code " + fields["vexacomm.reply.code"]
-        else:
-            for key in ("vexacomm.packet_size", "vexacomm.ack_mode", "vexacomm.device_type"):
-                if key in fields and length >= 2:
-                    detail = " value " + fields[key]
-        env = " env" if fields.get("vexacomm.envelope") in ("1", "True") else ""
-        lines.append(f"{arrow} {name} len {length}{env}{detail}")
+            fields.setdefault(field.get("name")[len("vexacomm."):], field.get("show"))
+        if "cmd" not in fields:
+            continue  # a record or an envelope head inside a packet
+        cmd = int(fields["cmd"], 0)
+        name, detail = NAMES.get(cmd, "0x%X" % cmd), ""
+        for key, form in (("asdu10.total", " total %s"), ("reply.code", " code %s"), ("packet_size", " value %s"),
+                          ("ack_mode", " value %s"), ("device_type", " value %s")):
+            if key in fields:
+                detail = form % fields[key]
+        if "asdu10.index" in fields or "asdu10.end" in fields:
+            name, detail = "DATA", " (packet %s)" % fields["asdu10.index"] if "asdu10.index" in fields else " (end)"
+        arrow = "<" if fields["direction"].startswith("device") == from_device_is_received else ">"
+        env = " env" if fields.get("envelope") in ("1", "True") else ""
+        lines.append(f"{arrow} {name} len {fields['len']}{env}{detail}")
     return lines
 
 
@@ -92,21 +78,25 @@ def compare(what, decoded, traced):
         fail(f"{what}: no packets")
 
 
+def wait_for(path, text, process, what):
+    for _ in range(200):
+        with open(path, errors="replace") as f:
+            seen = f.read()
+        if text in seen:
+            return seen
+        if process.poll() is not None:
+            break
+        time.sleep(0.05)
+    fail(f"{what} did not start: {seen}")
+
+
 def simulate(cli, work, name, address, *options):
-    """A simulator for one connection; its process and output file."""
+    """A simulator for one connection; its process, output file and port."""
     out = open(os.path.join(work, name + ".sim"), "w+")
     sim = subprocess.Popen([cli, "simulate", "--bind", address, "--once", "--timeout", "10", "--trace", *options],
                            stdout=out, stderr=subprocess.STDOUT, cwd=work)
-    for _ in range(200):
-        out.seek(0)
-        text = out.read()
-        if "simulating a device on" in text:
-            return sim, out, int(text.split("simulating a device on ")[1].split(":")[1].split()[0])
-        if sim.poll() is not None:
-            break
-        time.sleep(0.05)
-    sim.kill()
-    fail(f"simulator {name} did not start: {text}")
+    text = wait_for(out.name, "simulating a device on", sim, "simulator " + name)
+    return sim, out, int(text.split("simulating a device on ")[1].split(":")[1].split()[0])
 
 
 def fetch_session(cli, lua, work, name, address, sim_options, fetch_options, expect_rc):
@@ -145,7 +135,7 @@ def with_payload(packet, payload, seq):
             payload)
 
 
-def resegmented(header, records, rng):
+def resegmented(records, rng):
     """Each TCP payload cut into pieces of 1..7 bytes."""
     out = []
     for head, packet in records:
@@ -159,21 +149,21 @@ def resegmented(header, records, rng):
     return out
 
 
+def device_sends(work, name, header, records, pieces):
+    """The capture's handshake, then `pieces` from the device in order."""
+    head, first = records[3]
+    seq, out = struct.unpack(">I", first[24:28])[0], records[:3]
+    for piece in pieces:
+        out.append((head, with_payload(first, piece, seq)))
+        seq += len(piece)
+    path = os.path.join(work, name + ".pcap")
+    write_pcap(path, header, out)
+    return path
+
+
 def expect_expert(lua, pcap, expert):
     if not tshark(lua, pcap, "-Y", expert, "-T", "fields", "-e", "frame.number").split():
         fail(f"{pcap}: no {expert}")
-
-
-def wait_for(path, text, process, what):
-    for _ in range(200):
-        with open(path, errors="replace") as f:
-            seen = f.read()
-        if text in seen:
-            return seen
-        if process.poll() is not None:
-            break
-        time.sleep(0.05)
-    fail(f"{what} did not start: {seen}")
 
 
 def tcpdump_in_namespace(cli, lua, proxy, work):
@@ -202,13 +192,10 @@ def tcpdump_in_namespace(cli, lua, proxy, work):
             sim.wait(timeout=30)
             # tcpdump writes in order: once a last connection attempt is in
             # the file, so is everything before it.
-            marker = socket.socket()
-            marker.settimeout(5)
-            marker.connect_ex(("127.62.1.9", 9))
-            marker.close()
+            with socket.socket() as marker:
+                marker.connect_ex(("127.62.1.9", 9))
             for _ in range(200):
-                if os.path.exists(pcap) and any(len(p) >= 38 and p[14 + 22:14 + 24] == b"\x00\x09"
-                                                for _, p in read_pcap(pcap)[1]):
+                if any(p[36:38] == b"\x00\x09" for _, p in read_pcap(pcap)[1]):
                     break
                 time.sleep(0.05)
         finally:
@@ -224,21 +211,16 @@ def tcpdump_in_namespace(cli, lua, proxy, work):
         compare(name + " device side", decoded_lines(lua, pcap, where="vexacomm && tcp.port == 30282"), traced)
         # The proxy sends 1..7 bytes at a time; the system may still join
         # pieces that queue up, but most go out alone.
-        pieces = tshark(lua, pcap, "-Y", f"tcp.srcport == {port} && tcp.len >= 1 && tcp.len <= 7", "-T", "fields",
-                        "-e", "frame.number").split()
-        if len(pieces) < 100:
-            fail(f"{name}: {len(pieces)} segments of 1..7 bytes: the proxy did not cut them")
+        if len(tshark(lua, pcap, "-Y", f"tcp.srcport == {port} && tcp.len <= 7 && tcp.len >= 1").splitlines()) < 100:
+            fail(f"{name}: the proxy did not cut the segments")
 
 
 def namespace_test(cli, lua, proxy, work):
-    if os.geteuid() != 0:
-        print("SKIP: tcpdump in a network namespace: not root")
-        return
-    if shutil.which("tcpdump") is None or shutil.which("ip") is None:
-        print("SKIP: tcpdump in a network namespace: tcpdump or ip is not installed")
-        return
-    if subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode != 0:
-        print("SKIP: tcpdump in a network namespace: unshare -n is not available here")
+    why = ("not root" if os.geteuid() != 0 else
+           "tcpdump or ip is not installed" if not (shutil.which("tcpdump") and shutil.which("ip")) else
+           "unshare -n is not available" if subprocess.run(["unshare", "-n", "true"]).returncode != 0 else "")
+    if why:
+        print("SKIP: tcpdump in a network namespace:", why)
         return
     run = subprocess.run(["unshare", "-n", sys.executable, __file__, "--in-namespace", cli, lua, proxy, work],
                          timeout=600)
@@ -262,8 +244,7 @@ def main():
         fetch_session(cli, lua, work, "cancel", "127.62.0.2",
                       ["--port", "0", "--no-envelope", "--fault", "cancel", "--fault-after", "2"], [], 1)
 
-        # The service exchange, seen from the simulator: its trace's arrows
-        # are the device's.
+        # The service exchange, as the simulator traces it (its arrows).
         os.mkdir(os.path.join(work, "files"))
         with open(os.path.join(work, "files", "a.dat"), "wb") as f:
             f.write(os.urandom(20000))
@@ -284,40 +265,26 @@ def main():
         header, records = read_pcap(fetch)
         rng = random.Random(26)
         small = os.path.join(work, "small.pcap")
-        write_pcap(small, header, resegmented(header, records, rng))
+        write_pcap(small, header, resegmented(records, rng))
         compare("1..7-byte segments", decoded_lines(lua, small), decoded_lines(lua, fetch))
 
         # Malformed: cut mid-packet, a length of 16377, a wrong checksum,
         # random bytes; tshark survives each, the last three with experts.
         cut = os.path.join(work, "cut.pcap")
-        with open(fetch, "rb") as f:
-            data = f.read()
-        with open(cut, "wb") as f:
-            f.write(data[:len(data) * 2 // 3])
+        with open(fetch, "rb") as source, open(cut, "wb") as f:
+            f.write(source.read()[:os.path.getsize(fetch) * 2 // 3])
         tshark(lua, cut)
-        # After the greeting, from the device: a header announcing 16377
-        # bytes; an enveloped reply whose checksum is one off.
-        greeting = records[3]
-        seq = struct.unpack(">I", greeting[1][24:28])[0] + len(greeting[1]) - 40
-        magic = struct.pack("<II", 0x76337692, 0x76337692)
-        tail = struct.pack("<II", 0x76927633, 0x76927633)
-        for name, payload, expert in (
-                ("long", struct.pack("<II", 0x1003011, 16377) + bytes(100), "vexacomm.len.too_long"),
-                ("checksum", magic + struct.pack("<III", 1, 4, 7) + struct.pack("<I", 13) + tail,
-                 "vexacomm.checksum.bad")):
-            path = os.path.join(work, name + ".pcap")
-            write_pcap(path, header, records[:4] + [(greeting[0], with_payload(greeting[1], payload, seq))])
-            expect_expert(lua, path, expert)
-        expect_expert(lua, os.path.join(work, "checksum.pcap"), "vexacomm.no_request")
-        noise = os.path.join(work, "noise.pcap")
+        greeting = records[3][1][40:]
+        long = device_sends(work, "long", header, records, [greeting, struct.pack("<II", 0x1003011, 16377) + bytes(9)])
+        expect_expert(lua, long, "vexacomm.len.too_long")
+        reply = struct.pack("<IIIIIIII", 0x76337692, 0x76337692, 1, 4, 7, 12 + 1, 0x76927633, 0x76927633)
+        bad = device_sends(work, "checksum", header, records, [greeting, reply])
+        expect_expert(lua, bad, "vexacomm.checksum.bad")
+        expect_expert(lua, bad, "vexacomm.no_request")
         rng = random.Random(30282)
-        seq, noisy = struct.unpack(">I", records[3][1][24:28])[0], records[:3]
-        for _ in range(200):
-            junk = bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 300)))
-            noisy.append((records[3][0], with_payload(records[3][1], junk, seq)))
-            seq += len(junk)
-        write_pcap(noise, header, noisy)
-        expect_expert(lua, noise, "vexacomm.len.too_long || vexacomm.cmd.unknown")
+        junk = [bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 300))) for _ in range(200)]
+        expect_expert(lua, device_sends(work, "noise", header, records, junk),
+                      "vexacomm.len.too_long || vexacomm.cmd.unknown")
         namespace_test(cli, lua, proxy, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
