@@ -199,7 +199,16 @@ void VEXACOMM_CALL CountPacket(void*, std::int32_t, std::uint32_t, std::uint32_t
     ++g_traced;
 }
 
-void RunEngine(benchmark::State& state, bool traced)
+// Where BM_EngineCaptured writes; emptied before every transfer, so the
+// file stays at one transfer's size.
+std::string CapturePath()
+{
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/engine_bench." +
+           std::to_string(::getpid()) + ".pcap";
+}
+
+void RunEngine(benchmark::State& state, bool traced, bool captured = false)
 {
     Stream stream(state.range(0) != 0, state.range(1) != 0);
     StreamingPeer peer(stream);
@@ -214,8 +223,19 @@ void RunEngine(benchmark::State& state, bool traced)
     if (traced)
         sock.m_pfnTrace = CountPacket;
     DiscardFile file;
+    const std::string capture = CapturePath();
     std::uint64_t allocationsBefore = g_allocations.load();
     for (auto _ : state) {
+        if (captured) {
+            state.PauseTiming();
+            sock.SetCaptureFile(nullptr);
+            bool ok = sock.SetCaptureFile(capture.c_str()) == 0;
+            state.ResumeTiming();
+            if (!ok) {
+                state.SkipWithError("no capture file");
+                break;
+            }
+        }
         sock.m_bPeerEnvelope = stream.envelope;
         if (!RequestTransfer(fd) || !sock.ReceiveData(&file, CMD_ASDU10, kPackets)) {
             state.SkipWithError("transfer failed");
@@ -223,6 +243,10 @@ void RunEngine(benchmark::State& state, bool traced)
         }
     }
     std::uint64_t allocations = g_allocations.load() - allocationsBefore;
+    if (captured) {
+        sock.SetCaptureFile(nullptr);
+        std::remove(capture.c_str());
+    }
     if (file.m_bytes != static_cast<std::uint64_t>(state.iterations()) * kPackets * kPayload)
         state.SkipWithError("payload bytes lost");
     state.counters["allocs_per_packet"] =
@@ -234,6 +258,9 @@ void BM_Engine(benchmark::State& state) { RunEngine(state, false); }
 // The same with a packet trace set: what the trace costs when it is used
 // (unset, it is one test per packet, inside BM_Engine's figures).
 void BM_EngineTraced(benchmark::State& state) { RunEngine(state, true); }
+
+// The same with every byte captured to a pcap file.
+void BM_EngineCaptured(benchmark::State& state) { RunEngine(state, false, true); }
 
 void BM_RawReader(benchmark::State& state)
 {
@@ -334,6 +361,7 @@ BENCHMARK(BM_RawReader)->ArgNames({"acks", "envelope"})->Args({0, 0})->Args({0, 
 BENCHMARK(BM_RawPacketReader)->ArgNames({"acks", "envelope"})->Args({0, 0})->Args({0, 1})->UseRealTime();
 BENCHMARK(BM_Engine)->ArgNames({"acks", "envelope"})->Args({0, 0})->Args({0, 1})->UseRealTime();
 BENCHMARK(BM_EngineTraced)->ArgNames({"acks", "envelope"})->Args({0, 0})->UseRealTime();
+BENCHMARK(BM_EngineCaptured)->ArgNames({"acks", "envelope"})->Args({0, 0})->Args({1, 0})->UseRealTime();
 BENCHMARK(BM_RawPingPong)->ArgNames({"acks", "envelope"})->Args({1, 0})->Args({1, 1})->UseRealTime();
 BENCHMARK(BM_Engine)->ArgNames({"acks", "envelope"})->Args({1, 0})->Args({1, 1})->UseRealTime();
 
@@ -374,6 +402,8 @@ public:
         Figure(out, "bulk_acks_on_bare_vs_raw_ping_pong", "acks:1/envelope:0", "BM_RawPingPong");
         Figure(out, "bulk_acks_on_envelope_vs_raw_ping_pong", "acks:1/envelope:1", "BM_RawPingPong");
         Figure(out, "bulk_traced_vs_untraced", "acks:0/envelope:0", "BM_Engine", "BM_EngineTraced");
+        Figure(out, "bulk_capture_vs_plain", "acks:0/envelope:0", "BM_Engine", "BM_EngineCaptured");
+        Figure(out, "bulk_capture_vs_plain_acks_on", "acks:1/envelope:0", "BM_Engine", "BM_EngineCaptured");
         std::fflush(out);
     }
 

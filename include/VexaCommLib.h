@@ -356,6 +356,21 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTransferCallback(VexaCommObject* 
  * (compare VEXACOMM_VERSION_STRING, the version of the header). */
 VEXACOMM_API const char* VEXACOMM_CALL VexaComm_GetVersion(void);
 
+/* Ordinal 50. Writes every byte the object sends and receives from now on
+ * to `path`, a classic pcap file (link type 101, raw IPv4) that packet
+ * analysers open: each send and each receive is one TCP segment between the
+ * connection's real addresses and ports, with sequence numbers that advance
+ * with the bytes (a handshake opens each connection, this side's FIN closes
+ * it; TCP checksums are left 0). The file is created or emptied, unless
+ * another object already captures into the same path: they then share it.
+ * Records are held back briefly and are on disk when a call on the object
+ * returns. NULL or "" stops the capture and closes the file once no object
+ * writes it; so does VexaComm_DestroyObject. A failing capture file (a full
+ * disk) never fails a call: the capture stops, with one diagnostic line.
+ * Returns 0, 71006 for a NULL object, 71200 when the file cannot be
+ * created (the object then captures nothing). */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetCaptureFile(VexaCommObject* obj, const char* path);
+
 /* Fills buffer with up to size bytes of the source and sets *got (0 only
  * at the source's end). 0 goes on; any other value ends the operation with
  * that value as the result. */

@@ -8,6 +8,7 @@
 //   socket/GLSocket.cpp       construction, SetError, IsLost, Close, the header
 //   socket/SocketWait.cpp     AwaitSocket: every wait, its limit, cancel scopes
 //   socket/Transport.cpp      bytes only: SendAll, ReceiveAll, DrainInput
+//   socket/WireCapture.cpp    SetCaptureFile: the bytes moved, as a pcap file
 //   socket/Framing.cpp        packets: SendPacket, ReceivePacket, envelope, SendReply
 //   socket/Negotiation.cpp    envelope probe, packet size, acknowledgement mode asked
 //   socket/Connect.cpp        ConnectHost..ConnectSockAddr, greeting, OpenConnection
@@ -251,6 +252,12 @@ public:
         m_pTraceUser = fn != nullptr ? user : nullptr;
     }
     std::uint8_t* Packet() { return m_packet; }
+    // Writes every byte this object sends and receives from now on to the
+    // pcap file `path`, as TCP segments between the connection's real
+    // addresses (a null or empty path stops). Objects given one path share
+    // its file. A failing file never fails an exchange: the capture stops
+    // with one diagnostic line. 0, or 71200 when the file cannot be created.
+    std::int32_t SetCaptureFile(const char* path);
 
 protected:
     // ---- Members, in declaration order (the layout is an interface). ----

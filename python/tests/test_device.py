@@ -35,8 +35,14 @@ def test_fetch_to_path_and_file_object_with_progress(simulator, tmp_path):
         bar.n, bar.total = done, total
 
     with Device(address, wait_limit=LIMIT_S) as dev:
+        with pytest.raises(VexaCommError):
+            dev.capture(str(tmp_path))  # a directory
+        dev.capture(str(tmp_path / "session.pcap"))
         assert dev.fetch(out=tmp_path / "out.bin", progress=progress) == len(data)
         assert (tmp_path / "out.bin").read_bytes() == data
+        dev.capture(None)
+        capture = (tmp_path / "session.pcap").read_bytes()
+        assert capture[:4] == b"\xd4\xc3\xb2\xa1" and len(capture) > len(data)
         buffer = io.BytesIO(b"kept")
         buffer.seek(0, io.SEEK_END)
         assert dev.fetch(out=buffer) == len(data)

@@ -48,6 +48,7 @@ _PROTOTYPES = {
     "VexaComm_SetTransferCallback": (_i32, [_obj, TRANSFER_FN, ctypes.c_void_p]),
     "VexaComm_SetDiagnosticCallback": (_i32, [DIAGNOSTIC_FN, ctypes.c_void_p]),
     "VexaComm_GetVersion": (ctypes.c_char_p, []),
+    "VexaComm_SetCaptureFile": (_i32, [_obj, ctypes.c_char_p]),
     "VexaComm_CancelTransfer": (_i32, [_obj]),
     "VexaComm_GetAsdu10ToCallback": (_i32, [_obj, WRITE_FN, ctypes.c_void_p, ctypes.c_char_p]),
     "VexaComm_CompressStream": (_i32, [READ_FN, ctypes.c_void_p, _u32, WRITE_FN, ctypes.c_void_p]),

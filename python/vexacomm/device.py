@@ -184,6 +184,13 @@ class Device:
         with self._use() as obj:
             return int(self._lib.VexaComm_GetPacketSizeMax(obj))
 
+    def capture(self, path: Optional[str]) -> None:
+        """Writes every byte of the connection to ``path``, a pcap file the
+        packet analysers open (None stops). A failing capture file never
+        fails the connection."""
+        with self._use() as obj:
+            check(self._lib.VexaComm_SetCaptureFile(obj, os.fsencode(path) if path else None), obj)
+
     @property
     def wait_limit(self) -> float:
         """The limit of every wait for the device, in seconds (0.001 to

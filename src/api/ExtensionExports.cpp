@@ -188,6 +188,11 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj
     });
 }
 
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetCaptureFile(VexaCommObject* obj, const char* path)
+{
+    return WithObject<int32_t>(obj, COMM_ERR_NOT_CONNECTED, [&](CDeviceSocket& s) { return s.SetCaptureFile(path); });
+}
+
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTransferCallback(VexaCommObject* obj, VexaCommTransferFn fn,
                                                                void* user)
 {

@@ -9,6 +9,7 @@
 #include "api/ObjectRegistry.h"
 #include "api/UnrecordedFailure.h"
 #include "device/DeviceSocket.h"
+#include "socket/WireCapture.h"
 #include "support/FileCause.h"
 
 inline CDeviceSocket* FromHandle(VexaCommObject* obj) { return reinterpret_cast<CDeviceSocket*>(obj); }
@@ -40,6 +41,22 @@ inline std::int32_t ExceptionCode(CDeviceSocket* socket)
     return socket->LastError();
 }
 
+// A capture is on disk whenever a call returns.
+class CCaptureFlush {
+public:
+    explicit CCaptureFlush(const CDeviceSocket* socket) : m_socket(socket) {}
+    ~CCaptureFlush()
+    {
+        if (capture::Active())
+            capture::Flush(m_socket);
+    }
+    CCaptureFlush(const CCaptureFlush&) = delete;
+    CCaptureFlush& operator=(const CCaptureFlush&) = delete;
+
+private:
+    const CDeviceSocket* m_socket;
+};
+
 // An export that returns a result code: the lock is held from clearing the
 // last error to reading it, so that threads sharing an object never see
 // each other's codes. `op(CDeviceSocket&)` returns the operation's truth
@@ -60,6 +77,7 @@ std::int32_t RunOperation(VexaCommObject* obj, Op&& op, bool fetch = false)
     // The lock is released before the call ends (and with it the held
     // diagnostic lines go out).
     CSingleLock lock(&socket->ObjectLock());
+    CCaptureFlush flush(socket);
     socket->StoreError(0);
     try {
         BOOL ok = op(*socket);

@@ -49,6 +49,9 @@ int SocketWaitWritable(SocketHandle s, WaitLimit limit);
 // Bytes waiting to be read (FIONREAD); 0 on success, -1 on failure.
 int SocketPendingBytes(SocketHandle s, unsigned long* count);
 void SocketClose(SocketHandle s);
+// Both ends of a connected socket (getsockname, getpeername); 0 on success,
+// -1 on failure.
+int SocketEnds(SocketHandle s, SocketAddress* local, SocketAddress* peer);
 
 // Dotted IPv4 text -> address in network byte order, 0xFFFFFFFF when the
 // text is no address (inet_addr semantics, so "255.255.255.255" too).

@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/DebugOutput.h"
 #include "platform/Socket.h"
+#include "socket/WireCapture.h"
 #include "support/DebugLog.h"
 
 static_assert(sizeof(CGLSocket) == sizeof(CPacketSocket), "the answering side adds no state");
@@ -70,6 +71,8 @@ CPacketSocket::~CPacketSocket()
 {
     // Virtual dispatch has already fallen back to this class here.
     CPacketSocket::Close();
+    if (capture::Active())
+        capture::Start(this, nullptr);
 }
 
 void CPacketSocket::SetError(std::int32_t code)
@@ -123,6 +126,8 @@ BOOL CPacketSocket::IsLost()
 void CPacketSocket::CloseSocketOnly()
 {
     if (m_hSocket != kInvalidSocket) {
+        if (capture::Active())
+            capture::Closed(this);
         plat::SocketClose(m_hSocket);
         m_hSocket = kInvalidSocket;
     }

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "platform/SocketErrors.h"
+#include "socket/WireCapture.h"
 #include "vexacomm/GLSocket.h"
 
 namespace {
@@ -27,6 +28,19 @@ void Advance(Buffer*& pieces, int& count, long n)
             n = 0;
         }
     }
+}
+// Hands the first `n` bytes of `pieces`, just moved, to the capture.
+template <class Buffer>
+void Capture(const CPacketSocket* owner, SocketHandle s, bool sent, const Buffer* pieces, int count, long n)
+{
+    pcap::Part parts[plat::kMaxSocketBuffers];
+    int k = 0;
+    for (int i = 0; i < count && k < plat::kMaxSocketBuffers && n > 0; ++i) {
+        long take = n < pieces[i].length ? n : pieces[i].length;
+        parts[k++] = {pieces[i].data, static_cast<std::size_t>(take)};
+        n -= take;
+    }
+    capture::Record(owner, s, sent, parts, k);
 }
 } // namespace
 
@@ -85,6 +99,8 @@ BOOL CPacketSocket::SendPieces(plat::SendBuffer* pieces, int count, BOOL wait)
             m_nBytesSent += static_cast<std::uint64_t>(n);
             m_tLastSend = plat::Now();
             sent += static_cast<std::int32_t>(n);
+            if (capture::Active())
+                Capture(this, m_hSocket, true, pieces, count, n);
             // Continue a partial send where it stopped.
             Advance(pieces, count, n);
             continue;
@@ -162,6 +178,8 @@ BOOL CPacketSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait
         m_nBytesReceived += static_cast<std::uint64_t>(n);
         m_tLastReceive = plat::Now();
         received += static_cast<std::int32_t>(n);
+        if (capture::Active())
+            Capture(this, m_hSocket, false, pieces, count, n);
         // A short read took all there was: wait before the next one.
         tryAtOnce = false;
         Advance(pieces, count, n);

@@ -40,6 +40,8 @@ int main(void)
     CHECK(VexaComm_DestroyObject(obj) == 0);
     CHECK(VexaComm_DestroyObject(NULL) == 0);
     CHECK(strcmp(VexaComm_GetVersion(), VEXACOMM_VERSION_STRING) == 0);
+    /* No object, no capture. */
+    CHECK(VexaComm_SetCaptureFile(NULL, "c.pcap") == VEXACOMM_ERR_NOT_CONNECTED);
     CHECK(VexaComm_Connect(NULL, "127.1.255.253") == VEXACOMM_ERR_NOT_CONNECTED);
     CHECK(VexaComm_GetAsdu10ToCallback(NULL, NULL, NULL, NULL) == 71006);
     CHECK(VexaComm_ServiceDeletePath(NULL, "x") == VEXACOMM_ERR_NOT_CONNECTED);

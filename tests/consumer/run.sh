@@ -14,6 +14,7 @@ prefix="$dir/prefix"
 cmake --install "$build" --prefix "$prefix" > "$dir/install.log" || { cat "$dir/install.log"; fail "install"; }
 cli="$prefix/bin/vexacomm"
 cmp -s "$src/LICENSE" "$prefix/share/doc/vexacomm/LICENSE" || fail "the license in share/doc/vexacomm"
+cmp -s "$src/tools/wireshark/vexacomm.lua" "$prefix/share/vexacomm/vexacomm.lua" || fail "the dissector in share/vexacomm"
 "$cli" --version | grep -qx "vexacomm 0.2.0, library 0.2.0" || fail "the installed program's version, and its library's"
 if command -v help2man >/dev/null 2>&1; then
     grep -q '^\.SS fetch' "$prefix/share/man/man1/vexacomm.1" || fail "the manual page"

@@ -40,6 +40,8 @@ const char kUsage[] =
     "  --log FILE         append diagnostic lines to FILE\n"
     "  --trace[=hex]      one line per packet on stderr (=hex: and its first\n"
     "                     64 bytes)\n"
+    "  --pcap FILE        write every byte of the session to FILE, a pcap\n"
+    "                     capture the packet analysers open\n"
     "  --verbose          at the end, the packets and bytes sent and received\n"
     "                     and the time taken, on stderr\n"
     "\n"
@@ -166,7 +168,7 @@ int CmdFetch(int argc, char** argv)
     Args args(argc, argv, 2,
               {{"--request", true}, {"--out", true}, {"--packet-size", true}, {"--port", true},
                {"--timeout", true}, {"--log", true}, {"--trace", true, true}, {"--force", false},
-               {"--verbose", false}});
+               {"--verbose", false}, {"--pcap", true}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -184,6 +186,9 @@ int CmdFetch(int argc, char** argv)
     const std::string logPath = args.Value("--log", "");
     if (args.Has("--request") && requestPath.empty())
         throw UsageError{"--request needs a file name"};
+    const std::string pcapPath = args.Value("--pcap", "");
+    if (args.Has("--pcap") && pcapPath.empty())
+        throw UsageError{"--pcap needs a file name"};
     if (args.Value("--out", "") == "-" && IsTerminal(stdout) && !args.Has("--force"))
         throw UsageError{"standard output is a terminal: binary data is not written there; redirect it, "
                          "or add --force"};
@@ -209,6 +214,11 @@ int CmdFetch(int argc, char** argv)
     ObjectPtr obj(VexaComm_CreateObject());
     if (!obj) {
         std::fprintf(stderr, "error: cannot create a connection object\n");
+        out.Abandon();
+        return 1;
+    }
+    if (!pcapPath.empty() && VexaComm_SetCaptureFile(obj.get(), pcapPath.c_str()) != 0) {
+        std::fprintf(stderr, "error: capture file %s: cannot be created\n", pcapPath.c_str());
         out.Abandon();
         return 1;
     }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "DeviceSimulator.h"
+#include "ReplayDevice.h"
 #include "SimSocket.h"
 #include "cli/Args.h"
 #include "cli/Commands.h"
@@ -13,6 +14,7 @@
 #include "cli/Interrupt.h"
 #include "cli/PacketTrace.h"
 #include "cli/SystemFile.h"
+#include "vexacomm/Protocol.h"
 
 namespace {
 
@@ -53,9 +55,20 @@ const char kUsage[] =
     "                       end mark anyway (N = 0: as a flood, since a client told\n"
     "                       0 bytes acknowledges nothing)\n"
     "  --once               stop after one connection\n"
+    "  --pcap FILE          write every byte of every connection to FILE, a pcap\n"
+    "                       capture the packet analysers open\n"
     "  --timeout S          wait limit for the client, seconds (default 30)\n"
     "  --trace[=hex]        one line per packet on stderr, as the device sees it,\n"
     "                       \"[cN] \" for connection N (=hex: and its first 64 bytes)\n"
+    "\n"
+    "  --replay FILE.pcap   answer with the device's packets of a recorded session\n"
+    "                       (a capture of --pcap or tcpdump) instead, in order, and\n"
+    "                       check each packet of the client against the recorded\n"
+    "                       one; the first difference ends the replay (exit status\n"
+    "                       1) and shows both packets; one connection only\n"
+    "  --device ADDR:PORT   the device's end in the capture (default: port 30282,\n"
+    "                       else the end that spoke first)\n"
+    "  --replay-timing      keep the recorded pauses before the device's packets\n"
     "\n"
     "Ctrl-C or SIGTERM stops it (exit status 0); a second one ends it at once.\n";
 
@@ -71,6 +84,81 @@ SimFault ParseFault(const std::string& kind)
     throw UsageError{"--fault: expected close, cancel, reply, checksum, stall, flood or pause, got '" + kind + "'"};
 }
 
+// A packet framed as on the wire, as a trace line: `sent` by the device.
+void TraceFramed(CPacketTrace& trace, bool sent, const std::string& framed)
+{
+    const auto* b = reinterpret_cast<const uint8_t*>(framed.data());
+    const bool envelope = framed.size() >= 2 * PACKET_HEADER_SIZE && ReadU32(b) == ENVELOPE_HEAD_MAGIC &&
+                          ReadU32(b + 4) == ENVELOPE_HEAD_MAGIC;
+    const uint8_t* packet = b + (envelope ? ENVELOPE_HEAD_SIZE : 0);
+    trace.Packet(sent ? VEXACOMM_TRACE_SENT : VEXACOMM_TRACE_RECEIVED, ReadU32(packet), ReadU32(packet + 4), envelope,
+                 packet + PACKET_HEADER_SIZE);
+}
+
+// A packet of the client as the device sees it, with its first bytes, or
+// "nothing".
+void PrintFramed(const std::string& label, const std::string& framed)
+{
+    if (framed.empty()) {
+        std::printf("%snothing\n", label.c_str());
+        return;
+    }
+    CPacketTrace trace(stdout, true, label);
+    TraceFramed(trace, false, framed);
+}
+
+int Replay(const Args& args, const std::string& bind, uint16_t port, unsigned timeoutMs, bool traced, bool hex)
+{
+    const std::string path = args.Value("--replay", "");
+    const std::string device = args.Value("--device", "");
+    if (path.empty())
+        throw UsageError{"--replay needs a capture file"};
+    if (args.Has("--device")) {
+        const std::size_t colon = device.rfind(':');
+        if (colon == std::string::npos || sim::ParseIPv4(device.substr(0, colon)) == kNoAddress)
+            throw UsageError{"--device: expected ADDR:PORT, got '" + device + "'"};
+        ParseNumber(device.substr(colon + 1), "--device", 1, 65535);
+    }
+    std::vector<RecordedPacket> packets;
+    std::string error;
+    if (!ReadRecordedSession(path, device, &packets, &error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return 1;
+    }
+    ReplayOptions o;
+    o.bindAddress = bind;
+    o.port = port;
+    o.timing = args.Has("--replay-timing");
+    o.ioTimeoutMs = timeoutMs;
+    if (traced) {
+        auto trace = std::make_shared<CPacketTrace>(stderr, hex);
+        o.trace = [trace](bool fromDevice, const std::string& framed) { TraceFramed(*trace, fromDevice, framed); };
+    }
+    NotifyOnInterrupt(nullptr, nullptr);
+    CReplayDevice replay(std::move(packets), o);
+    if (!replay.Start(&error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("replaying %s on %s:%u\n", path.c_str(), bind.c_str(), replay.Port());
+    std::fflush(stdout);
+    ReplayOutcome outcome = replay.ServeOne([] { return WaitForInterrupt(0); });
+    if (!outcome.connected) {
+        std::printf("replay: no client came\n");
+        return 0;
+    }
+    if (!outcome.diverged) {
+        std::printf("replay: all %zu recorded packets replayed and matched\n", outcome.replayed);
+        return 0;
+    }
+    std::printf("replay: diverged at recorded packet %zu after %zu matched: %s\n", outcome.at + 1, outcome.replayed,
+                outcome.reason.c_str());
+    if (!outcome.expected.empty())
+        PrintFramed("  recorded: ", outcome.expected);
+    PrintFramed("  received: ", outcome.received);
+    return 1;
+}
+
 } // namespace
 
 int CmdSimulate(int argc, char** argv)
@@ -81,7 +169,8 @@ int CmdSimulate(int argc, char** argv)
                {"--device-type", true}, {"--ident", true}, {"--refuse", false}, {"--silent", false}, {"--ask-files", true},
                {"--reply-command", true}, {"--reply-code", true}, {"--fault", true},
                {"--fault-after", true}, {"--fault-code", true}, {"--pause-ms", true}, {"--promise", true},
-               {"--once", false},
+               {"--once", false}, {"--pcap", true}, {"--replay", true}, {"--device", true},
+               {"--replay-timing", false},
                {"--timeout", true}, {"--trace", true, true}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
@@ -116,10 +205,21 @@ int CmdSimulate(int argc, char** argv)
     if (args.Has("--promise"))
         o.promisedBytes = static_cast<int64_t>(args.Number("--promise", 0, 0, 0xFFFFFFFFu));
     o.maxConnections = args.Has("--once") ? 1 : 0;
+    o.captureFile = args.Value("--pcap", "");
+    if (args.Has("--pcap") && o.captureFile.empty())
+        throw UsageError{"--pcap needs a file name"};
     o.ioTimeoutMs = static_cast<unsigned>(args.Number("--timeout", 30, 1, 86400) * 1000);
     args.Positionals(0, 0);
     // One trace per connection: each numbers its own data packets.
     const bool hex = TraceWantsHex(args.Value("--trace", ""));
+    if (args.Has("--replay")) {
+        uint32_t bound = sim::ParseIPv4(o.bindAddress);
+        if (bound == kNoAddress || (bound & 0xFF) != 127)
+            throw UsageError{"--bind: the simulator listens on loopback addresses (127.x.y.z) only"};
+        return Replay(args, o.bindAddress, o.port, o.ioTimeoutMs, args.Has("--trace"), hex);
+    }
+    if (args.Has("--device") || args.Has("--replay-timing"))
+        throw UsageError{"--device and --replay-timing go with --replay"};
     auto traceMutex = std::make_shared<std::mutex>();
     auto traces = std::make_shared<std::map<unsigned, CPacketTrace>>();
     if (args.Has("--trace")) {

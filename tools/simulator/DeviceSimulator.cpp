@@ -104,6 +104,14 @@ bool CDeviceSimulator::Start(std::string* error)
             *error = "not a dotted IPv4 address: " + m_options.bindAddress;
         return false;
     }
+    if (!m_options.captureFile.empty()) {
+        m_captureKeeper = std::make_shared<Connection>();
+        if (m_captureKeeper->SetCaptureFile(m_options.captureFile.c_str()) != 0) {
+            if (error != nullptr)
+                *error = "cannot create the capture file " + m_options.captureFile;
+            return false;
+        }
+    }
     std::string reason;
     m_listener = sim::Listen(address, m_options.port, &m_port, &reason);
     if (m_listener == kInvalidSocket) {
@@ -167,6 +175,8 @@ void CDeviceSimulator::AcceptLoop()
         auto connection = std::make_shared<Connection>();
         connection->m_hSocket = s;
         connection->number = ++m_connections;
+        if (m_captureKeeper)
+            connection->SetCaptureFile(m_options.captureFile.c_str());
         if (m_options.trace) {
             connection->options = &m_options;
             connection->m_pfnTrace = &Connection::Trace;

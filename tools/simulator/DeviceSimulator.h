@@ -65,6 +65,8 @@ struct SimulatorOptions {
     std::int64_t promisedBytes = -1;
     // Connections to serve before the simulator stops by itself (0 = no limit).
     unsigned maxConnections = 0;
+    // Every byte of every connection goes to this pcap file when set.
+    std::string captureFile;
     // Limit of every wait for the client, in milliseconds.
     unsigned ioTimeoutMs = 30000;
     // Sees every packet of every connection (numbered from 1 in the order
@@ -118,6 +120,8 @@ private:
 
     SimulatorOptions m_options;
     SocketHandle m_listener = kInvalidSocket;
+    // Keeps the capture file open between connections, which share it.
+    std::shared_ptr<Connection> m_captureKeeper;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptThread;

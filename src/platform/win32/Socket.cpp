@@ -207,6 +207,19 @@ void SocketClose(SocketHandle s)
         ::closesocket(Sock(s));
 }
 
+int SocketEnds(SocketHandle s, SocketAddress* local, SocketAddress* peer)
+{
+    sockaddr_in sin[2];
+    int len[2] = {sizeof(sin[0]), sizeof(sin[1])};
+    if (::getsockname(Sock(s), reinterpret_cast<sockaddr*>(&sin[0]), &len[0]) != 0 ||
+        ::getpeername(Sock(s), reinterpret_cast<sockaddr*>(&sin[1]), &len[1]) != 0)
+        return Fail();
+    static_assert(sizeof(SocketAddress) == sizeof(sockaddr_in), "the same layout");
+    std::memcpy(local, &sin[0], sizeof(*local));
+    std::memcpy(peer, &sin[1], sizeof(*peer));
+    return 0;
+}
+
 std::uint32_t ParseIPv4(const char* text) { return ::inet_addr(text); }
 
 // inet_ntoa's buffer is per thread but shared by every call on it.
