@@ -69,6 +69,15 @@ int RenameOver(const std::string& from, const std::string& to)
 
 int RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
+int MakeDirectory(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return 0;
+    const int error = errno;
+    struct stat st {};
+    return error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : error;
+}
+
 std::string SystemErrorText(int error) { return std::strerror(error); }
 
 int SystemFile::OpenRead(const std::string& path)
