@@ -100,13 +100,22 @@ class _Run:
         self.running: Dict[int, int] = {}  # device index: its object while a call may run
         self.stop = threading.Event()
 
+        self.workers_left = 0
+        self.ended = threading.Event()
+
     def work(self) -> None:
-        while not self.stop.is_set():
+        try:
+            while not self.stop.is_set():
+                with self.lock:
+                    i, self.next = self.next, self.next + 1
+                if i >= len(self.devices):
+                    return
+                self.results[i] = self.device(i)
+        finally:
             with self.lock:
-                i, self.next = self.next, self.next + 1
-            if i >= len(self.devices):
-                return
-            self.results[i] = self.device(i)
+                self.workers_left -= 1
+                if self.workers_left == 0:
+                    self.ended.set()
 
     def device(self, i: int) -> FetchResult:
         host, port, name = self.devices[i]
@@ -188,18 +197,23 @@ def fetch_all(devices: Iterable[Device], out_dir: Union[str, "os.PathLike[str]"]
     os.makedirs(run.out_dir, exist_ok=True)
     workers = [threading.Thread(target=run.work, name="vexacomm fetch_all")
                for _ in range(min(jobs, len(run.devices)))]
+    run.workers_left = len(workers)
+    if not workers:
+        run.ended.set()
     for worker in workers:
         worker.start()
     interrupt: Optional[BaseException] = None
+    # Not Thread.join: interrupted, it can take a running thread for ended.
+    while not run.ended.is_set():
+        try:
+            run.ended.wait(_SLICE_S)
+            if interrupt is not None:
+                run.cancel_running()  # again: one made as a call starts is dropped
+        except BaseException as e:  # KeyboardInterrupt, as the wait is the main thread's
+            interrupt = interrupt or e
+            run.stop.set()
     for worker in workers:
-        while worker.is_alive():
-            try:
-                worker.join(_SLICE_S)
-                if interrupt is not None:
-                    run.cancel_running()  # again: one made as a call starts is dropped
-            except BaseException as e:  # KeyboardInterrupt, as the wait is the main thread's
-                interrupt = interrupt or e
-                run.stop.set()
+        worker.join()
     if interrupt is not None:
         raise interrupt
     return [r for r in run.results if r is not None]
