@@ -204,10 +204,7 @@ int CmdFetchAll(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     auto run = std::make_shared<CFleetRun>(std::move(jobs), settings);
     NotifyOnInterrupt(
-        [run] {
-            std::fputs("interrupted: cancelling the running transfers (again to end at once)\n", stderr);
-            run->Stop();
-        },
+        [run] { run->Stop(); },
         [run] { run->RemoveTemporaries(); });
     if (run->Count() != 0 && run->Start() == 0) {
         std::fprintf(stderr, "error: no thread could be started\n");
@@ -215,18 +212,24 @@ int CmdFetchAll(int argc, char** argv)
         return 1;
     }
     CFleetStatus status(*run);
+    const char* const kInterrupted = "interrupted: cancelling the running transfers (again to end at once)";
     std::chrono::steady_clock::time_point stopped;
     while (!run->Wait(kTick)) {
         status.Update();
         if (!run->Stopping())
             continue;
         const auto now = std::chrono::steady_clock::now();
-        if (stopped == std::chrono::steady_clock::time_point())
+        if (stopped == std::chrono::steady_clock::time_point()) {
+            // Through the status: a line of its own would break the block.
+            status.Note(kInterrupted);
             stopped = now;
+        }
         run->CancelRunning();
         if (now - stopped > kCancelGiveUp)
             QuitNow();
     }
+    if (run->Stopping() && stopped == std::chrono::steady_clock::time_point())
+        status.Note(kInterrupted);
     status.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     PrintSummary(*run, seconds, jsonPath == "-" ? stderr : stdout);

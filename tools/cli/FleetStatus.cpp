@@ -44,6 +44,7 @@ std::string CFleetStatus::FinishedLine(const DeviceJob& job, const DeviceReport&
 
 void CFleetStatus::TakeFinished(std::string* out)
 {
+    out->swap(m_notes);
     for (std::size_t i : m_run.TakeFinished()) {
         const DeviceReport report = m_run.Report(i);
         if (report.result == DeviceResult::Done)

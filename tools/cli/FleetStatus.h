@@ -18,6 +18,8 @@ public:
     void Update();
     // The last lines; the block is cleared.
     void Finish();
+    // A line of the program's own, shown above the block at its next redraw.
+    void Note(const std::string& line) { m_notes += line + "\n"; }
 
     // "name: done, 1.2 MiB in 0.31 s" and the like.
     static std::string FinishedLine(const DeviceJob& job, const DeviceReport& report);
@@ -31,6 +33,7 @@ private:
 
     CFleetRun& m_run;
     bool m_terminal;
+    std::string m_notes;
     Clock::time_point m_start;
     Clock::time_point m_lastDraw;
     int m_blockLines = 0; // of the block on screen, to move back over it
