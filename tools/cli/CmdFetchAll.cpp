@@ -156,8 +156,6 @@ int CmdFetchAll(int argc, char** argv)
         throw UsageError{"--request needs a file name"};
     if (listPath.empty())
         throw UsageError{"LIST is empty"};
-    if (listPath == "-" && jsonPath == "-")
-        throw UsageError{"the list and the JSON cannot both be standard streams"};
 
     std::string text;
     if (!ReadList(listPath, &text))
