@@ -12,7 +12,16 @@
 // fetch is checked against the generated data (a position-dependent sum
 // of every byte, and the count).
 //
-//   aggregate1024_bench [--quick] [benchmark flags]
+// With --fetch-all VEXACOMM, the program's `fetch-all --jobs 1024` then
+// fetches the same data from the same simulators (1,024 list lines, 16 per
+// simulator) into files, each checked; its rate against the aggregate's
+// (each run paired with an aggregate round just before it) is
+// fetch_all_1024_vs_aggregate, its peak resident memory over 1,024
+// kib_per_device_fetch_all.
+//
+//   aggregate1024_bench [--quick] [--fetch-all VEXACOMM] [benchmark flags]
+#include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <condition_variable>
 #include <fcntl.h>
@@ -24,6 +33,7 @@
 #include <sys/wait.h>
 
 #include "BenchSupport.h"
+#include "FetchAllRun.h"
 #include "DeviceSimulator.h"
 #include "ProcStatus.h"
 #include "VexaCommFile.h"
@@ -44,6 +54,21 @@ std::string SimulatorAddress(int i) { return "127.7.4." + std::to_string(i + 1);
 // Fletcher-like sums over 64-bit words: order-dependent, and cheap enough
 // not to hide the transport's cost. Writes may end anywhere in a word.
 class CheckedFile : public CFile {
+public:
+    // The sums of a whole file on disk; false when it cannot be read.
+    bool ReadFile(const std::string& path)
+    {
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (f == nullptr)
+            return false;
+        std::vector<char> chunk(1u << 16);
+        while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), f))
+            Write(chunk.data(), static_cast<uint32_t>(n));
+        const bool ok = std::ferror(f) == 0;
+        std::fclose(f);
+        return ok;
+    }
+
 public:
     void Write(const void* data, uint32_t count) override
     {
@@ -232,7 +257,7 @@ private:
     void Work(int index)
     {
         std::string address = SimulatorAddress(index % kSimulators);
-        auto dev = std::make_unique<CDeviceSocket>();
+        auto dev = std::make_unique<Exposed<CDeviceSocket>>();
         bool connected = dev->ConnectPort(address.c_str(), m_ports[index % kSimulators]) != 0;
         if (!connected)
             std::fprintf(stderr, "connect %d to %s failed: %d\n", index, address.c_str(), dev->LastError());
@@ -307,6 +332,49 @@ void BM_OneStream(benchmark::State& state)
 BENCHMARK(BM_OneStream)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Aggregate1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// fetch-all over the same simulators and data, each run right after one
+// round of the aggregate, so that both see the same load: the median of
+// the pairs' ratios.
+void FetchAllFigures(const std::string& vexacomm, const std::vector<std::uint16_t>& ports, const Expected& expected,
+                     int runs, Fleet& fleet)
+{
+    std::vector<std::string> devices;
+    for (int i = 0; i < kDevices; ++i)
+        devices.push_back(SimulatorAddress(i % kSimulators) + ":" + std::to_string(ports[i % kSimulators]) + " dev" +
+                          std::to_string(i + 1));
+    const auto whole = [&](const std::string& path) {
+        CheckedFile file;
+        return file.ReadFile(path) && expected.Matches(file);
+    };
+    std::vector<double> ratios;
+    std::vector<double> seconds;
+    long peakKib = 0;
+    std::string where;
+    for (int r = 0; r < runs; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool roundOk = fleet.Round();
+        const double aggregate = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const bench::FetchAllOutcome o = bench::RunFetchAll(vexacomm, devices, kDevices, whole);
+        if (!roundOk || !o.ok) {
+            std::fprintf(stderr, "fetch-all: a device failed or its file differed\n");
+            return;
+        }
+        ratios.push_back(aggregate / o.seconds);
+        seconds.push_back(o.seconds);
+        peakKib = std::max(peakKib, o.peakKib);
+        where = o.where;
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::sort(seconds.begin(), seconds.end());
+    const double rate = static_cast<double>(kDevices) * g_bytesPerDevice / seconds[seconds.size() / 2];
+    std::printf("fetch-all --jobs %d, %d devices x %u bytes into files in %s: %.1f MB/s (median of %d, "
+                "connects included); peak resident memory %ld KiB\n",
+                kDevices, kDevices, g_bytesPerDevice, where.substr(0, where.rfind('/')).c_str(), rate / 1e6, runs,
+                peakKib);
+    std::printf("ratio fetch_all_1024_vs_aggregate %.3f\n", ratios[ratios.size() / 2]);
+    std::printf("ratio kib_per_device_fetch_all %.1f\n", static_cast<double>(peakKib) / kDevices);
+}
+
 // Reaps the child within timeoutMs, killing it (it is ours) if it is late.
 void Reap(pid_t pid, int timeoutMs)
 {
@@ -323,8 +391,16 @@ void Reap(pid_t pid, int timeoutMs)
 
 int main(int argc, char** argv)
 {
+    std::vector<char*> taken;
+    const bool quick = bench::TakeQuick(argc, argv, &taken);
+    std::string fetchAll;
     std::vector<char*> kept;
-    const bool quick = bench::TakeQuick(argc, argv, &kept);
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        if (std::strcmp(taken[i], "--fetch-all") == 0 && i + 1 < taken.size())
+            fetchAll = taken[++i];
+        else
+            kept.push_back(taken[i]);
+    }
     std::string minTime = "--benchmark_min_time=0.3";
     if (quick) {
         g_bytesPerDevice = 256u << 10;
@@ -405,6 +481,8 @@ int main(int argc, char** argv)
                 std::printf("ratio aggregate1024_vs_one_stream %.3f\n", aggregate / oneStream);
             if (before > 0 && peak > 0)
                 std::printf("ratio kib_per_object %.1f\n", static_cast<double>(peak - before) / kDevices);
+            if (!fetchAll.empty())
+                FetchAllFigures(fetchAll, ports, perDevice, quick ? 3 : 5, *fleet);
             status = aggregate > 0 && oneStream > 0 ? 0 : 1;
         } else {
             std::fprintf(stderr, "aggregate1024_bench: set-up failed\n");

@@ -57,7 +57,7 @@ public:
             auto sim = StartSimulator(address, g_bytesPerDevice);
             if (!sim)
                 return false;
-            auto dev = std::make_unique<CDeviceSocket>();
+            auto dev = std::make_unique<Exposed<CDeviceSocket>>();
             if (!dev->ConnectPort(address.c_str(), sim->Port())) {
                 std::fprintf(stderr, "connect to %s failed: %d\n", address.c_str(), dev->LastError());
                 return false;

@@ -18,6 +18,7 @@ the library's diagnostic lines go to logging.getLogger("vexacomm") at DEBUG.
 from ._library import LibraryNotFoundError, error_text, library_version
 from .codec import compress, decompress
 from .device import DEFAULT_PORT, DEFAULT_REQUEST, Device
+from .fleet import FetchResult, fetch_all
 from .errors import (
     Busy,
     Cancelled,
@@ -43,6 +44,7 @@ __all__ = [
     "ConnectionRefused",
     "Device",
     "DeviceError",
+    "FetchResult",
     "FileError",
     "LibraryNotFoundError",
     "NotConnected",
@@ -51,5 +53,6 @@ __all__ = [
     "compress",
     "decompress",
     "error_text",
+    "fetch_all",
     "library_version",
 ]

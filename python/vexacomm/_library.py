@@ -51,6 +51,7 @@ _PROTOTYPES = {
     "VexaComm_SetCaptureFile": (_i32, [_obj, ctypes.c_char_p]),
     "VexaComm_CancelTransfer": (_i32, [_obj]),
     "VexaComm_GetAsdu10ToCallback": (_i32, [_obj, WRITE_FN, ctypes.c_void_p, ctypes.c_char_p]),
+    "VexaComm_GetAsdu10ToPath": (_i32, [_obj, ctypes.c_char_p, ctypes.c_char_p]),
     "VexaComm_CompressStream": (_i32, [READ_FN, ctypes.c_void_p, _u32, WRITE_FN, ctypes.c_void_p]),
     "VexaComm_DecompressStream": (_i32, [READ_FN, ctypes.c_void_p, WRITE_FN, ctypes.c_void_p]),
 }

@@ -149,6 +149,9 @@ rows simulate <<'EOF'
 2|--bytes and --data exclude each other|--data data --bytes 5
 2|--pause-ms: expected a decimal number from 0|--fault pause --pause-ms 1.5
 2|--promise: expected a decimal number from 0 to 4294967295|--promise 4294967296
+2|--fault-mix: unknown fault 'melt'|--count 2 --fault-mix melt:1
+2|--fault-mix: 3 faulty devices, --count is 2|--count 2 --fault-mix stall:2,cut:1
+2|--count: 3 addresses from 127.255.255.254 leave|--bind 127.255.255.254 --count 3
 EOF
 # Last, as it needs the library's prompt cancel of a stalled wait.
 signal_case 127.4.9.5 keep INT 130 1800 '^error 71005: '

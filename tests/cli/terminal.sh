@@ -37,4 +37,19 @@ last=$(tail -n 1 draws)
 [ "$count" -ge 1 ] && [ $((count * 100)) -le "$ms" ] || fail "$count redraws in $ms ms"
 case "$last" in *"100%  200.0 MiB in "*" s, "*/s*) ;; *) fail "final line: $last" ;; esac
 [ "$(grep -c '100%' draws)" = 1 ] || fail "100% before the end: $(grep -n '100%' draws)"
+wait "$sim"; sim=
+
+# fetch-all: a block of running devices and an overall line, redrawn at
+# most 10 times a second while two devices pause for a second.
+"$cli" simulate --bind 127.4.21.1 --count 4 --bytes 100000 --fault-mix pause:2 --fault-after 1 --list list > sim 2>&1 &
+sim=$!
+n=0
+until grep -qs simulating sim; do n=$((n + 1)); [ $n -lt 200 ] || fail "simulators: $(cat sim)"; sleep 0.05; done
+t0=$(date +%s%N)
+on_tty "'$cli' fetch-all list --out-dir out" || fail "fetch-all: $(cat tty)"
+ms=$(( ($(date +%s%N) - t0) / 1000000 ))
+redraws=$(grep -o $'\e\[[0-9]*A' tty | wc -l)
+[ "$redraws" -ge 5 ] && [ $((redraws * 100)) -le "$ms" ] || fail "$redraws redraws in $ms ms"
+grep -Eq '  dev1  16.0 KiB of 97.7 KiB  [0-9.]+ [KMG]?i?B/s' tty || fail "no line of dev1: $(cat -v tty)"
+grep -Eq '^2 done, 0 failed, 2 remaining \(2 running\), ' tty || fail "no overall line: $(cat -v tty)"
 echo "1 passed, 0 failed"

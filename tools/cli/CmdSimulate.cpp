@@ -1,9 +1,13 @@
-// The simulate command: a simulated device on a loopback address until
-// Ctrl-C, SIGTERM or the end of its one connection.
+// The simulate command: simulated devices on loopback addresses until
+// Ctrl-C, SIGTERM or the end of their one connection.
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <map>
+#include <vector>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "DeviceSimulator.h"
 #include "ReplayDevice.h"
@@ -22,7 +26,7 @@ const char kUsage[] =
     "usage: vexacomm simulate [options]\n"
     "\n"
     "Runs a device on a loopback address until Ctrl-C (or after one connection\n"
-    "with --once).\n"
+    "with --once); with --count, several.\n"
     "\n"
     "options:\n"
     "  --bind ADDR          loopback address to listen on (127.x.y.z or localhost,\n"
@@ -57,6 +61,14 @@ const char kUsage[] =
     "  --once               stop after one connection\n"
     "  --pcap FILE          write every byte of every connection to FILE, a pcap\n"
     "                       capture the packet analysers open\n"
+    "  --count N            N devices (1..4096) on consecutive addresses from\n"
+    "                       --bind, all on --port; with --port 0 all on --bind,\n"
+    "                       each on a free port\n"
+    "  --fault-mix K:N,...  with --count: the first N devices get fault K, the\n"
+    "                       next ones the next kind; K is stall, cut (close),\n"
+    "                       error (reply), refuse, silent, cancel, checksum or\n"
+    "                       pause; --fault-after, --fault-code and --pause-ms apply\n"
+    "  --list FILE          write the devices as a fetch-all list (dev1, dev2, ...)\n"
     "  --timeout S          wait limit for the client, seconds (default 30)\n"
     "  --trace[=hex]        one line per packet on stderr, as the device sees it,\n"
     "                       \"[cN] \" for connection N (=hex: and its first 64 bytes)\n"
@@ -159,6 +171,64 @@ int Replay(const Args& args, const std::string& bind, uint16_t port, unsigned ti
     return 1;
 }
 
+constexpr unsigned kCountMax = 4096;
+constexpr std::size_t kStopBatch = 64;
+
+struct MixedFault {
+    std::string kind;
+    unsigned devices;
+};
+
+// "stall:2,cut:1": kinds checked, counts adding up to at most `count`.
+std::vector<MixedFault> ParseFaultMix(const std::string& text, unsigned count)
+{
+    std::vector<MixedFault> mix;
+    unsigned total = 0;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const std::size_t colon = item.find(':');
+        if (colon == std::string::npos)
+            throw UsageError{"--fault-mix: expected KIND:N[,KIND:N...], got '" + text + "'"};
+        MixedFault f{item.substr(0, colon),
+                     static_cast<unsigned>(ParseNumber(item.substr(colon + 1), "--fault-mix", 1, kCountMax))};
+        static const char* const kKinds[] = {"stall", "cut", "error", "refuse", "silent", "cancel", "checksum", "pause"};
+        if (std::find(std::begin(kKinds), std::end(kKinds), f.kind) == std::end(kKinds))
+            throw UsageError{"--fault-mix: unknown fault '" + f.kind +
+                             "' (stall, cut, error, refuse, silent, cancel, checksum, pause)"};
+        total += f.devices;
+        mix.push_back(f);
+        at = comma + 1;
+    }
+    if (total > count)
+        throw UsageError{"--fault-mix: " + std::to_string(total) + " faulty devices, --count is " +
+                         std::to_string(count)};
+    return mix;
+}
+
+void ApplyFault(const std::string& kind, SimulatorOptions* o)
+{
+    if (kind == "refuse")
+        o->refuseGreeting = true;
+    else if (kind == "silent")
+        o->silent = true;
+    else
+        o->fault = ParseFault(kind == "cut" ? "close" : kind == "error" ? "reply" : kind);
+}
+
+// Dotted text of a loopback address `offset` past `base`; "" past 127/8.
+std::string AddressAfter(uint32_t base, unsigned offset)
+{
+    // ParseIPv4 gives network byte order: the first octet in the low byte.
+    const uint32_t host = ((base & 0xFF) << 24 | ((base >> 8) & 0xFF) << 16 | ((base >> 16) & 0xFF) << 8 | base >> 24) +
+                          offset;
+    if (host >> 24 != 127)
+        return "";
+    return std::to_string(host >> 24) + "." + std::to_string(host >> 16 & 0xFF) + "." +
+           std::to_string(host >> 8 & 0xFF) + "." + std::to_string(host & 0xFF);
+}
+
 } // namespace
 
 int CmdSimulate(int argc, char** argv)
@@ -171,6 +241,7 @@ int CmdSimulate(int argc, char** argv)
                {"--fault-after", true}, {"--fault-code", true}, {"--pause-ms", true}, {"--promise", true},
                {"--once", false}, {"--pcap", true}, {"--replay", true}, {"--device", true},
                {"--replay-timing", false},
+               {"--once", false}, {"--count", true}, {"--fault-mix", true}, {"--list", true},
                {"--timeout", true}, {"--trace", true, true}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
@@ -209,6 +280,14 @@ int CmdSimulate(int argc, char** argv)
     if (args.Has("--pcap") && o.captureFile.empty())
         throw UsageError{"--pcap needs a file name"};
     o.ioTimeoutMs = static_cast<unsigned>(args.Number("--timeout", 30, 1, 86400) * 1000);
+    const unsigned count = static_cast<unsigned>(args.Number("--count", 1, 1, kCountMax));
+    if ((args.Has("--fault-mix") || args.Has("--list")) && !args.Has("--count"))
+        throw UsageError{"--fault-mix and --list go with --count"};
+    const std::vector<MixedFault> mix = args.Has("--fault-mix") ? ParseFaultMix(args.Value("--fault-mix", ""), count)
+                                                                 : std::vector<MixedFault>();
+    const std::string listPath = args.Value("--list", "");
+    if (args.Has("--list") && listPath.empty())
+        throw UsageError{"--list needs a file name"};
     args.Positionals(0, 0);
     // One trace per connection: each numbers its own data packets.
     const bool hex = TraceWantsHex(args.Value("--trace", ""));
@@ -250,26 +329,90 @@ int CmdSimulate(int argc, char** argv)
         }
     }
 
+    if (AddressAfter(address, count - 1).empty())
+        throw UsageError{"--count: " + std::to_string(count) + " addresses from " + o.bindAddress +
+                         " leave 127.0.0.0/8"};
+
     NotifyOnInterrupt(nullptr, nullptr);
-    CDeviceSimulator sim(o);
-    std::string error;
-    if (!sim.Start(&error)) {
-        std::fprintf(stderr, "error: %s\n", error.c_str());
-        return 1;
+    std::vector<std::unique_ptr<CDeviceSimulator>> sims;
+    std::vector<std::string> faults;
+    std::string list;
+    for (unsigned i = 0; i < count; ++i) {
+        SimulatorOptions device = o;
+        if (o.port != 0)
+            device.bindAddress = AddressAfter(address, i);
+        std::string fault;
+        for (unsigned k = 0, first = 0; k < mix.size() && fault.empty(); first += mix[k++].devices) {
+            if (i >= first && i < first + mix[k].devices)
+                fault = mix[k].kind;
+        }
+        if (!fault.empty())
+            ApplyFault(fault, &device);
+        sims.emplace_back(new CDeviceSimulator(device));
+        std::string error;
+        if (!sims.back()->Start(&error)) {
+            std::fprintf(stderr, "error: %s\n", error.c_str());
+            return 1;
+        }
+        faults.push_back(fault);
+        list += device.bindAddress + ":" + std::to_string(sims.back()->Port()) + " dev" + std::to_string(i + 1) +
+                (fault.empty() ? "" : "  # " + fault) + "\n";
     }
-    std::printf("simulating a device on %s:%u\n", o.bindAddress.c_str(), sim.Port());
+    if (!listPath.empty()) {
+        SystemFile file;
+        bool created = false;
+        int error = file.OpenOutput(listPath, &created);
+        try {
+            if (error == 0 && (error = file.Truncate()) == 0)
+                file.Write(list.data(), static_cast<uint32_t>(list.size()));
+        } catch (CFileException* e) {
+            e->Delete();
+            error = file.LastError();
+        }
+        const int closeError = file.CloseChecked();
+        if (error != 0 || closeError != 0) {
+            PrintSystemError("list file " + listPath, error != 0 ? error : closeError);
+            return 1;
+        }
+    }
+    for (unsigned i = 0; i < count; ++i)
+        std::printf("simulating a device on %s:%u%s\n", sims[i]->Options().bindAddress.c_str(), sims[i]->Port(),
+                    faults[i].empty() ? "" : (" (" + faults[i] + ")").c_str());
     std::fflush(stdout);
+    const auto stopped = [&] {
+        for (auto& sim : sims) {
+            if (!sim->Stopped())
+                return false;
+        }
+        return true;
+    };
+    const auto served = [&] {
+        unsigned n = 0;
+        for (auto& sim : sims)
+            n += sim->ConnectionsServed();
+        return n;
+    };
     // A signal wakes the wait at once; --once ends are seen within 50 ms.
     unsigned announced = 0;
-    while (!sim.Stopped() && !WaitForInterrupt(50)) {
-        for (; announced < sim.ConnectionsServed(); ++announced)
+    while (!stopped() && !WaitForInterrupt(50)) {
+        for (const unsigned now = served(); count == 1 && announced < now; ++announced)
             std::printf("client %u connected\n", announced + 1);
         std::fflush(stdout);
     }
-    sim.Stop();
-    std::printf("served %u connection(s), %u complete transfer(s)\n", sim.ConnectionsServed(),
-                sim.TransfersCompleted());
+    // Each stop waits for its accept loop's next 50 ms turn: a batch at a time.
+    for (std::size_t first = 0; first < sims.size(); first += kStopBatch) {
+        std::vector<std::thread> stoppers;
+        for (std::size_t i = first; i < std::min(sims.size(), first + kStopBatch); ++i)
+            stoppers.emplace_back([&sims, i] { sims[i]->Stop(); });
+        for (auto& t : stoppers)
+            t.join();
+    }
+    unsigned transfers = 0;
+    for (auto& sim : sims)
+        transfers += sim->TransfersCompleted();
+    std::printf("served %u connection(s), %u complete transfer(s)\n", served(), transfers);
     if (!o.askFiles.empty()) {
+        CDeviceSimulator& sim = *sims[0];
         std::string outcome = sim.AskFilesOutcome();
         std::printf("ask-files: %s\n", outcome.empty() ? "failed: no client answered" : outcome.c_str());
         return outcome.rfind("ok", 0) == 0 ? 0 : 1;

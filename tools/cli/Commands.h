@@ -3,6 +3,7 @@
 #pragma once
 
 int CmdFetch(int argc, char** argv);
+int CmdFetchAll(int argc, char** argv);
 int CmdSimulate(int argc, char** argv);
 int CmdDemo(int argc, char** argv);
 int CmdCompress(int argc, char** argv);

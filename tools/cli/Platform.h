@@ -14,6 +14,16 @@ bool StartSockets();
 // and only there is a progress bar drawn.
 bool IsTerminal(std::FILE* stream);
 
+// The terminal's size in characters; false when `stream` is none.
+bool TerminalSize(std::FILE* stream, int* rows, int* columns);
+// Lets cursor movement sequences (ESC [ n A, ESC [ J) through to the
+// terminal; false when it does not take them.
+bool EnableTerminalControl(std::FILE* stream);
+
+// Raises the limit of open descriptors towards `wanted` where the system
+// has one; returns the limit then in force.
+unsigned RaiseDescriptorLimit(unsigned wanted);
+
 // GBK text (the library's own texts) in the terminal's character set;
 // false when that set cannot show it.
 bool TerminalTextFromGbk(const std::string& text, std::string* out);

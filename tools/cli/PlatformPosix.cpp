@@ -3,12 +3,39 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
 bool StartSockets() { return true; }
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+bool TerminalSize(std::FILE* stream, int* rows, int* columns)
+{
+    winsize size {};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) != 0 || size.ws_row == 0 || size.ws_col == 0)
+        return false;
+    *rows = size.ws_row;
+    *columns = size.ws_col;
+    return true;
+}
+
+bool EnableTerminalControl(std::FILE*) { return true; }
+
+unsigned RaiseDescriptorLimit(unsigned wanted)
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return wanted;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY || limit.rlim_max > wanted ? wanted : limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > wanted ? wanted : static_cast<unsigned>(limit.rlim_cur);
+}
 
 bool TerminalTextFromGbk(const std::string& text, std::string* out)
 {

@@ -15,6 +15,31 @@ bool StartSockets()
 
 bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
 
+bool TerminalSize(std::FILE* stream, int* rows, int* columns)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    if (!::GetConsoleScreenBufferInfo(h, &info))
+        return false;
+    *rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+    *columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return *rows > 0 && *columns > 0;
+}
+
+// Consoles before Windows 10 show the sequences as text; they refuse the mode.
+bool EnableTerminalControl(std::FILE* stream)
+{
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+    const DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+    HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    DWORD mode = 0;
+    return ::GetConsoleMode(h, &mode) && ::SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+// Sockets are not descriptors here and files have no small limit.
+unsigned RaiseDescriptorLimit(unsigned wanted) { return wanted; }
+
 // GBK is code page 936; the console shows its own output code page.
 bool TerminalTextFromGbk(const std::string& text, std::string* out)
 {

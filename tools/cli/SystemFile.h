@@ -37,6 +37,8 @@ int StatPath(const std::string& path, PathStatus* status);
 std::string ResolveLinks(const std::string& path);
 int RenameOver(const std::string& from, const std::string& to);
 int RemoveFile(const std::string& path);
+// Creates one directory; one that is already there is no error.
+int MakeDirectory(const std::string& path);
 std::string SystemErrorText(int error);
 
 class SystemFile : public CFile {

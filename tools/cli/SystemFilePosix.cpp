@@ -2,6 +2,7 @@
 #include "cli/SystemFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -69,6 +70,15 @@ int RenameOver(const std::string& from, const std::string& to)
 
 int RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
+int MakeDirectory(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return 0;
+    const int error = errno;
+    struct stat st {};
+    return error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : error;
+}
+
 std::string SystemErrorText(int error) { return std::strerror(error); }
 
 int SystemFile::OpenRead(const std::string& path)
@@ -84,6 +94,34 @@ int SystemFile::OpenRead(const std::string& path)
     return 0;
 }
 
+namespace {
+
+// Read once: with threads creating files at once (fetch-all), reading it
+// by setting it could leave it at 0. Linux shows it in /proc; without /proc
+// it is set and restored once, the other threads waiting (their files are
+// made 0600 and get their mode after).
+mode_t ProcessUmask()
+{
+    static const mode_t mask = [] {
+        if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
+            char line[256];
+            unsigned value = 0;
+            bool found = false;
+            while (!found && std::fgets(line, sizeof(line), f) != nullptr)
+                found = std::sscanf(line, "Umask: %o", &value) == 1;
+            std::fclose(f);
+            if (found)
+                return static_cast<mode_t>(value);
+        }
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+} // namespace
+
 int SystemFile::CreateBeside(const std::string& target, unsigned mode)
 {
     const std::size_t slash = target.rfind('/');
@@ -93,13 +131,8 @@ int SystemFile::CreateBeside(const std::string& target, unsigned mode)
     int fd = ::mkostemp(&name[0], O_CLOEXEC);
     if (fd < 0)
         return errno;
-    if (mode == 0) {
-        // The umask can only be read by setting it; nothing else here
-        // creates files meanwhile.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
+    if (mode == 0)
+        mode = 0666 & ~ProcessUmask();
     ::fchmod(fd, static_cast<mode_t>(mode));
     m_handle = fd;
     m_path = name;

@@ -70,6 +70,18 @@ int RemoveFile(const std::string& path)
     return ::DeleteFileA(path.c_str()) ? 0 : static_cast<int>(::GetLastError());
 }
 
+int MakeDirectory(const std::string& path)
+{
+    if (::CreateDirectoryA(path.c_str(), nullptr))
+        return 0;
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return 0;
+    return static_cast<int>(error);
+}
+
 std::string SystemErrorText(int error)
 {
     char text[512];

@@ -21,6 +21,7 @@ struct Command {
 const Command kCommands[] = {
     {"demo", CmdDemo, "demo                  fetch from a built-in simulated device and verify"},
     {"fetch", CmdFetch, "fetch HOST ...        fetch ASDU 10 data from a device into a file"},
+    {"fetch-all", CmdFetchAll, "fetch-all LIST ...    fetch from every device in a list, many at once"},
     {"simulate", CmdSimulate, "simulate [options]    run a simulated device on a loopback address"},
     {"compress", CmdCompress, "compress SRC DST      LZHUF-compress a file"},
     {"decompress", CmdDecompress, "decompress SRC DST    restore a compressed file"},

@@ -330,6 +330,20 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
         return c.Header().command == CMD_REPLY;
     };
 
+    // A slow device still answers a cancel: the pause is watched in slices.
+    enum { kPauseOver, kPauseCancelled, kPauseStopped };
+    auto pause = [&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.pauseMs);
+        for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
+            if (!PauseUnlessStopped(std::min<std::chrono::steady_clock::duration>(end - now, kPausePoll)))
+                return kPauseStopped;
+            bool cancel = false;
+            if (watchCancel && sim::InputWaiting(c.m_hSocket) && (!takeClientPacket(&cancel) || cancel))
+                return cancel ? kPauseCancelled : kPauseStopped;
+        }
+        return kPauseOver;
+    };
+
     bool cancelled = false;
     if (acks && (!takeClientPacket(&cancelled) || cancelled))
         return cancelled;
@@ -366,10 +380,12 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
             case SimFault::Stall:
                 StallUntilStopped(c);
                 return false;
-            case SimFault::Pause:
-                if (!PauseUnlessStopped())
-                    return false;
+            case SimFault::Pause: {
+                const int outcome = pause();
+                if (outcome != kPauseOver)
+                    return outcome == kPauseCancelled;
                 break;
+            }
             case SimFault::Flood:
             case SimFault::None:
                 break;
@@ -399,18 +415,21 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
         if (acks && (!takeClientPacket(&cancelled) || cancelled))
             return cancelled;
     }
-    if (fault == SimFault::Pause && sent == m_options.faultAfterPackets && !PauseUnlessStopped())
-        return false;
+    if (fault == SimFault::Pause && sent == m_options.faultAfterPackets) {
+        const int outcome = pause();
+        if (outcome != kPauseOver)
+            return outcome == kPauseCancelled;
+    }
     // Counted before the end mark leaves, so a client that has seen the
     // mark also sees the count.
     ++m_transfersCompleted;
     return c.Send(CMD_ASDU10, nullptr, 0);
 }
 
-bool CDeviceSimulator::PauseUnlessStopped()
+bool CDeviceSimulator::PauseUnlessStopped(std::chrono::steady_clock::duration length)
 {
     // Stop() wakes it through m_cv; the short waits only bound a missed wake-up.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.pauseMs);
+    const auto end = std::chrono::steady_clock::now() + length;
     std::unique_lock<std::mutex> guard(m_mutex);
     while (!m_stopping) {
         const auto now = std::chrono::steady_clock::now();

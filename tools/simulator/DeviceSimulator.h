@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -30,7 +31,8 @@ enum class SimFault {
     // The two below hit the first ASDU 10 request of a connection only, so
     // that the next one shows what the client made of the fault.
     Flood, // stream it all, reading no acknowledgement and no cancel
-    Pause, // send nothing for pauseMs before data packet K+1 (or the end mark)
+    Pause, // send nothing for pauseMs before data packet K+1 (or the end mark),
+           // answering a cancel meanwhile (acknowledgements off)
 };
 
 struct SimulatorOptions {
@@ -115,7 +117,7 @@ private:
     void Serve(std::shared_ptr<Connection> connection);
     bool ServeAsdu10(Connection& c);
     void StallUntilStopped(Connection& c);
-    bool PauseUnlessStopped();
+    bool PauseUnlessStopped(std::chrono::steady_clock::duration length);
     std::string AskFiles(Connection& c);
 
     SimulatorOptions m_options;
