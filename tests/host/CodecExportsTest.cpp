@@ -13,6 +13,7 @@ struct Source {
     std::string bytes;
     std::size_t pos = 0;
     int32_t failWith = 0; // answer of every read, when non-zero
+    uint32_t overclaim = 0; // bytes each read claims beyond what it gave
 };
 struct Sink {
     std::string bytes;
@@ -27,6 +28,7 @@ int32_t VEXACOMM_CALL Read(void* user, void* buffer, uint32_t size, uint32_t* go
     *got = static_cast<uint32_t>(std::min<std::size_t>(size, s->bytes.size() - s->pos));
     s->bytes.copy(static_cast<char*>(buffer), *got, s->pos);
     s->pos += *got;
+    *got += s->overclaim;
     return 0;
 }
 
@@ -75,6 +77,12 @@ TEST(CodecExports, RoundTripAndEveryFailure)
         Sink dst{std::string(), c.writeFails};
         EXPECT_EQ(VexaComm_DecompressStream(Read, &src, Write, &dst), c.expected) << c.name;
     }
+    // A read function that claims more than it was asked for is held to
+    // what it was asked for.
+    Source boasting{text, 0, 0, 7};
+    Sink packedAgain;
+    ASSERT_EQ(VexaComm_CompressStream(Read, &boasting, static_cast<uint32_t>(text.size()), Write, &packedAgain), 0);
+    EXPECT_EQ(packedAgain.bytes, packed);
     // A source shorter than it was said to be ends with "end of file".
     Source shortSource{text.substr(0, 100)};
     Sink sink;

@@ -149,7 +149,8 @@ TEST(HostBoundary, NullObjectIsRefusedWithoutTouchingMemory)
         {"SetProgressWindow", VexaComm_SetProgressWindow(nullptr, nullptr, 0), 71006},
         {"GetAsdu10ToCallback", VexaComm_GetAsdu10ToCallback(nullptr, nullptr, nullptr, request), 71006},
         {"ServiceGetFileInfo", VexaComm_ServiceGetFileInfo(nullptr, nullptr, "x"), 71006},
-        {"ServiceListDirectory", VexaComm_ServiceListDirectory(nullptr, nullptr, text, sizeof(text)), 71006},
+        {"ServiceListDirectory",
+         (text[0] = 'x', VexaComm_ServiceListDirectory(nullptr, nullptr, text, sizeof(text))), 71006},
         {"ServiceDeletePath", VexaComm_ServiceDeletePath(nullptr, "x"), 71006},
         {"ReceivePacket", VexaComm_ReceivePacket(nullptr, nullptr, nullptr, nullptr, 0), 71006},
         {"SendReply", VexaComm_SendReply(nullptr, 0), 71006},
@@ -227,6 +228,20 @@ TEST(HostBoundary, AThrowingHostObjectEndsTheTransferCleanly)
         EXPECT_TRUE(file.data == Generated(file.data.size())) << r.name;
         EXPECT_EQ(Tracked::live, 0) << r.name;
     }
+    // Outside a stream (the trace callback on the identification's answer,
+    // the connect's last packet) the export's own barrier takes it: the
+    // connection is not trusted again.
+    Object obj = NewObject();
+    VexaComm_SetTraceCallback(
+        obj.get(),
+        [](void*, int32_t direction, uint32_t command, uint32_t, int32_t, const void*) {
+            if (direction == VEXACOMM_TRACE_RECEIVED && command == 58)
+                throw Tracked();
+        },
+        nullptr);
+    EXPECT_EQ(VexaComm_Connect(obj.get(), dev.address()), 71011);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0);
+    EXPECT_EQ(Tracked::live, 0);
 }
 
 // Every wait ends at the limit, whatever the process's signals do.
