@@ -11,7 +11,7 @@
 namespace plat {
 namespace {
 
-HANDLE Handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 HANDLE HoldLevel(const std::string& path, DWORD flags)
 {
@@ -67,7 +67,7 @@ bool IsDeviceName(const std::string& name)
 void CloseAll(std::vector<std::intptr_t>* held)
 {
     for (std::intptr_t h : *held)
-        ::CloseHandle(Handle(h));
+        ::CloseHandle(AsHandle(h));
     held->clear();
 }
 
@@ -83,7 +83,7 @@ std::string BeneathDir::PathOf(const std::string& name) const
 void BeneathDir::Reset()
 {
     if (m_handle != -1)
-        ::CloseHandle(Handle(m_handle));
+        ::CloseHandle(AsHandle(m_handle));
     m_handle = -1;
     CloseAll(&m_held);
     m_path.clear();
@@ -137,7 +137,7 @@ bool OpenDirBeneath(const BeneathDir& root, const std::vector<std::string>& leve
     std::string path = root.Path();
     HANDLE last = INVALID_HANDLE_VALUE;
     if (levels.empty()) {
-        if (!::DuplicateHandle(::GetCurrentProcess(), Handle(root.Handle()), ::GetCurrentProcess(), &last, 0,
+        if (!::DuplicateHandle(::GetCurrentProcess(), AsHandle(root.Handle()), ::GetCurrentProcess(), &last, 0,
                                FALSE, DUPLICATE_SAME_ACCESS)) {
             RecordLastError();
             return false;
