@@ -1,0 +1,170 @@
+// Fuzz target: the service operations beneath a root, on request paths
+// made of names that lead out ("..", links to the outside, a second hard
+// link) as often as in. A victim tree beside the root is compared before
+// and after every input: nothing outside the root ever changes.
+//
+// Input: an operation byte, a byte of flags (bit 0: the openat walk instead
+// of openat2; the rest the request's flags), then one token per byte.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "VexaCommFile.h"
+#include "VexaCommService.h"
+#include "doubles/Exposed.h"
+#include "platform/Beneath.h"
+#include "service/TempDir.h"
+#include "support/FileSystemHelpers.h"
+#include "vexacomm/GLSocket.h"
+
+namespace {
+
+const std::string& Base()
+{
+    static const std::string base = [] {
+        char pattern[] = "/tmp/vexacomm-confined-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        FUZZ_CHECK(made != nullptr);
+        return std::string(made);
+    }();
+    return base;
+}
+
+void WriteFile(const std::string& path, const char* text)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    FUZZ_CHECK(f != nullptr);
+    std::fputs(text, f);
+    std::fclose(f);
+}
+
+// Every name below `dir`, with its kind, size and content.
+std::string Snapshot(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    std::string all;
+    for (const std::string& name : names) {
+        const std::string path = dir + "/" + name;
+        struct stat st;
+        if (name == "." || name == ".." || ::lstat(path.c_str(), &st) != 0)
+            continue;
+        all += name + ":" + std::to_string(st.st_mode) + ":" + std::to_string(st.st_size) + ":" +
+               std::to_string(st.st_nlink) + "{";
+        if (S_ISDIR(st.st_mode)) {
+            all += Snapshot(path);
+        } else if (FILE* f = S_ISREG(st.st_mode) ? std::fopen(path.c_str(), "rb") : nullptr) {
+            for (int c; (c = std::fgetc(f)) != EOF;)
+                all += static_cast<char>(c);
+            std::fclose(f);
+        }
+        all += "}";
+    }
+    return all;
+}
+
+// The outside: the victim tree and the names beside the root.
+std::string Outside()
+{
+    std::string names;
+    if (DIR* d = ::opendir(Base().c_str())) {
+        while (dirent* e = ::readdir(d))
+            names += std::string(e->d_name) + ",";
+        ::closedir(d);
+    }
+    return Snapshot(Base() + "/victim") + "|" + std::to_string(names.size());
+}
+
+// The root every input starts from, and the victim made once.
+const std::string& ResetTree()
+{
+    static const std::string root = [] {
+        const std::string victim = Base() + "/victim";
+        FUZZ_CHECK(::mkdir(victim.c_str(), 0755) == 0 && ::mkdir((victim + "/d").c_str(), 0755) == 0);
+        WriteFile(victim + "/s", "secret");
+        WriteFile(victim + "/d/s", "secret too");
+        WriteFile(victim + "/h", "linked");
+        return Base() + "/root";
+    }();
+    DeleteDirectoryTree(root.c_str(), TRUE);
+    FUZZ_CHECK(::mkdir(root.c_str(), 0755) == 0 && ::mkdir((root + "/d").c_str(), 0755) == 0);
+    WriteFile(root + "/a", "inside");
+    WriteFile(root + "/d/a", "inside too");
+    FUZZ_CHECK(::symlink("../victim", (root + "/out").c_str()) == 0);
+    FUZZ_CHECK(::symlink("../victim/s", (root + "/f").c_str()) == 0);
+    FUZZ_CHECK(::symlink("../../victim", (root + "/d/up").c_str()) == 0);
+    FUZZ_CHECK(::link((Base() + "/victim/h").c_str(), (root + "/h").c_str()) == 0);
+    return root;
+}
+
+std::string PathFrom(const std::string& bytes)
+{
+    static const char* const kTokens[] = {"a", "d", "s", "h", "f", "out", "up", "victim", "..", ".",
+                                          "/", "/", "*", "?", "x", "root"};
+    std::string path;
+    for (char c : bytes.substr(0, 32))
+        path += kTokens[static_cast<unsigned char>(c) % (sizeof(kTokens) / sizeof(kTokens[0]))];
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string& root = ResetTree();
+    static const std::string before = Outside();
+    fuzz::InputReader in(data, size);
+    const unsigned op = in.Byte() % 7;
+    const std::uint8_t flags = in.Byte();
+    const std::string path = PathFrom(in.Rest());
+    plat::UseBeneathWalk(flags & 1);
+    SetTempDir("/tmp/");
+    Exposed<CGLSocket> s;
+    FUZZ_CHECK(s.SetServiceRoot(root.c_str()));
+    FileInfoRecord record;
+    std::memset(&record, 0, sizeof(record));
+    std::string block(12, '\0');
+    block[2] = static_cast<char>(flags >> 1);
+    block += path + '\0';
+    const auto* request = reinterpret_cast<const FileRequest*>(block.data());
+
+    switch (op) {
+    case 0:
+        s.ListDirectory(request);
+        break;
+    case 1:
+        s.CloseTransferFile(s.OpenSendFile(&record, request), 0, 0);
+        break;
+    case 2: {
+        std::memcpy(record.path, path.data(), std::min(path.size(), sizeof(record.path) - 1));
+        CFile* file = s.CreateReceiveFile(&record);
+        if (file != nullptr)
+            file->Write("written", 7);
+        s.CloseTransferFile(file, 0, 0);
+        break;
+    }
+    case 3:
+        s.GetFileInfo(&record, path.c_str());
+        break;
+    case 4:
+        s.MakeDirectory(path.c_str());
+        break;
+    default:
+        s.DeletePath(path.c_str());
+        break;
+    }
+    plat::UseBeneathWalk(false);
+    FUZZ_CHECK(Outside() == before);
+    return 0;
+}
