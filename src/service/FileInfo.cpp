@@ -28,13 +28,12 @@ BOOL CGLSocket::GetFileInfoVersion(FileInfoVersionRecord* record, const char* pa
 {
     std::memset(record, 0, sizeof(*record));
     plat::FileStatus status;
-    std::string hostPath;
-    if (!PeerStatus(ServiceLimitsOf(this).root, path, &status, &hostPath)) {
+    std::string version;
+    if (!PeerStatus(ServiceLimitsOf(this).root, path, &status, &version)) {
         SetError(plat::LastSystemError());
         return FALSE;
     }
     FillInfoRecord(&record->info, path, status.mtime, status.size, status.attribute);
-    std::string version = GetFileVersionString(hostPath.c_str());
     CopyTextField(record->version, sizeof(record->version), version.c_str());
     return TRUE;
 }

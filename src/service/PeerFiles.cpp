@@ -12,18 +12,21 @@
 #include "service/PeerPath.h"
 #include "support/FileSystemHelpers.h"
 
-bool PeerStatus(const std::string& root, const char* path, plat::FileStatus* status, std::string* hostPath)
+bool PeerStatus(const std::string& root, const char* path, plat::FileStatus* status, std::string* version)
 {
     if (root.empty()) {
-        if (hostPath != nullptr)
-            *hostPath = path;
-        return plat::GetPathStatus(path, status);
+        if (!plat::GetPathStatus(path, status))
+            return false;
+        if (version != nullptr)
+            *version = GetFileVersionString(path);
+        return true;
     }
     CPeerPath peer;
     if (!peer.Open(root, path) || !plat::StatAt(peer.Dir(), peer.Name(), status, nullptr))
         return false;
-    if (hostPath != nullptr)
-        *hostPath = peer.Dir().PathOf(peer.Name());
+    // Read while the directory is held, so from the file examined.
+    if (version != nullptr)
+        *version = GetFileVersionString(peer.Dir().PathOf(peer.Name()).c_str());
     return true;
 }
 
@@ -76,11 +79,10 @@ void PeerCompress(const std::string& root, const std::string& source, const std:
     CDiskFile in(CDiskFile::Accept::kRegularFile);
     CDiskFile out(CDiskFile::Accept::kRegularFileNoLink);
     const std::string temp = target.Name() + ".z!!";
-    if (!PeerOpen(root, &in, source.c_str(), CFile::modeRead | CFile::shareDenyNone, false) ||
-        !out.OpenAt(target.Dir(), temp.c_str(), CFile::modeCreate | CFile::modeWrite))
-        return;
     std::uint64_t size = 0;
-    if (PeerSize64(root, source.c_str(), &size) && size > 0xFFFFFFFFu)
+    if ((PeerSize64(root, source.c_str(), &size) && size > 0xFFFFFFFFu) ||
+        !PeerOpen(root, &in, source.c_str(), CFile::modeRead | CFile::shareDenyNone, false) ||
+        !out.OpenAt(target.Dir(), temp.c_str(), CFile::modeCreate | CFile::modeWrite))
         return;
     encoder->Encode(&in, &out);
     in.Close();

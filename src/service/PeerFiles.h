@@ -10,10 +10,10 @@
 
 class CDiskFile;
 
-// GetPathStatus; `hostPath`, when given, receives the path the system
-// knows the file by.
+// GetPathStatus; `version`, when given, receives the file's version text
+// (GetFileVersionString).
 bool PeerStatus(const std::string& root, const char* path, plat::FileStatus* status,
-                std::string* hostPath = nullptr);
+                std::string* version = nullptr);
 // The full 64-bit size (QueryFileSize64).
 bool PeerSize64(const std::string& root, const char* path, std::uint64_t* size);
 // CDiskFile::Open; with `createLevels` the directories above the file are
