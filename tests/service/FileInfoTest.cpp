@@ -138,10 +138,13 @@ TEST(GetFileInfo, BeneathARootRefusesPathsThatLeadOut)
 {
     TempDir tmp;
     WriteWholeFile(tmp.File("in"), "x");
+    MakeDir(tmp.File("d"));
+    WriteWholeFile(tmp.File("d/in"), "x");
     Exposed<CGLSocket> s;
     ASSERT_EQ(s.SetServiceRoot(tmp.path().c_str()), 1);
     FileInfoRecord r;
     EXPECT_EQ(s.GetFileInfo(&r, (kSep + "in").c_str()), 1);
+    EXPECT_EQ(s.GetFileInfo(&r, ("d" + kSep + "." + kSep + "in").c_str()), 1);
     std::vector<std::string> refused = {"..", "../in", "a/../../in", ".." + kSep + "in"};
 #ifdef _WIN32
     for (const char* name :
