@@ -8,8 +8,9 @@
  * PATTERN`), then waits for the peer's requests and answers each until the
  * peer hangs up. With --root the peer reaches nothing outside DIR (its
  * paths are taken beneath it, "/" being DIR itself); with --allow requests
- * may start the programs named and no other (none without --allow). The exchange below is this example's own: the protocol
- * leaves the commands of such requests to the host and its peer.
+ * may start the programs named and no other (none without --allow). The
+ * exchange below is this example's own: the protocol leaves the commands
+ * of such requests to the host and its peer.
  *
  *   ASK_LIST  0x7E000001  peer -> host: a FileRequest (pattern)
  *                         host -> peer: ASK_LIST packets holding the

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "platform/Beneath.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
-#include "platform/Beneath.h"
 #include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
 #include "service/ServiceLimits.h"

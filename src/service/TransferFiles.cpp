@@ -3,7 +3,6 @@
 #include <memory>
 #include <new>
 
-#include "lzh/LzhufEncoder.h"
 #include "platform/DiskFile.h"
 #include "platform/FileOps.h"
 #include "platform/FileSystem.h"

@@ -55,7 +55,10 @@ std::string Request(const std::string& path, std::uint8_t flags = 0)
     bytes[2] = static_cast<char>(flags);
     return bytes + path + '\0';
 }
-const FileRequest* AsFileRequest(const std::string& bytes) { return reinterpret_cast<const FileRequest*>(bytes.data()); }
+const FileRequest* AsFileRequest(const std::string& bytes)
+{
+    return reinterpret_cast<const FileRequest*>(bytes.data());
+}
 
 class Confinement : public ::testing::TestWithParam<bool> {
 protected:
