@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "VexaCommFile.h"
 #include "VexaCommService.h"
 #include "doubles/Exposed.h"
+#include "doubles/TreeSnapshot.h"
 #include "platform/Beneath.h"
 #include "service/TempDir.h"
 #include "support/FileSystemHelpers.h"
@@ -42,37 +42,6 @@ void WriteFile(const std::string& path, const char* text)
     FUZZ_CHECK(f != nullptr);
     std::fputs(text, f);
     std::fclose(f);
-}
-
-// Every name below `dir`, with its kind, size and content; `skip`,
-// which may change, left out.
-std::string Snapshot(const std::string& dir, const std::string& skip = "")
-{
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d))
-            names.push_back(e->d_name);
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    std::string all;
-    for (const std::string& name : names) {
-        const std::string path = dir + "/" + name;
-        struct stat st;
-        if (name == "." || name == ".." || name == skip || ::lstat(path.c_str(), &st) != 0)
-            continue;
-        all += name + ":" + std::to_string(st.st_mode) + ":" + std::to_string(st.st_size) + ":" +
-               std::to_string(st.st_nlink) + "{";
-        if (S_ISDIR(st.st_mode)) {
-            all += Snapshot(path);
-        } else if (FILE* f = S_ISREG(st.st_mode) ? std::fopen(path.c_str(), "rb") : nullptr) {
-            for (int c; (c = std::fgetc(f)) != EOF;)
-                all += static_cast<char>(c);
-            std::fclose(f);
-        }
-        all += "}";
-    }
-    return all;
 }
 
 // The root every input starts from, and the victim made once.
@@ -113,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string& root = ResetTree();
     // The victim tree and the names beside the root.
-    static const std::string before = Snapshot(Base(), "root");
+    static const std::string before = TreeSnapshot(Base(), "root");
     fuzz::InputReader in(data, size);
     const unsigned op = in.Byte() % 7;
     const std::uint8_t flags = in.Byte();
@@ -155,6 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     plat::UseBeneathWalk(false);
-    FUZZ_CHECK(Snapshot(Base(), "root") == before);
+    FUZZ_CHECK(TreeSnapshot(Base(), "root") == before);
     return 0;
 }

@@ -3,10 +3,8 @@
 // Each case runs with openat2 and with the openat walk.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <dirent.h>
 #include <functional>
 #include <sys/stat.h>
 #include <thread>
@@ -14,40 +12,13 @@
 
 #include "ServiceTestUtil.h"
 #include "doubles/TempDir.h"
+#include "doubles/TreeSnapshot.h"
 #include "platform/Beneath.h"
 #include "service/ServiceRecords.h"
 #include "service/TempDir.h"
 #include "support/FileSystemHelpers.h"
 
 namespace {
-
-// Every name below `dir` with its kind, mode and content; `skip`,
-// which may change, left out.
-std::string Snapshot(const std::string& dir, const std::string& skip = "")
-{
-    std::string all;
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr)
-        return "?";
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(d))
-        names.push_back(e->d_name);
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string path = dir + "/" + name;
-        struct stat st {};
-        if (name == "." || name == ".." || name == skip || ::lstat(path.c_str(), &st) != 0)
-            continue;
-        all += name + ":" + std::to_string(st.st_mode) + ":" + std::to_string(st.st_mtime) + "{";
-        if (S_ISDIR(st.st_mode))
-            all += Snapshot(path);
-        else if (S_ISREG(st.st_mode))
-            all += ReadWholeFile(path);
-        all += "}";
-    }
-    return all;
-}
 
 std::string Request(const std::string& path, std::uint8_t flags = 0)
 {
@@ -86,7 +57,7 @@ protected:
         EXPECT_EQ(Outside(), before);
     }
     // The victim tree and the names beside the root.
-    std::string Outside() { return Snapshot(tmp.path(), "root"); }
+    std::string Outside() { return TreeSnapshot(tmp.path(), "root"); }
     // An answering operation's reply code.
     std::uint32_t Reply(const std::function<void()>& op)
     {
