@@ -55,6 +55,11 @@ private:
 // blank, none of the characters the system reserves.
 bool IsPlainName(const std::string& name);
 
+// Whether `text` starts with a root of the system's own that no root of
+// ours can stand for: on Windows two separators (a UNC or device path,
+// "\\server\share", "\\?\"); nothing on POSIX.
+bool IsOtherRoot(const std::string& text);
+
 // Opens the directory `root` itself (a link naming the root is the host's
 // choice and is followed).
 bool OpenRootDir(const char* root, BeneathDir* dir);

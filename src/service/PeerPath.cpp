@@ -1,6 +1,7 @@
 // Splitting a peer's path into names below the root, and opening them.
 #include "service/PeerPath.h"
 
+#include "platform/Beneath.h"
 #include "platform/HostProcess.h"
 #include "platform/SystemErrors.h"
 
@@ -9,10 +10,8 @@ bool SplitBeneath(const char* text, std::vector<std::string>* names, bool* trail
     const std::string path(text != nullptr ? text : "");
     names->clear();
     *trailing = !path.empty() && path.back() == plat::kPathSeparator;
-#ifdef _WIN32
-    if (path.size() >= 2 && plat::IsPathSeparator(path[0]) && plat::IsPathSeparator(path[1]))
+    if (plat::IsOtherRoot(path))
         return false;
-#endif
     std::string::size_type begin = 0;
     while (begin <= path.size()) {
         std::string::size_type end = path.find_first_of(plat::kPathSeparators, begin);

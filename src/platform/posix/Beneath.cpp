@@ -109,6 +109,8 @@ bool IsPlainName(const std::string& name)
            name.find('\0') == std::string::npos;
 }
 
+bool IsOtherRoot(const std::string&) { return false; }
+
 void UseBeneathWalk(bool walk) { g_walkOnly = walk; }
 
 bool OpenRootDir(const char* root, BeneathDir* dir)

@@ -101,6 +101,11 @@ bool IsPlainName(const std::string& name)
     return !IsDeviceName(name);
 }
 
+bool IsOtherRoot(const std::string& text)
+{
+    return text.size() >= 2 && IsPathSeparator(text[0]) && IsPathSeparator(text[1]);
+}
+
 // Reparse points are never followed on the way down: the switch is kept
 // for the shared tests.
 void UseBeneathWalk(bool) {}
