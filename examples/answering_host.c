@@ -2,12 +2,15 @@
  * answering_host.c - a host that answers a peer's file requests itself,
  * through the service functions of VexaCommService.h.
  *
- *   answering_host HOST [PORT]
+ *   answering_host [--root DIR] [--allow PROGRAM]... HOST [PORT]
  *
  * It connects to HOST (the simulator of `vexacomm simulate --ask-files
  * PATTERN`), then waits for the peer's requests and answers each until the
- * peer hangs up. The exchange below is this example's own: the protocol
- * leaves the commands of such requests to the host and its peer.
+ * peer hangs up. With --root the peer reaches nothing outside DIR (its
+ * paths are taken beneath it, "/" being DIR itself); with --allow requests
+ * may start the programs named and no other (none without --allow). The
+ * exchange below is this example's own: the protocol leaves the commands
+ * of such requests to the host and its peer.
  *
  *   ASK_LIST  0x7E000001  peer -> host: a FileRequest (pattern)
  *                         host -> peer: ASK_LIST packets holding the
@@ -35,6 +38,7 @@
 #define ASK_FILE 0x7E000002u
 #define FILE_DATA 0x7E000003u
 #define PAYLOAD_MAX 16376u
+#define ALLOW_MAX 16
 
 static unsigned char g_request[PAYLOAD_MAX + 1];
 static unsigned char g_data[PAYLOAD_MAX];
@@ -88,6 +92,8 @@ static int32_t AnswerFile(VexaCommObject* obj, const FileRequest* request)
         return rc;
     if (opened == 0)
         printf("sent %s: %lu bytes\n", record.path, (unsigned long)total);
+    else
+        printf("not sent %s: %ld\n", (const char*)request + sizeof(FileRequest), (long)opened);
     return Reply(obj, opened);
 }
 
@@ -96,20 +102,38 @@ int main(int argc, char** argv)
     VexaCommObject* obj;
     int32_t rc;
     char text[256];
+    const char* root = NULL;
+    const char* allowed[ALLOW_MAX + 1] = {NULL};
+    int nAllowed = 0;
+    int at = 1;
 #ifdef _WIN32
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
         return 1;
 #endif
-    if (argc < 2 || argc > 3) {
-        fprintf(stderr, "usage: answering_host HOST [PORT]\n");
+    for (; at + 1 < argc && argv[at][0] == '-'; at += 2) {
+        if (strcmp(argv[at], "--root") == 0)
+            root = argv[at + 1];
+        else if (strcmp(argv[at], "--allow") == 0 && nAllowed < ALLOW_MAX)
+            allowed[nAllowed++] = argv[at + 1];
+        else
+            break;
+    }
+    if (argc - at < 1 || argc - at > 2 || argv[at][0] == '-') {
+        fprintf(stderr, "usage: answering_host [--root DIR] [--allow PROGRAM]... HOST [PORT]\n");
         return 2;
     }
     obj = VexaComm_CreateObject();
     if (obj == NULL)
         return 1;
     VexaComm_SetWaitLimit(obj, 10000);
-    rc = VexaComm_ConnectPort(obj, argv[1], (uint16_t)(argc == 3 ? atoi(argv[2]) : 0));
+    /* Confined before the first request: the tree, and no program unless
+     * allowed. */
+    rc = root != NULL ? VexaComm_ServiceSetRoot(obj, root) : 0;
+    if (rc == 0)
+        rc = VexaComm_ServiceSetPrograms(obj, allowed);
+    if (rc == 0)
+        rc = VexaComm_ConnectPort(obj, argv[at], (uint16_t)(argc - at == 2 ? atoi(argv[at + 1]) : 0));
     while (rc == 0) {
         uint32_t command = 0;
         uint32_t length = 0;

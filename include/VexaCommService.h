@@ -5,9 +5,11 @@
  *
  * The library never dispatches these operations on a peer's behalf: the
  * host decides which peers may read, write and delete files or start
- * programs on this computer. Paths and commands are used as given (no
- * sandbox); symbolic links at the library's own temporary names are never
- * followed, and command lines never pass through a shell.
+ * programs on this computer. Unless the host confines them
+ * (VexaComm_ServiceSetRoot, VexaComm_ServiceSetPrograms), paths and
+ * commands are used as given; symbolic links at the library's own
+ * temporary names are never followed, and command lines never pass through
+ * a shell.
  *
  * Each VexaComm_Service* function clears the object's last error, runs the
  * operation through the object's virtual table (so a class derived from the
@@ -216,6 +218,51 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceMakeDirectory(VexaCommObject*
 /* Deletes the file or the whole tree `path` (links are removed, never
  * followed), and answers the peer. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceDeletePath(VexaCommObject* obj, const char* path);
+
+/* ---- Confinement: opt-in, per object -------------------------------------- */
+
+/* Confines every path of the operations above to the directory tree `root`,
+ * as a chrooted file server confines its clients; NULL (the default) uses
+ * paths as given. `root` is resolved now (links in it followed, made
+ * absolute); 3 when it does not exist, 267 when it is no directory, 0 when
+ * set. Any thread, any time: each operation takes the setting in force as
+ * it starts.
+ *
+ * With a root, a peer's path is split at its separators ('/'; on Windows
+ * '\' too) and taken beneath the root, level by level:
+ * - a leading separator means the root: absolute paths are taken relative
+ *   to it ("/data/f" is <root>/data/f), as a chrooted server takes them;
+ * - "." is dropped; ".." takes back the name before it and never climbs
+ *   above the root: a path that would is refused;
+ * - refused as well, on Windows: a drive or stream ("C:\x", "f:s"), a UNC or device
+ *   path ("\\server\share", "\\?\"), a device name (NUL, COM1,
+ *   "CON.txt"), a name with a trailing dot or blank;
+ * - no symbolic link (POSIX) or junction or other reparse point (Windows)
+ *   is followed anywhere below the root, wherever it points, and no file
+ *   with a second hard link is opened. This is enforced by the file-system
+ *   calls themselves (on Linux openat2 with RESOLVE_BENEATH, else openat
+ *   with O_NOFOLLOW level by level, then calls relative to the directory
+ *   held open; on Windows each level held open against renaming and the
+ *   final path checked): a link planted or swapped in during a request
+ *   meets a refusal, never the outside.
+ * Refusals give 5 (access denied) and touch nothing; MakeDirectory and
+ * DeletePath answer the peer with 5 too. Other results are as without a
+ * root, except that MakeDirectory makes every level below the root, the
+ * listing's records carry the peer's view of the paths ("/sub/name", the
+ * root a lone separator), and the temporary files stay inside the root:
+ * the listing file's directory (VexaComm_SetTempDir) is taken beneath the
+ * root like a peer's path (its name returned as a host path), and the
+ * compressed copy and its temporary file lie beside the source. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSetRoot(VexaCommObject* obj, const char* root);
+/* Lets program requests start only the programs of `programs`, a list of
+ * paths ended by NULL; an empty list (a NULL first entry) starts none, and
+ * NULL (the default) any program. Each program is resolved now (links
+ * followed, made absolute): 2 when one cannot be, and nothing changes. A
+ * request's program is resolved the same way and started by its resolved
+ * path only when that equals one listed; anything else, and every start
+ * through the desktop's opener (VEXACOMM_PROG_SHELL), is answered with 5
+ * (access denied), starts nothing and writes a diagnostic line. */
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSetPrograms(VexaCommObject* obj, const char* const* programs);
 
 /* ---- Around them --------------------------------------------------------- */
 

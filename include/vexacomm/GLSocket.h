@@ -347,14 +347,31 @@ private:
 class VEXACOMM_API CGLSocket : public CPacketSocket {
 public:
     CGLSocket() = default;
+    // Fills the destructor's slot of the table; forgets the settings below.
+    ~CGLSocket() override;
+
+    // Settings of the service side, kept beside the object (its layout is
+    // an interface); any thread, at any time: an operation uses those in
+    // force when it starts. FALSE with the reason recorded (SetError).
+    //
+    // Confines every path of the service operations to the directory
+    // `root` (see VexaComm_ServiceSetRoot); null: paths used as given.
+    // The root is resolved now: 3 when it is missing, 267 when no directory.
+    BOOL SetServiceRoot(const char* root);
+    // Lets program requests start only the programs of the null-terminated
+    // list `programs`, compared after resolving every link (see
+    // VexaComm_ServiceSetPrograms); an empty list starts none, null any.
+    // 2 when a listed program cannot be resolved; nothing changes then.
+    BOOL SetServicePrograms(const char* const* programs);
 
     // Service side: the answering half of the file and program service.
     // Nothing in the library calls these on a peer's behalf: they are
     // reachable only by a host that receives requests and dispatches them
     // here itself, and that host decides which peers may read, write and
     // delete files or start programs on this computer. Paths and commands
-    // are used as given (no sandbox); records and replies are filled with
-    // bounded copies, and command lines never pass through a shell.
+    // are used as given unless a root confines them (SetServiceRoot);
+    // records and replies are filled with bounded copies, and command lines
+    // never pass through a shell.
     //
     // File information and transfer files.
     BOOL GetFileInfo(FileInfoRecord* record, const char* path) override;

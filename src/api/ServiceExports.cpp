@@ -229,6 +229,16 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendReply(VexaCommObject* obj, uint3
     return RunAnswer(obj, [&](CDeviceSocket& s) { s.SendReply(code); });
 }
 
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSetRoot(VexaCommObject* obj, const char* root)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) { return s.SetServiceRoot(root); });
+}
+
+VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSetPrograms(VexaCommObject* obj, const char* const* programs)
+{
+    return RunOperation(obj, [&](CDeviceSocket& s) { return s.SetServicePrograms(programs); });
+}
+
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTempDir(const char* dir)
 {
     return RunProcessWide([&] { SetTempDir(dir); });

@@ -6,6 +6,10 @@
 
 #include "VexaCommFile.h"
 
+namespace plat {
+class BeneathDir;
+}
+
 // A file on disk. Open() throws nothing: on failure it returns false and
 // plat::LastSystemError() holds the reason. Read/Write/Seek failures throw
 // CFileException by pointer; the catcher calls Delete().
@@ -29,6 +33,11 @@ public:
     ~CDiskFile() override;
 
     bool Open(const char* path, unsigned flags) override;
+    // Opens the entry `name` of a directory held beneath a root. Whatever
+    // the accepted kind, a link at the name, or a file with a second hard
+    // link (another name, perhaps outside the root), is refused
+    // (plat::kErrorAccessDenied); the path kept is dir.PathOf(name).
+    bool OpenAt(const plat::BeneathDir& dir, const char* name, unsigned flags);
     void Close() override;
     uint32_t Read(void* buffer, uint32_t count) override;
     void Write(const void* buffer, uint32_t count) override;
@@ -42,6 +51,8 @@ private:
     // Throws the cause of the last failed system call, or fallbackCause
     // when the system reported none.
     [[noreturn]] void ThrowLastError(int fallbackCause) const;
+    // Open relative to the directory `dir` (POSIX: a descriptor or AT_FDCWD).
+    bool OpenIn(std::intptr_t dir, const char* path, const std::string& shown, unsigned flags);
 
     // The descriptor, or on Windows the HANDLE; -1 (INVALID_HANDLE_VALUE)
     // while closed.

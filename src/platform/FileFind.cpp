@@ -20,6 +20,17 @@ bool FileFind::FindFile(const char* pattern)
     return Collect(pattern, wildcard);
 }
 
+bool FileFind::FindIn(const BeneathDir& dir, const char* wildcard, const std::string& shown)
+{
+    Close();
+    if (wildcard[0] == '\0') {
+        SetLastSystemError(kErrorFileNotFound);
+        return false;
+    }
+    m_root = shown;
+    return CollectIn(dir, wildcard);
+}
+
 bool FileFind::FindNextFile()
 {
     if (m_next < m_entries.size())
@@ -70,6 +81,12 @@ std::uint32_t FileFind::GetLength() const
 {
     const Entry* entry = Current();
     return entry != nullptr ? static_cast<std::uint32_t>(entry->size) : 0;
+}
+
+std::uint32_t FileFind::GetAttributes() const
+{
+    const Entry* entry = Current();
+    return entry != nullptr ? entry->attributes : kInvalidAttributes;
 }
 
 std::int64_t FileFind::GetLastWriteTime() const

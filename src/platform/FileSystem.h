@@ -16,6 +16,8 @@
 
 namespace plat {
 
+class BeneathDir;
+
 // Attribute bits with their Windows values; they travel in records.
 enum FileAttribute : std::uint32_t {
     FILE_ATTR_READONLY = 0x01,
@@ -83,6 +85,10 @@ public:
 
     // Begins a search; true when anything matches. No entry is current yet.
     bool FindFile(const char* pattern);
+    // The same in the held directory `dir`, never following a link there
+    // (a link is an entry of its own); paths are `shown`, a separator and
+    // the name.
+    bool FindIn(const BeneathDir& dir, const char* wildcard, const std::string& shown);
     // Makes the next entry current; true when more entries follow it.
     bool FindNextFile();
     void Close();
@@ -95,6 +101,8 @@ public:
     // Low 32 bits of the size; 0 for a directory.
     std::uint32_t GetLength() const;
     std::int64_t GetLastWriteTime() const;
+    // The entry's attribute value, for a search made by FindIn.
+    std::uint32_t GetAttributes() const;
 
 private:
     struct Entry {
@@ -102,11 +110,13 @@ private:
         bool directory;
         std::int64_t size;
         std::int64_t mtime;
+        std::uint32_t attributes = kInvalidAttributes;
     };
     const Entry* Current() const;
     // Defined by each backend for FindFile: gathers the entries of m_root
     // that match, or records the system's error and returns false.
     bool Collect(const char* pattern, const std::string& wildcard);
+    bool CollectIn(const BeneathDir& dir, const std::string& wildcard);
 
     std::string m_root;
     std::vector<Entry> m_entries;

@@ -4,7 +4,9 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
+#include "service/PeerFiles.h"
 #include "service/RecordFields.h"
+#include "service/ServiceLimits.h"
 #include "vexacomm/GLSocket.h"
 #include "support/FileSystemHelpers.h"
 
@@ -14,7 +16,7 @@ BOOL CGLSocket::GetFileInfo(FileInfoRecord* record, const char* path)
 {
     std::memset(record, 0, sizeof(*record));
     plat::FileStatus status;
-    if (!plat::GetPathStatus(path, &status)) {
+    if (!PeerStatus(ServiceLimitsOf(this).root, path, &status)) {
         SetError(plat::LastSystemError());
         return FALSE;
     }
@@ -26,12 +28,12 @@ BOOL CGLSocket::GetFileInfoVersion(FileInfoVersionRecord* record, const char* pa
 {
     std::memset(record, 0, sizeof(*record));
     plat::FileStatus status;
-    if (!plat::GetPathStatus(path, &status)) {
+    std::string version;
+    if (!PeerStatus(ServiceLimitsOf(this).root, path, &status, &version)) {
         SetError(plat::LastSystemError());
         return FALSE;
     }
     FillInfoRecord(&record->info, path, status.mtime, status.size, status.attribute);
-    std::string version = GetFileVersionString(path);
     CopyTextField(record->version, sizeof(record->version), version.c_str());
     return TRUE;
 }

@@ -4,11 +4,15 @@
 
 #include <cstring>
 
+#include "platform/Beneath.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
+#include "platform/SystemErrors.h"
 #include "service/RecordFields.h"
+#include "service/ServiceLimits.h"
 #include "service/ServiceRecords.h"
 #include "vexacomm/GLSocket.h"
+#include "support/DebugLog.h"
 #include "support/FileSystemHelpers.h"
 
 bool SplitProgramCommand(const char* command, std::string* program, std::string* commandLine)
@@ -37,13 +41,34 @@ namespace {
 // SE_ERR_OOM
 constexpr std::uint32_t kShellOutOfMemory = 8;
 
-std::uint32_t RunProgram(const ProgramRequest* request)
+// With an allow-list, `program` becomes the listed file it resolves to, and
+// is started by that name: a link changed after the check starts nothing
+// else. Nothing is started through the desktop's opener, whose program the
+// list does not name.
+bool IsAllowed(const ServiceLimits& limits, std::string* program, bool shell)
+{
+    if (!limits.listed)
+        return true;
+    const std::string resolved = shell ? std::string() : plat::ResolvedPath(program->c_str());
+    for (const std::string& allowed : limits.programs) {
+        if (!resolved.empty() && resolved == allowed) {
+            *program = resolved;
+            return true;
+        }
+    }
+    DebugLog("CGLSocket::StartProgram refused %s%s", program->c_str(), shell ? " (shell)" : "");
+    return false;
+}
+
+std::uint32_t RunProgram(const ProgramRequest* request, const ServiceLimits& limits)
 {
     const char* command = request->Command();
     std::string program;
     std::string commandLine;
     if (!SplitProgramCommand(command, &program, &commandLine))
         return COMM_ERR_EXEC_BAD_COMMAND;
+    if (!IsAllowed(limits, &program, (request->flags & PROG_SHELL) != 0))
+        return plat::kErrorAccessDenied;
     // Also before a start through the shell.
     if (!FileExists(program.c_str()))
         return COMM_ERR_EXEC_BAD_COMMAND;
@@ -78,7 +103,10 @@ std::uint32_t RunProgram(const ProgramRequest* request)
 
 // Blocks for the delay and the wait, under the caller's lock when it holds
 // one (every export does): other calls on the object wait meanwhile.
-void CGLSocket::StartProgram(const ProgramRequest* request) { SendReply(RunProgram(request)); }
+void CGLSocket::StartProgram(const ProgramRequest* request)
+{
+    SendReply(RunProgram(request, ServiceLimitsOf(this)));
+}
 
 BOOL CGLSocket::RunProgramRequest(const ProgramRequest* request)
 {

@@ -3,12 +3,13 @@
 #include <memory>
 #include <new>
 
-#include "lzh/LzhufEncoder.h"
 #include "platform/DiskFile.h"
 #include "platform/FileOps.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
+#include "service/PeerFiles.h"
 #include "service/RecordFields.h"
+#include "service/ServiceLimits.h"
 #include "support/FileCause.h"
 #include "support/FileSystemHelpers.h"
 #include "vexacomm/GLSocket.h"
@@ -23,30 +24,23 @@ static_assert(kSendOpenFlags == 0x20, "read, others may only read");
 // Whether the ".lrz" copy beside `source` has to be made again. A copy of
 // a large source is kept while it is younger than the source by at least a
 // second; a source that cannot be examined gets no copy of the past.
-bool CopyIsStale(const std::string& source, const std::string& copy)
+bool CopyIsStale(const std::string& root, const std::string& source, const std::string& copy)
 {
-    if (!FileExists(copy.c_str()))
+    if (!PeerFileExists(root, copy.c_str()))
         return true;
     plat::FileStatus sourceStatus;
     plat::FileStatus copyStatus;
-    if (!plat::GetPathStatus(source.c_str(), &sourceStatus) || !plat::GetPathStatus(copy.c_str(), &copyStatus))
+    if (!PeerStatus(root, source.c_str(), &sourceStatus) || !PeerStatus(root, copy.c_str(), &copyStatus))
         return true;
     if (sourceStatus.size < static_cast<std::int64_t>(COMPRESS_MIN_SIZE))
         return true;
     return !(copyStatus.mtime > sourceStatus.mtime);
 }
 
-// Failures here are left to the following examination and open of the copy.
-void RebuildCopy(const std::string& source, const std::string& copy)
-{
-    ForceDeleteFile(copy.c_str());
-    auto encoder = std::make_unique<CLzhufEncoder>();
-    encoder->CompressFile(source.c_str(), copy.c_str());
-}
-
 // `path` opened as a regular file for a transfer, or null with the reason
 // recorded on `socket`.
-CFile* OpenTransferFile(CGLSocket& socket, const std::string& path, unsigned flags)
+CFile* OpenTransferFile(CGLSocket& socket, const std::string& root, const std::string& path, unsigned flags,
+                        bool createLevels)
 {
     std::unique_ptr<CDiskFile> file(new (std::nothrow) CDiskFile(CDiskFile::Accept::kRegularFile));
     if (!file) {
@@ -54,7 +48,7 @@ CFile* OpenTransferFile(CGLSocket& socket, const std::string& path, unsigned fla
         return nullptr;
     }
     try {
-        if (!file->Open(path.c_str(), flags)) {
+        if (!PeerOpen(root, file.get(), path.c_str(), flags, createLevels)) {
             socket.SetError(plat::LastSystemError());
             return nullptr;
         }
@@ -78,10 +72,13 @@ CFile* CGLSocket::CreateReceiveFile(const FileInfoRecord* record)
     }
     try {
         std::string path(record->path, length);
-        std::string::size_type cut = path.rfind(plat::kPathSeparator);
-        std::string directory = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-        CreateDirectoryPath(directory.c_str());
-        return OpenTransferFile(*this, path, kReceiveOpenFlags);
+        const std::string root = ServiceLimitsOf(this).root;
+        if (root.empty()) {
+            std::string::size_type cut = path.rfind(plat::kPathSeparator);
+            std::string directory = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+            CreateDirectoryPath(directory.c_str());
+        }
+        return OpenTransferFile(*this, root, path, kReceiveOpenFlags, true);
     } catch (const std::bad_alloc&) {
         SetError(COMM_ERR_FILE_CREATE);
         return nullptr;
@@ -91,6 +88,7 @@ CFile* CGLSocket::CreateReceiveFile(const FileInfoRecord* record)
 CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* request)
 {
     const std::string source = request->Path();
+    const std::string root = ServiceLimitsOf(this).root;
     std::string sendPath = source;
     if (request->flags & FILE_REQ_COMPRESSED) {
         sendPath += ".lrz";
@@ -99,12 +97,18 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
             SetError(plat::kErrorFilenameTooLong);
             return nullptr;
         }
-        if (CopyIsStale(source, sendPath)) {
+        // Beneath a root a refused source gets no copy made or sent.
+        plat::FileStatus status;
+        if (!root.empty() && !PeerStatus(root, source.c_str(), &status)) {
+            SetError(plat::LastSystemError());
+            return nullptr;
+        }
+        if (CopyIsStale(root, source, sendPath)) {
             // A copy that could not be written in full is no copy; its cause
             // is reported like every other file failure here instead of
             // leaving through the virtual table.
             try {
-                RebuildCopy(source, sendPath);
+                PeerCompress(root, source, sendPath);
             } catch (CFileException* e) {
                 SetError(TakeCause(e));
                 return nullptr;
@@ -120,7 +124,7 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
     // a file of 4 GiB or more every offset lies within the file.
     std::uint64_t whole = 0;
     if (request->startOffset > record->size &&
-        !(plat::QueryFileSize64(sendPath.c_str(), &whole) && whole > 0xFFFFFFFFu)) {
+        !(PeerSize64(root, sendPath.c_str(), &whole) && whole > 0xFFFFFFFFu)) {
         SetError(plat::kErrorInvalidParameter);
         return nullptr;
     }
@@ -129,7 +133,7 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
     // the size field itself.
     record->count = record->size - request->startOffset;
 
-    return OpenTransferFile(*this, sendPath, kSendOpenFlags);
+    return OpenTransferFile(*this, root, sendPath, kSendOpenFlags, false);
 }
 
 // A status this side does not know (2, 4 and above), or none at all,

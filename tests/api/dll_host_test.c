@@ -49,7 +49,7 @@ static const char* const kExports[] = {
     "VexaComm_SendReply", "VexaComm_SetTempDir",
     "VexaComm_SendPacket", "VexaComm_CompressStream", "VexaComm_DecompressStream",
     "VexaComm_SetTraceCallback", "VexaComm_SetTransferCallback", "VexaComm_GetVersion",
-    "VexaComm_SetCaptureFile",
+    "VexaComm_SetCaptureFile", "VexaComm_ServiceSetRoot", "VexaComm_ServiceSetPrograms",
 };
 #define EXPORT_COUNT (sizeof(kExports) / sizeof(kExports[0]))
 

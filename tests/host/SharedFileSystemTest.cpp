@@ -40,12 +40,34 @@ bool ReturnsAtOnce(const std::string& fifo, const std::function<void()>& op)
     return false;
 }
 
-TEST(SpecialFiles, EveryOperationThatOpensRefusesThemAtOnce)
-{
-    TempDir tmp;
-    ASSERT_EQ(::mkfifo(tmp.File("fifo").c_str(), 0666), 0);
-    for (const std::string& path : {tmp.File("fifo"), std::string("/dev/null")}) {
+// Each case runs with the paths as given, and again beneath a root set on
+// its directory, where the same files are named from the root ("/fifo").
+class HostileFs : public ::testing::TestWithParam<bool> {
+protected:
+    std::string At(const std::string& name) const { return GetParam() ? "/" + name : tmp.File(name); }
+    Object New() const
+    {
         Object obj = NewObject();
+        if (GetParam()) {
+            EXPECT_EQ(VexaComm_ServiceSetRoot(obj.get(), tmp.path().c_str()), 0);
+        }
+        return obj;
+    }
+    TempDir tmp;
+};
+using SpecialFiles = HostileFs;
+using PlantedNames = HostileFs;
+using DeleteDirectoryTree = HostileFs;
+using DeletePath = HostileFs;
+
+TEST_P(SpecialFiles, EveryOperationThatOpensRefusesThemAtOnce)
+{
+    ASSERT_EQ(::mkfifo(tmp.File("fifo").c_str(), 0666), 0);
+    std::vector<std::string> paths = {At("fifo")};
+    if (!GetParam())
+        paths.push_back("/dev/null");
+    for (const std::string& path : paths) {
+        Object obj = New();
         VexaCommObject* s = obj.get();
         FileInfoRecord record{};
         FileInfoVersionRecord version{};
@@ -80,14 +102,13 @@ TEST(SpecialFiles, EveryOperationThatOpensRefusesThemAtOnce)
 
 // A FIFO, a link or a second hard link at the listing's and the encoder's
 // temporary names: passed over or refused, and never written through.
-TEST(PlantedNames, ListingAndCompressionRefuseTheirTemporaryNames)
+TEST_P(PlantedNames, ListingAndCompressionRefuseTheirTemporaryNames)
 {
-    TempDir tmp;
     // A victim of each name: a hard link gives it exactly two names.
     const std::string victim = tmp.File("victim"), other = tmp.File("other");
     const std::string listing = tmp.File("4294967295.dir.tmp");
     const std::string encoded = tmp.File("a.dat.lrz.z!!");
-    VexaComm_SetTempDir((tmp.path() + "/").c_str());
+    VexaComm_SetTempDir(GetParam() ? "/" : (tmp.path() + "/").c_str());
     WriteWholeFile(tmp.File("a.dat"), std::string(300000, 'a'));
     const std::function<int(const char*, const char*)> plants[] = {
         [](const char*, const char* at) { return ::mkfifo(at, 0666); }, ::symlink, ::link};
@@ -95,18 +116,18 @@ TEST(PlantedNames, ListingAndCompressionRefuseTheirTemporaryNames)
         WriteWholeFile(victim, "theirs");
         WriteWholeFile(other, "theirs too");
         ASSERT_EQ(plant(victim.c_str(), listing.c_str()) | plant(other.c_str(), encoded.c_str()), 0);
-        Object obj = NewObject();
+        Object obj = New();
         FileInfoRecord record{};
         char name[300] = "x";
         EXPECT_TRUE(ReturnsAtOnce(listing, [&] {
-            EXPECT_EQ(VexaComm_ServiceListDirectory(obj.get(), As<FileRequest>(Request(tmp.File("*"))), name,
+            EXPECT_EQ(VexaComm_ServiceListDirectory(obj.get(), As<FileRequest>(Request(At("*"))), name,
                                                     sizeof(name)),
                       0);
         }));
         EXPECT_EQ(name, tmp.File("4294967295-1.dir.tmp"));
         VexaCommTransfer* file = nullptr;
         EXPECT_TRUE(ReturnsAtOnce(encoded, [&] {
-            EXPECT_NE(VexaComm_ServiceOpenSendFile(obj.get(), &record, As<FileRequest>(Request(tmp.File("a.dat"), 1)),
+            EXPECT_NE(VexaComm_ServiceOpenSendFile(obj.get(), &record, As<FileRequest>(Request(At("a.dat"), 1)),
                                                    &file),
                       0);
         }));
@@ -138,9 +159,8 @@ void Race(const std::function<void()>& act, const std::function<void()>& swap)
 
 // 200 times: a subdirectory swapped for a link to a victim directory with
 // the same names while the tree goes. The victim keeps all of them.
-TEST(DeleteDirectoryTree, ASubdirectorySwappedForALinkIsNeverFollowed)
+TEST_P(DeleteDirectoryTree, ASubdirectorySwappedForALinkIsNeverFollowed)
 {
-    TempDir tmp;
     const std::string root = tmp.File("t"), sub = tmp.File("t/sub"), link = tmp.File("link");
     MakeDir(tmp.File("victim"));
     for (int i = 0; i < 200; ++i) {
@@ -151,9 +171,9 @@ TEST(DeleteDirectoryTree, ASubdirectorySwappedForALinkIsNeverFollowed)
             WriteWholeFile(tmp.File("victim") + name, "k");
         }
         ASSERT_EQ(::symlink(tmp.File("victim").c_str(), link.c_str()), 0);
-        Object obj = NewObject();
+        Object obj = New();
         // Unconnected, the answer is lost (71006); the deletion is done.
-        Race([&] { VexaComm_ServiceDeletePath(obj.get(), root.c_str()); },
+        Race([&] { VexaComm_ServiceDeletePath(obj.get(), At("t").c_str()); },
              [&] {
                  if (::rename(sub.c_str(), tmp.File("moved").c_str()) == 0)
                      ::rename(link.c_str(), sub.c_str());
@@ -161,27 +181,31 @@ TEST(DeleteDirectoryTree, ASubdirectorySwappedForALinkIsNeverFollowed)
         for (const char* name : {"/a", "/b", "/c", "/d"})
             ASSERT_TRUE(PathExists(tmp.File("victim") + name)) << name << ", try " << i;
         for (const char* left : {"t", "moved", "link"})
-            VexaComm_ServiceDeletePath(obj.get(), tmp.File(left).c_str());
+            VexaComm_ServiceDeletePath(obj.get(), At(left).c_str());
     }
 }
 
 // Deleting a link to a read-only file removes the link; the file keeps its
 // mode (making it writable, as a read-only entry is before deletion, must
 // not follow the link).
-TEST(DeletePath, ALinkToAReadOnlyFileLeavesTheFileAlone)
+TEST_P(DeletePath, ALinkToAReadOnlyFileLeavesTheFileAlone)
 {
-    TempDir tmp;
     const std::string victim = tmp.File("victim"), link = tmp.File("link");
     WriteWholeFile(victim, "theirs");
     ASSERT_EQ(::chmod(victim.c_str(), 0444), 0);
     ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
-    Object obj = NewObject();
-    VexaComm_ServiceDeletePath(obj.get(), link.c_str());
+    Object obj = New();
+    VexaComm_ServiceDeletePath(obj.get(), At("link").c_str());
     struct stat st {};
     EXPECT_NE(::lstat(link.c_str(), &st), 0);
     ASSERT_EQ(::stat(victim.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0444u);
 }
+
+INSTANTIATE_TEST_SUITE_P(AsGivenAndBeneathARoot, SpecialFiles, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(AsGivenAndBeneathARoot, PlantedNames, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(AsGivenAndBeneathARoot, DeleteDirectoryTree, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(AsGivenAndBeneathARoot, DeletePath, ::testing::Bool());
 
 // Empty and relative PATH entries name the current directory.
 TEST(ShellStartSearch, NeverLooksInTheCurrentDirectory)

@@ -131,6 +131,33 @@ TEST(GetFileInfo, MissingFileOrDirectoryLeavesTheRecordZero)
 #endif
 }
 
+// Beneath a root, a name that would lead out, or (Windows) a drive, UNC,
+// device or stream name, is refused before anything is looked at; a file
+// inside is found by its path from the root.
+TEST(GetFileInfo, BeneathARootRefusesPathsThatLeadOut)
+{
+    TempDir tmp;
+    WriteWholeFile(tmp.File("in"), "x");
+    MakeDir(tmp.File("d"));
+    WriteWholeFile(tmp.File("d/in"), "x");
+    Exposed<CGLSocket> s;
+    ASSERT_EQ(s.SetServiceRoot(tmp.path().c_str()), 1);
+    FileInfoRecord r;
+    EXPECT_EQ(s.GetFileInfo(&r, (kSep + "in").c_str()), 1);
+    EXPECT_EQ(s.GetFileInfo(&r, ("d" + kSep + "." + kSep + "in").c_str()), 1);
+    std::vector<std::string> refused = {"..", "../in", "a/../../in", ".." + kSep + "in"};
+#ifdef _WIN32
+    for (const char* name :
+         {"C:\\in", "C:in", "\\\\server\\share\\in", "\\\\?\\C:\\in", "NUL", "a\\COM1.txt", "in.", "in:s"})
+        refused.push_back(name);
+#endif
+    for (const std::string& path : refused) {
+        s.m_nLastError = 0;
+        EXPECT_EQ(s.GetFileInfo(&r, path.c_str()), 0) << path;
+        EXPECT_EQ(s.m_nLastError, 5) << path;
+    }
+}
+
 TEST(GetFileInfo, KeepsARelativePathAsGiven)
 {
     TempDir tmp;

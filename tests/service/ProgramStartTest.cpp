@@ -222,6 +222,34 @@ TEST_F(ProgramStart, DelayComesAfterTheExistenceTest)
     EXPECT_TRUE(PathExists(out));
 }
 
+// An allow-list starts only what it names, compared after resolution, and
+// nothing through the shell; the rest is answered with 5 and never started.
+TEST_F(ProgramStart, AllowListStartsOnlyListedPrograms)
+{
+    const std::string out = tmp.File("out");
+    const char* listed[] = {kChild.c_str(), nullptr};
+    const char* missing[] = {kChild.c_str(), "/nonexistent/program", nullptr};
+    ASSERT_EQ(c.socket.SetServicePrograms(listed), TRUE);
+    EXPECT_EQ(c.socket.SetServicePrograms(missing), FALSE);
+    EXPECT_EQ(c.socket.m_nLastError, 2);
+    std::string alias = kChild;
+#ifndef _WIN32
+    alias = tmp.File("alias");
+    ASSERT_EQ(::symlink(kChild.c_str(), alias.c_str()), 0);
+#endif
+    EXPECT_EQ(Run(ProgramRequestBytes(0, 0, 30000, 0, alias + " dump " + out)), ReplyBytes(0));
+    EXPECT_TRUE(PathExists(out));
+    for (const std::string& refused : {tmp.File("missing") + " dump " + out + "2", tmp.path()})
+        EXPECT_EQ(Run(ProgramRequestBytes(0, 0, 30000, 0, refused)), ReplyBytes(5)) << refused;
+    EXPECT_EQ(Run(ProgramRequestBytes(0, PROG_SHELL, 30000, 0, kChild)), ReplyBytes(5));
+    const char* none[] = {nullptr};
+    ASSERT_EQ(c.socket.SetServicePrograms(none), TRUE);
+    EXPECT_EQ(Run(ProgramRequestBytes(0, 0, 30000, 0, kChild + " dump " + out + "2")), ReplyBytes(5));
+    EXPECT_FALSE(PathExists(out + "2"));
+    ASSERT_EQ(c.socket.SetServicePrograms(nullptr), TRUE);
+    EXPECT_EQ(Run(ProgramRequestBytes(0, 0, 30000, 0, kChild + " dump " + out + "2")), ReplyBytes(0));
+}
+
 #ifdef _WIN32
 // The shell opens documents by their registered association: the test
 // registers the child as the opener of an extension of its own (one per

@@ -44,6 +44,8 @@ const char kUsage[] =
     "  --ask-files PATTERN  after the identification, ask the client for a\n"
     "                       listing of PATTERN and its first file (the exchange\n"
     "                       of examples/answering_host.c), check them, hang up\n"
+    "  --files-root DIR     the host's --root as seen here: read listed files\n"
+    "                       beneath it, then ask for paths that try to leave it\n"
     "  --reply-command CMD  answer requests with command CMD by a reply ...\n"
     "  --reply-code CODE    ... carrying CODE\n"
     "  --fault KIND         close|cancel|reply|checksum|stall instead of a data packet\n"
@@ -236,7 +238,8 @@ int CmdSimulate(int argc, char** argv)
     Args args(argc, argv, 2,
               {{"--bind", true}, {"--port", true}, {"--data", true}, {"--bytes", true},
                {"--no-envelope", false}, {"--packet-size", true}, {"--ack-mode", true},
-               {"--device-type", true}, {"--ident", true}, {"--refuse", false}, {"--silent", false}, {"--ask-files", true},
+               {"--device-type", true}, {"--ident", true}, {"--refuse", false}, {"--silent", false},
+               {"--ask-files", true}, {"--files-root", true},
                {"--reply-command", true}, {"--reply-code", true}, {"--fault", true},
                {"--fault-after", true}, {"--fault-code", true}, {"--pause-ms", true}, {"--promise", true},
                {"--once", false}, {"--pcap", true}, {"--replay", true}, {"--device", true},
@@ -266,6 +269,7 @@ int CmdSimulate(int argc, char** argv)
     o.refuseGreeting = args.Has("--refuse");
     o.silent = args.Has("--silent");
     o.askFiles = args.Value("--ask-files", "");
+    o.filesRoot = args.Value("--files-root", "");
     o.replyCommand = static_cast<uint32_t>(args.Number("--reply-command", 0, 0, 0xFFFFFFFFu));
     o.replyCode = static_cast<int32_t>(args.Number("--reply-code", 0, 0, 0x7FFFFFFF));
     if (args.Has("--fault"))

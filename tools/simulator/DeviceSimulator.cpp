@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "SimSocket.h"
 #include "VexaCommSocket.h"
@@ -468,34 +470,45 @@ std::string CDeviceSimulator::AskFilesOutcome()
     return m_askFilesOutcome;
 }
 
+namespace {
+// Sends a FileRequest for `path` and gathers the answer up to the closing
+// reply: the packets of `first` and of `more` in order.
+template <class Connection>
+bool Ask(Connection& c, std::uint32_t command, const std::string& path, std::uint32_t more, std::string* first,
+     std::string* rest, std::uint32_t* code, const std::function<void()>& whileAsking = nullptr)
+{
+    std::string request(12, '\0');
+    request += path;
+    request.push_back('\0');
+    if (request.size() > PACKET_PAYLOAD_MAX ||
+        !c.Send(command, request.data(), static_cast<std::uint32_t>(request.size())))
+        return false;
+    if (whileAsking)
+        whileAsking();
+    for (;;) {
+        if (!c.ReceivePacket(c.m_packet, TRUE))
+            return false;
+        PacketHeader h = c.Header();
+        const char* payload = reinterpret_cast<const char*>(c.Payload());
+        if (h.command == CMD_REPLY) {
+            *code = h.length >= 4 ? ReadU32(c.Payload()) : 0;
+            return true;
+        }
+        if (h.command == command)
+            first->append(payload, h.length);
+        else if (h.command == more)
+            rest->append(payload, h.length);
+        else
+            return false;
+    }
+}
+} // namespace
+
 std::string CDeviceSimulator::AskFiles(Connection& c)
 {
-    // Sends a FileRequest for `path` and gathers the answer up to the
-    // closing reply: the packets of `first` and of `more` in order.
     auto ask = [&](std::uint32_t command, const std::string& path, std::uint32_t more, std::string* first,
                    std::string* rest, std::uint32_t* code) {
-        std::string request(12, '\0');
-        request += path;
-        request.push_back('\0');
-        if (request.size() > PACKET_PAYLOAD_MAX ||
-            !c.Send(command, request.data(), static_cast<std::uint32_t>(request.size())))
-            return false;
-        for (;;) {
-            if (!c.ReceivePacket(c.m_packet, TRUE))
-                return false;
-            PacketHeader h = c.Header();
-            const char* payload = reinterpret_cast<const char*>(c.Payload());
-            if (h.command == CMD_REPLY) {
-                *code = h.length >= 4 ? ReadU32(c.Payload()) : 0;
-                return true;
-            }
-            if (h.command == command)
-                first->append(payload, h.length);
-            else if (h.command == more)
-                rest->append(payload, h.length);
-            else
-                return false;
-        }
+        return Ask(c, command, path, more, first, rest, code);
     };
 
     std::string listing;
@@ -519,9 +532,63 @@ std::string CDeviceSimulator::AskFiles(Connection& c)
         return "failed: file request for " + path + " answered with code " + std::to_string(code);
     const std::uint32_t size = ReadU32(reinterpret_cast<const std::uint8_t*>(record.data()) + kRecordSizeOffset);
     std::string local;
-    ReadWholeFile(path, &local);
+    ReadWholeFile(m_options.filesRoot.empty() ? path : m_options.filesRoot + path, &local);
     if (data.size() != size || data != local)
         return "failed: " + path + ": " + std::to_string(data.size()) + " bytes received, the file differs";
-    return "ok: " + std::to_string(entries) + " entries listed; " + path + ": " + std::to_string(size) +
-           " bytes received and verified";
+    std::string outcome = "ok: " + std::to_string(entries) + " entries listed; " + path + ": " +
+                          std::to_string(size) + " bytes received and verified";
+    if (m_options.filesRoot.empty())
+        return outcome;
+    std::string escapes = AskEscapes(c);
+    return escapes.compare(0, 7, "failed:") == 0 ? escapes : outcome + "; " + escapes;
+}
+
+// Each attempt may be refused (5), find nothing beneath the root (2, 3),
+// or, for the swap, be answered from inside before the swap: never with
+// the bytes of the file outside.
+std::string CDeviceSimulator::AskEscapes(Connection& c)
+{
+    namespace fs = std::filesystem;
+    const fs::path root(m_options.filesRoot);
+    const std::string secret = "outside the root";
+    const fs::path outside = root.parent_path() / "escape-victim";
+    std::error_code ec;
+    {
+        std::ofstream(outside, std::ios::binary) << secret;
+    }
+    fs::create_symlink(root.parent_path(), root / "escape-link", ec);
+    fs::create_directory(root / "escape-swap", ec);
+    {
+        std::ofstream(root / "escape-swap" / "escape-victim", std::ios::binary) << "inside";
+    }
+    const std::string absolute = outside.string();
+    const std::pair<const char*, std::string> attempts[] = {
+        {"dot-dot", "../escape-victim"},
+        {"absolute", absolute},
+        {"planted link", "escape-link/escape-victim"},
+        {"swapped link", "escape-swap/escape-victim"},
+    };
+    std::string report = "escapes:";
+    bool escaped = false;
+    for (const auto& [name, path] : attempts) {
+        std::string record;
+        std::string data;
+        std::uint32_t code = 0;
+        auto swap = [&] {
+            if (std::string(name) == "swapped link") {
+                fs::rename(root / "escape-swap", root / "escape-swapped", ec);
+                fs::create_directory_symlink(root.parent_path(), root / "escape-swap", ec);
+            }
+        };
+        if (!Ask(c, kAskFile, path, kFileData, &record, &data, &code, swap))
+            return std::string("failed: no answer to the escape request ") + name;
+        escaped = escaped || data.find(secret) != std::string::npos;
+        report += std::string(" ") + name + " " + (code == 5 ? "refused (5)" : "answered " + std::to_string(code)) +
+                  ",";
+    }
+    for (const char* left : {"escape-link", "escape-swap", "escape-swapped"})
+        fs::remove_all(root / left, ec);
+    fs::remove(outside, ec);
+    report.pop_back();
+    return escaped ? "failed: a file outside the root was sent; " + report : report;
 }

@@ -52,6 +52,12 @@ struct SimulatorOptions {
     // pattern and for the first file listed (the example answering host's
     // exchange), check what comes back against the file, and hang up.
     std::string askFiles;
+    // The answering host's root as seen here (it shares the file system):
+    // listed paths are read beneath it, and after the exchange the client
+    // is asked for paths that try to leave it ("..", an absolute path, a
+    // link planted in the root, a directory swapped for a link while the
+    // request is under way), each reported with its answer.
+    std::string filesRoot;
     // Answer requests with this command by CMD_REPLY carrying replyCode.
     std::uint32_t replyCommand = 0;
     std::int32_t replyCode = 0;
@@ -119,6 +125,7 @@ private:
     void StallUntilStopped(Connection& c);
     bool PauseUnlessStopped(std::chrono::steady_clock::duration length);
     std::string AskFiles(Connection& c);
+    std::string AskEscapes(Connection& c);
 
     SimulatorOptions m_options;
     SocketHandle m_listener = kInvalidSocket;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/Backend.h"
+#include "platform/Beneath.h"
 #include "platform/SystemErrors.h"
 
 int plat::FileExceptionCause(long osError)
@@ -45,7 +46,19 @@ int Fd(intptr_t fd) { return static_cast<int>(fd); }
 // everything, takes a shared lock, so that it keeps exclusive openers out
 // and is kept out by them. Two shared lockers never exclude each other,
 // even where one writes and the other denies writing.
-bool CDiskFile::Open(const char* path, unsigned flags)
+bool CDiskFile::Open(const char* path, unsigned flags) { return OpenIn(AT_FDCWD, path, path, flags); }
+
+bool CDiskFile::OpenAt(const plat::BeneathDir& dir, const char* name, unsigned flags)
+{
+    const Accept asked = m_accept;
+    if (m_accept != Accept::kNewFile)
+        m_accept = Accept::kRegularFileNoLink;
+    bool opened = OpenIn(dir.Handle(), name, dir.PathOf(name), flags);
+    m_accept = asked;
+    return opened;
+}
+
+bool CDiskFile::OpenIn(std::intptr_t dir, const char* path, const std::string& shown, unsigned flags)
 {
     Close();
     const bool regularOnly = m_accept != Accept::kAnyFile;
@@ -65,7 +78,7 @@ bool CDiskFile::Open(const char* path, unsigned flags)
         oflags |= O_NONBLOCK;
     if (noLink)
         oflags |= O_NOFOLLOW;
-    int fd = ::open(path, oflags, 0666);
+    int fd = ::openat(static_cast<int>(dir), path, oflags, 0666);
     if (fd < 0) {
         // ENXIO: a FIFO without a reader, a device without its hardware;
         // ELOOP: a link where none may be.
@@ -74,7 +87,7 @@ bool CDiskFile::Open(const char* path, unsigned flags)
         else if (regularOnly && (errno == ENXIO || errno == ENODEV || errno == ELOOP))
             plat::SetLastSystemError(plat::kErrorAccessDenied);
         else
-            plat::RecordPathErrno(path);
+            plat::RecordPathErrno(shown.c_str());
         return false;
     }
     struct stat st {};
@@ -103,7 +116,7 @@ bool CDiskFile::Open(const char* path, unsigned flags)
         return false;
     }
     m_fd = fd;
-    m_path = path;
+    m_path = shown;
     return true;
 }
 

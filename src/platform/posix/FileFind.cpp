@@ -1,12 +1,15 @@
 // POSIX directory search: readdir filtered by the Windows wildcard.
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Backend.h"
+#include "platform/Beneath.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
+#include "platform/posix/EntryOps.h"
 
 namespace plat {
 namespace {
@@ -74,6 +77,35 @@ bool FileFind::Collect(const char*, const std::string& wildcard)
         m_entries.push_back(Entry{entry->d_name, directoryEntry,
                                   directoryEntry || S_ISDIR(target.st_mode) ? 0 : static_cast<std::int64_t>(target.st_size),
                                   static_cast<std::int64_t>(target.st_mtime)});
+    }
+    ::closedir(dir);
+    if (m_entries.empty()) {
+        SetLastSystemError(kErrorFileNotFound);
+        return false;
+    }
+    return true;
+}
+
+// Every entry as it is: a link is described itself, never its target.
+bool FileFind::CollectIn(const BeneathDir& held, const std::string& wildcard)
+{
+    int copy = ::fcntl(static_cast<int>(held.Handle()), F_DUPFD_CLOEXEC, 0);
+    DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (dir == nullptr) {
+        RecordErrno();
+        if (copy >= 0)
+            ::close(copy);
+        return false;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+        struct stat st;
+        if (!MatchesWildcard(wildcard.c_str(), entry->d_name) ||
+            ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        bool directoryEntry = S_ISDIR(st.st_mode);
+        m_entries.push_back(Entry{entry->d_name, directoryEntry,
+                                  S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : 0,
+                                  static_cast<std::int64_t>(st.st_mtime), AttributesOf(entry->d_name, st)});
     }
     ::closedir(dir);
     if (m_entries.empty()) {

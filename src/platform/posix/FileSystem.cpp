@@ -11,6 +11,7 @@
 
 #include "platform/Backend.h"
 #include "platform/SystemErrors.h"
+#include "platform/posix/EntryOps.h"
 
 namespace plat {
 
@@ -47,6 +48,8 @@ bool StatPath(const char* path, struct stat* st)
     return false;
 }
 
+} // namespace
+
 // Archive and system have no POSIX counterpart and are never reported.
 std::uint32_t AttributesOf(const char* path, const struct stat& st)
 {
@@ -59,6 +62,8 @@ std::uint32_t AttributesOf(const char* path, const struct stat& st)
         attributes |= FILE_ATTR_HIDDEN;
     return attributes == 0 ? FILE_ATTR_NORMAL : attributes;
 }
+
+namespace {
 
 // Clearing read-only, as SetPathAttributes does, on an open directory.
 void GrantOwnerWrite(int fd)
@@ -86,6 +91,8 @@ bool EntryNames(int fd, std::vector<std::string>* names)
     ::closedir(dir);
     return true;
 }
+
+} // namespace
 
 bool DeleteBelow(int fd);
 
@@ -142,8 +149,6 @@ bool DeleteBelow(int fd)
     }
     return true;
 }
-
-} // namespace
 
 std::uint32_t GetPathAttributes(const char* path)
 {

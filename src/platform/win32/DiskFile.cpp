@@ -2,6 +2,7 @@
 #include "platform/DiskFile.h"
 
 #include "platform/Backend.h"
+#include "platform/Beneath.h"
 #include "platform/win32/LastError.h"
 
 int plat::FileExceptionCause(long osError)
@@ -101,6 +102,22 @@ bool CDiskFile::Open(const char* path, unsigned flags)
     m_fd = reinterpret_cast<intptr_t>(h);
     m_path = path;
     return true;
+}
+
+// The directory is held, so its path names it; the name is opened itself.
+bool CDiskFile::OpenAt(const plat::BeneathDir& dir, const char* name, unsigned flags)
+{
+    const Accept asked = m_accept;
+    if (m_accept != Accept::kNewFile)
+        m_accept = Accept::kRegularFileNoLink;
+    bool opened = Open(dir.PathOf(name).c_str(), flags);
+    m_accept = asked;
+    return opened;
+}
+
+bool CDiskFile::OpenIn(std::intptr_t, const char* path, const std::string&, unsigned flags)
+{
+    return Open(path, flags);
 }
 
 void CDiskFile::Close()

@@ -1,5 +1,6 @@
 // Win32 directory search: FindFirstFileA and FindNextFileA.
 #include "platform/Backend.h"
+#include "platform/Beneath.h"
 #include "platform/FileSystem.h"
 #include "platform/win32/LastError.h"
 
@@ -49,6 +50,15 @@ bool FileFind::Collect(const char* pattern, const std::string&)
                                   SecondsSince1970(data.ftLastWriteTime)});
     } while (::FindNextFileA(search, &data));
     ::FindClose(search);
+    return true;
+}
+
+bool FileFind::CollectIn(const BeneathDir& dir, const std::string& wildcard)
+{
+    if (!Collect(dir.PathOf(wildcard).c_str(), wildcard))
+        return false;
+    for (Entry& entry : m_entries)
+        entry.attributes = ::GetFileAttributesA(dir.PathOf(entry.name).c_str());
     return true;
 }
 
