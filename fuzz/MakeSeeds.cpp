@@ -297,7 +297,7 @@ void LzhSeeds(const std::filesystem::path& root)
     }
     // Differential: a repeat count (copies = count * 16), then the pattern.
     const Sample patterns[] = {
-        {"sorted_numbers", MakeSortedNumbers(3000, 5), 0},
+        {"sorted_numbers", MakeSortedNumbers(12000, 5), 0},
         {"sample_csv", MakeSampleCsv(600, 6), 2},
         {"log", MakeLogText(400, 7), 1},
         {"spaces", std::string(70, ' '), 5},

@@ -160,6 +160,15 @@ std::string MakeRandomBytes(std::size_t size, std::uint64_t seed)
     return out;
 }
 
+std::string MakeRecords(std::size_t size, std::uint64_t seed)
+{
+    CTestRandom rng(seed);
+    std::string out;
+    out.reserve(size);
+    AppendRecords(out, size, rng);
+    return out;
+}
+
 std::string MakeSortedNumbers(std::size_t size, std::uint64_t seed)
 {
     CTestRandom rng(seed);
