@@ -40,6 +40,17 @@ inline std::uint64_t LoadOrdered(const std::uint8_t* p)
 #endif
 }
 
+inline int CountTrailingZeros(std::uint32_t x)
+{
+#if defined(_MSC_VER)
+    unsigned long bit;
+    _BitScanForward(&bit, x);
+    return static_cast<int>(bit);
+#else
+    return __builtin_ctz(x);
+#endif
+}
+
 inline int CountLeadingZeros(std::uint64_t x)
 {
 #if defined(_MSC_VER)
@@ -138,7 +149,7 @@ inline int CommonLength(const std::uint8_t* a, const std::uint8_t* b)
 CLzhufEncoder::CLzhufEncoder()
     : m_pSource(nullptr), m_pTarget(nullptr), m_nInputFill(0), m_nInputPos(0), m_dwConsumed(0),
       m_nOutputFill(0), m_dwUncompressedSize(0), m_dwSourceLength(0), m_dwLongCodes(0),
-      m_qwPutbuf(0), m_nPutlen(0), m_nMatchPosition(0), m_nMatchLength(0)
+      m_qwPutbuf(0), m_nPutlen(0), m_nMatchPosition(0), m_nMatchLength(0), m_dwInsertions(0)
 {
 }
 
@@ -258,6 +269,7 @@ void CLzhufEncoder::InitTree()
     for (int i = 0; i < N; ++i)
         m_anDad[i] = NIL;
     m_paths.Reset();
+    m_dwInsertions = 0;
 }
 
 // Inserts ring position r into the tree of its first byte. With
@@ -275,20 +287,39 @@ template <bool kFindMatch>
 void CLzhufEncoder::InsertNode(int r)
 {
     const int tree = m_abText[r];
-    CLzhufPathCache::Slot* const slot = m_paths.SlotOf(tree);
-    if (slot == nullptr) {
+    const std::uint32_t mask = m_paths.SlotsOf(tree);
+    if (mask == 0) {
         if (Descend<kFindMatch, false>(r, 2 * (N + 1 + tree) + 1, 0) >= kClaimDepth)
-            m_paths.Claim(tree);
+            m_paths.Claim(tree, m_dwInsertions);
+        ++m_dwInsertions;
         return;
+    }
+    ++m_dwInsertions;
+    // Start from the path whose last node shares most with the key.
+    CLzhufPathCache::Slot* slot = nullptr;
+    CLzhufPathCache::Slot* empty = nullptr;
+    int shared = 0;
+    for (std::uint32_t rest = mask; rest != 0; rest &= rest - 1) {
+        CLzhufPathCache::Slot& candidate = m_paths.Get(CountTrailingZeros(rest));
+        if (candidate.Empty()) {
+            empty = &candidate;
+            continue;
+        }
+        const int m = CommonLength(m_abText + r, m_abText + candidate.y);
+        if (m > shared) {
+            shared = m;
+            slot = &candidate;
+        }
     }
     int link = 2 * (N + 1 + tree) + 1;
     int best = 0;
-    std::uint32_t start = slot->front;
-    if (!slot->Empty()) {
-        start = slot->FirstReaching(CommonLength(m_abText + r, m_abText + slot->y));
-        if (start != slot->front) {
+    std::uint32_t skipped = 0;
+    if (slot != nullptr) {
+        const std::uint32_t start = slot->FirstReaching(shared);
+        skipped = start - slot->front;
+        if (skipped != 0) {
             const CLzhufPathCache::Step& last = slot->At(start - 1);
-            link = 2 * last.node + last.right;
+            link = 2 * last.node + last.Right();
             if (kFindMatch && last.bestLcp > THRESHOLD)
                 best = (last.bestLcp << 12) | ((last.bestNode - r) & (N - 1));
         }
@@ -296,15 +327,26 @@ void CLzhufEncoder::InsertNode(int r)
     const int count = Descend<kFindMatch, true>(r, link, best);
     if (count < 0)
         return;
-    // Keep the deepest path: in the data that needs the cache, the keys
-    // that reach deep (a sorted column) come back, and the shallow ones
-    // between them would only displace their path. A slot whose paths
-    // save nothing for long goes back to the pool.
-    const std::uint32_t skipped = start - slot->front;
+    // A path that goes on from a cached one replaces it when at least as
+    // deep: in the data that needs the cache, the keys that reach deep (a
+    // sorted column) come back, and shallower ones would displace them. A
+    // deep path of its own takes a slot of its own.
     const std::uint32_t depth = skipped + static_cast<std::uint32_t>(count);
-    if (depth >= static_cast<std::uint32_t>(kClaimDepth) && depth >= slot->back - slot->front)
-        m_paths.Commit(slot, start, m_adwPathSteps, count, r);
-    m_paths.Tally(slot, skipped >= static_cast<std::uint32_t>(kClaimDepth) / 2);
+    if (depth >= static_cast<std::uint32_t>(kClaimDepth)) {
+        if (skipped == 0) {
+            CLzhufPathCache::Slot* target = empty;
+            if (target == nullptr)
+                target = m_paths.Claim(tree, m_dwInsertions);
+            if (target == nullptr && depth >= slot->Length())
+                target = slot;
+            if (target != nullptr)
+                m_paths.Commit(target, target->front, m_adwPathSteps, count, r);
+        } else if (depth >= slot->Length()) {
+            m_paths.Commit(slot, slot->front + skipped, m_adwPathSteps, count, r);
+        }
+    }
+    if (slot != nullptr)
+        m_paths.Tally(slot, skipped >= static_cast<std::uint32_t>(kClaimDepth) / 2, m_dwInsertions);
 }
 
 // The descent of InsertNode from `link` with `best` found above it: the
@@ -388,7 +430,7 @@ void CLzhufEncoder::ReplaceNode(int p, int r)
     const int left = son[2 * p];
     const int right = son[2 * p + 1];
     const int parent = dad[p];
-    if (m_paths.HasSlot(m_abText[p]))
+    if (m_paths.SlotsOf(m_abText[p]) != 0)
         m_paths.Leave(m_abText[p], p, CLzhufPathCache::NONE);
     dad[r] = static_cast<std::int16_t>(parent);
     son[2 * r] = static_cast<std::int16_t>(left);
@@ -413,7 +455,7 @@ void CLzhufEncoder::DeleteNode(int p)
     const int right = son[2 * p + 1];
     int q = left == NIL ? right : left;
     const bool both = left != NIL && right != NIL;
-    if (m_paths.HasSlot(m_abText[p]))
+    if (m_paths.SlotsOf(m_abText[p]) != 0)
         m_paths.Leave(m_abText[p], p, both ? CLzhufPathCache::NONE : q);
     if (both && son[2 * left + 1] != NIL) {
         q = son[2 * left + 1];

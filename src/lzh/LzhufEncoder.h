@@ -100,6 +100,7 @@ private:
     std::int16_t m_anDad[lzh::N + 1];
 
     CLzhufPathCache m_paths;
+    std::uint32_t m_dwInsertions; // the cache's clock
     // The steps of the descent under way (CLzhufPathCache::Pack), the first
     // DEPTH of them kept.
     std::uint32_t m_adwPathSteps[CLzhufPathCache::DEPTH + 1];

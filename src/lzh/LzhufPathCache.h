@@ -31,18 +31,21 @@
 
 class CLzhufPathCache {
 public:
-    static constexpr int SLOTS = 16;
-    static constexpr int DEPTH = 512; // nodes kept per path; longer paths keep their top
+    static constexpr int SLOTS = 12;
+    static constexpr int DEPTH = 1024; // nodes kept per path; longer paths keep their top
+    static constexpr int PER_TREE = 1; // paths kept per tree
     static constexpr int NONE = -1;
 
     struct Step {
         std::int16_t node;
-        std::uint8_t lcp;     // lcp(Y, node), 1..F-1
-        std::uint8_t right;   // 1 when the descent went to the right child
         std::int16_t bestNode; // best match among the path's nodes up to here
+        std::uint8_t lcpSide;  // lcp(Y, node), 1..F-1, and 0x80 when the descent went right
         std::uint8_t bestLcp;
-        std::uint8_t pad;
+
+        int Lcp() const { return lcpSide & 0x7F; }
+        int Right() const { return lcpSide >> 7; }
     };
+    static_assert(sizeof(Step) == 6, "six bytes a step");
 
     struct Slot {
         std::uint32_t front;
@@ -53,6 +56,7 @@ public:
         Step steps[DEPTH];
 
         bool Empty() const { return front == back; }
+        std::uint32_t Length() const { return back - front; }
         Step& At(std::uint32_t i) { return steps[i & (DEPTH - 1)]; }
         const Step& At(std::uint32_t i) const { return steps[i & (DEPTH - 1)]; }
         // The first step whose prefix best reaches m bytes, or back.
@@ -60,33 +64,33 @@ public:
     };
 
     void Reset();
-    bool HasSlot(int tree) const { return m_anSlotOfTree[tree] != NONE; }
-    Slot* SlotOf(int tree)
-    {
-        const int k = m_anSlotOfTree[tree];
-        return k == NONE ? nullptr : &m_slots[k];
-    }
-    // A slot for `tree`, taken from the one used least recently.
-    Slot* Claim(int tree);
+    // Bit k set: slot k caches a path of `tree`.
+    std::uint32_t SlotsOf(int tree) const { return m_adwSlotsOfTree[tree]; }
+    Slot& Get(int k) { return m_slots[k]; }
+    // An empty slot for `tree`, the one claimed longest ago, or nullptr when
+    // the tree has PER_TREE slots or gave one up not long ago.
+    Slot* Claim(int tree, std::uint32_t now);
 
     // A step of a descent as the descent records it: node, lcp, side.
     static std::uint32_t Pack(int node, int lcp, bool right)
     {
         return static_cast<std::uint32_t>(node) | static_cast<std::uint32_t>(lcp) << 16 |
-               static_cast<std::uint32_t>(right) << 24;
+               static_cast<std::uint32_t>(right) << 23;
     }
 
     // Replaces the steps from `start` on by `count` packed steps, up to
     // DEPTH in all, and makes y the path's node.
     void Commit(Slot* slot, std::uint32_t start, const std::uint32_t* fresh, int count, int y);
 
-    // Counts a descent that used the slot; gives the slot up after many in
-    // a row that skipped little.
-    void Tally(Slot* slot, bool skippedMuch)
+    // Counts a descent that started from the slot's path; gives the slot up
+    // after many in a row that skipped little.
+    void Tally(Slot* slot, bool skippedMuch, std::uint32_t now)
     {
         slot->misses = skippedMuch ? 0 : slot->misses + 1;
-        if (slot->misses >= kMaxMisses)
+        if (slot->misses >= kMaxMisses) {
+            m_adwResting[slot->tree] = now + kRest;
             Release(slot);
+        }
     }
 
     // Node p leaves the tree; `only` is its only child (NIL for none), or
@@ -95,14 +99,20 @@ public:
 
 private:
     static constexpr int kMaxMisses = 64;
+    // Insertions during which a tree that gave up a slot claims none.
+    static constexpr std::uint32_t kRest = 4096;
 
     void Release(Slot* slot);
     void DropFront(Slot* slot, int p);
 
     Slot m_slots[SLOTS];
-    std::int8_t m_anSlotOfTree[256];
+    std::uint32_t m_adwSlotsOfTree[256];
+    std::uint32_t m_adwResting[256]; // claims wait until this insertion
     int m_nNextVictim;
-    // Index (modulo 2^16) of each node's step in its tree's path; checked
+    // The paths of a tree all start at its root, so a node has the same
+    // place in each: its depth. Each node's depth when it was recorded plus
+    // its tree's count of roots dropped since Reset, modulo 2^16; checked
     // against the step before use, so stale entries are harmless.
-    std::uint16_t m_awStepOf[lzh::N];
+    std::uint16_t m_awDepthOf[lzh::N];
+    std::uint16_t m_awDropped[256];
 };
