@@ -60,6 +60,9 @@ void CLzhufPathCache::Reset()
         when = 0;
     for (std::uint16_t& n : m_awDropped)
         n = 0;
+    // Checked before use, but never read uninitialised.
+    for (std::uint16_t& depth : m_awDepthOf)
+        depth = 0;
     m_nNextVictim = 0;
 }
 

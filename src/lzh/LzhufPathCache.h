@@ -18,9 +18,13 @@
 // The path stays true while its nodes keep their links. An insertion only
 // fills an empty link, and every link along a path leads to the next node,
 // so insertions change nothing; a node that leaves the tree cuts the path
-// before it (CutAt), except the oldest node at the top of a path with the
-// path's next node as its only child, which simply drops off (DropFront).
-// Y leaving the tree empties the slot, as its key is then overwritten.
+// before it, except the oldest node at the top of a path with the path's
+// next node as its only child, which simply drops off (DropFront). Y
+// leaving the tree empties the slot, as its key is then overwritten.
+//
+// Slots are few and go to the trees whose descents run deep; one that keeps
+// saving little is given up, and its tree waits a while before it claims
+// another.
 //
 // Not thread-safe; part of one encoder.
 #pragma once
