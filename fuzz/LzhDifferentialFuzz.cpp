@@ -1,9 +1,9 @@
 // Fuzz target: the encoder against the one it replaced, which must write the
 // same bytes for every input. Input: a repeat count, then a pattern. With a
 // count of 0 the pattern is the data; otherwise the data is the pattern
-// count * 16 times over, each copy with one byte changed (a different one
-// each time), so that the match search meets long and nearly long matches,
-// deep trees and the wrap of its ring buffer.
+// count * 16 times over (at most 16 KiB), each copy with one byte changed (a
+// different one each time), so that the match search meets long and nearly
+// long matches, deep trees and the wrap of its ring buffer.
 #include <memory>
 #include <string>
 
@@ -19,7 +19,7 @@ std::string Expand(unsigned repeats, const std::string& pattern)
     if (repeats == 0 || pattern.empty())
         return pattern;
     std::string out;
-    for (unsigned i = 0; i < repeats * 16; ++i) {
+    for (unsigned i = 0; i < repeats * 16 && out.size() < (16u << 10); ++i) {
         std::string copy = pattern;
         copy[(i * 7) % copy.size()] ^= static_cast<char>(1 + i % 3);
         out += copy;
