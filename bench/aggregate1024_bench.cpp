@@ -235,7 +235,7 @@ private:
         auto dev = std::make_unique<CDeviceSocket>();
         bool connected = dev->ConnectPort(address.c_str(), m_ports[index % kSimulators]) != 0;
         if (!connected)
-            std::fprintf(stderr, "connect %d to %s failed: %d\n", index, address.c_str(), dev->m_nLastError);
+            std::fprintf(stderr, "connect %d to %s failed: %d\n", index, address.c_str(), dev->LastError());
         std::uint64_t seen = 0;
         {
             std::lock_guard<std::mutex> guard(m_mutex);
@@ -375,7 +375,7 @@ int main(int argc, char** argv)
 
         Expected perDevice = ExpectedFor(g_bytesPerDevice);
         g_singleExpected = ExpectedFor(static_cast<std::uint64_t>(kDevices) * g_bytesPerDevice);
-        auto single = std::make_unique<CDeviceSocket>();
+        auto single = std::make_unique<Exposed<CDeviceSocket>>();
         bool singleOk = single->ConnectPort(kSingleAddress, ports[kSimulators]) != 0;
 
         bool peakReset = ResetPeak();

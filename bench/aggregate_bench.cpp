@@ -59,7 +59,7 @@ public:
                 return false;
             auto dev = std::make_unique<CDeviceSocket>();
             if (!dev->ConnectPort(address.c_str(), sim->Port())) {
-                std::fprintf(stderr, "connect to %s failed: %d\n", address.c_str(), dev->m_nLastError);
+                std::fprintf(stderr, "connect to %s failed: %d\n", address.c_str(), dev->LastError());
                 return false;
             }
             m_sims.push_back(std::move(sim));
@@ -183,7 +183,7 @@ int main(int argc, char** argv)
 
     auto fleet = std::make_unique<Fleet>();
     g_single = StartSimulator("127.7.2.100", kDevices * g_bytesPerDevice);
-    auto single = std::make_unique<CDeviceSocket>();
+    auto single = std::make_unique<Exposed<CDeviceSocket>>();
     if (!fleet->Start() || !g_single || !single->ConnectPort("127.7.2.100", g_single->Port())) {
         std::fprintf(stderr, "aggregate_bench: set-up failed\n");
         return 1;
