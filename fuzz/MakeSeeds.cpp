@@ -276,7 +276,7 @@ void LzhSeeds(const std::filesystem::path& root)
     struct Sample {
         const char* name;
         std::string data;
-        std::uint8_t readLimit;
+        std::uint8_t readLimit; // the first input byte
     };
     const Sample samples[] = {
         {"empty", std::string(), 0},
@@ -295,6 +295,16 @@ void LzhSeeds(const std::filesystem::path& root)
         encoder->Encode(&source, &packed);
         WriteFile(root / "lzh_decode" / s.name, packed.Data());
     }
+    // Differential: a repeat count (copies = count * 16), then the pattern.
+    const Sample patterns[] = {
+        {"sorted_numbers", MakeSortedNumbers(12000, 5), 0},
+        {"sample_csv", MakeSampleCsv(600, 6), 2},
+        {"log", MakeLogText(400, 7), 1},
+        {"spaces", std::string(70, ' '), 5},
+        {"mixed", MakeMixedCorpus(4096, 3), 0},
+    };
+    for (const Sample& s : patterns)
+        WriteFile(root / "lzh_differential" / s.name, std::string(1, static_cast<char>(s.readLimit)) + s.data);
 }
 
 } // namespace

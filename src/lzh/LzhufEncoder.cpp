@@ -40,6 +40,17 @@ inline std::uint64_t LoadOrdered(const std::uint8_t* p)
 #endif
 }
 
+inline int CountTrailingZeros(std::uint32_t x)
+{
+#if defined(_MSC_VER)
+    unsigned long bit;
+    _BitScanForward(&bit, x);
+    return static_cast<int>(bit);
+#else
+    return __builtin_ctz(x);
+#endif
+}
+
 inline int CountLeadingZeros(std::uint64_t x)
 {
 #if defined(_MSC_VER)
@@ -121,12 +132,24 @@ int LongMatch(const std::uint8_t* key, const std::uint8_t* node, bool* greater)
     return F;
 }
 
+// The number of leading bytes two keys share (F when all do); their first
+// bytes are equal.
+inline int CommonLength(const std::uint8_t* a, const std::uint8_t* b)
+{
+    for (int i = 1; i < F; i += 8) {
+        const std::uint64_t x = LoadOrdered(a + i) ^ LoadOrdered(b + i);
+        if (x != 0)
+            return std::min(F, i + (CountLeadingZeros(x) >> 3));
+    }
+    return F;
+}
+
 } // namespace
 
 CLzhufEncoder::CLzhufEncoder()
     : m_pSource(nullptr), m_pTarget(nullptr), m_nInputFill(0), m_nInputPos(0), m_dwConsumed(0),
       m_nOutputFill(0), m_dwUncompressedSize(0), m_dwSourceLength(0), m_dwLongCodes(0),
-      m_qwPutbuf(0), m_nPutlen(0), m_nMatchPosition(0), m_nMatchLength(0)
+      m_qwPutbuf(0), m_nPutlen(0), m_nMatchPosition(0), m_nMatchLength(0), m_dwInsertions(0)
 {
 }
 
@@ -245,6 +268,8 @@ void CLzhufEncoder::InitTree()
         m_anSon[2 * i + 1] = NIL;
     for (int i = 0; i < N; ++i)
         m_anDad[i] = NIL;
+    m_paths.Reset();
+    m_dwInsertions = 0;
 }
 
 // Inserts ring position r into the tree of its first byte. With
@@ -254,23 +279,98 @@ void CLzhufEncoder::InitTree()
 // match skip that bookkeeping, as nobody reads their result. When a node
 // holds the same F bytes as r, r replaces it.
 //
-// Most descents decide within the first 8 bytes after the common first
-// byte, so the loop keeps that word of the current node at hand and loads
-// the words of both children before it knows which side to take.
+// In a tree with a cached path (LzhufPathCache.h) the descent starts below
+// the part it shares with that path, taking that part's best match as
+// found, and records its steps; elsewhere it only counts them, and a deep
+// one gives its tree a slot, which fills from the next descent on.
 template <bool kFindMatch>
 void CLzhufEncoder::InsertNode(int r)
+{
+    const int tree = m_abText[r];
+    const std::uint32_t mask = m_paths.SlotsOf(tree);
+    if (mask == 0) {
+        if (Descend<kFindMatch, false>(r, 2 * (N + 1 + tree) + 1, 0) >= kClaimDepth)
+            m_paths.Claim(tree, m_dwInsertions);
+        ++m_dwInsertions;
+        return;
+    }
+    ++m_dwInsertions;
+    // Start from the path whose last node shares most with the key.
+    CLzhufPathCache::Slot* slot = nullptr;
+    CLzhufPathCache::Slot* empty = nullptr;
+    int shared = 0;
+    for (std::uint32_t rest = mask; rest != 0; rest &= rest - 1) {
+        CLzhufPathCache::Slot& candidate = m_paths.Get(CountTrailingZeros(rest));
+        if (candidate.Empty()) {
+            empty = &candidate;
+            continue;
+        }
+        const int m = CommonLength(m_abText + r, m_abText + candidate.y);
+        if (m > shared) {
+            shared = m;
+            slot = &candidate;
+        }
+    }
+    int link = 2 * (N + 1 + tree) + 1;
+    int best = 0;
+    std::uint32_t skipped = 0;
+    if (slot != nullptr) {
+        const std::uint32_t start = slot->FirstReaching(shared);
+        skipped = start - slot->front;
+        if (skipped != 0) {
+            const CLzhufPathCache::Step& last = slot->At(start - 1);
+            link = 2 * last.node + last.Right();
+            if (kFindMatch && last.bestLcp > THRESHOLD)
+                best = (last.bestLcp << 12) | ((last.bestNode - r) & (N - 1));
+        }
+    }
+    const int count = Descend<kFindMatch, true>(r, link, best);
+    if (count < 0)
+        return;
+    // A path that goes on from a cached one replaces it when at least as
+    // deep: in the data that needs the cache, the keys that reach deep (a
+    // sorted column) come back, and shallower ones would displace them. A
+    // deep path of its own takes a slot of its own.
+    const std::uint32_t depth = skipped + static_cast<std::uint32_t>(count);
+    if (depth >= static_cast<std::uint32_t>(kClaimDepth)) {
+        if (skipped == 0) {
+            CLzhufPathCache::Slot* target = empty;
+            if (target == nullptr)
+                target = m_paths.Claim(tree, m_dwInsertions);
+            if (target == nullptr && depth >= slot->Length())
+                target = slot;
+            if (target != nullptr)
+                m_paths.Commit(target, target->front, m_adwPathSteps, count, r);
+        } else if (depth >= slot->Length()) {
+            m_paths.Commit(slot, slot->front + skipped, m_adwPathSteps, count, r);
+        }
+    }
+    if (slot != nullptr)
+        m_paths.Tally(slot, skipped >= static_cast<std::uint32_t>(kClaimDepth) / 2, m_dwInsertions);
+}
+
+// The descent of InsertNode from `link` with `best` found above it: the
+// number of nodes visited (with kRecord their steps in m_adwPathSteps, the
+// first DEPTH of them), or -1 when r replaced a node with its key.
+//
+// Most visits decide within the first 8 bytes after the common first byte,
+// so the loop keeps that word of the current node at hand and loads the
+// words of both children before it knows which side to take.
+template <bool kFindMatch, bool kRecord>
+int CLzhufEncoder::Descend(int r, int link, int best)
 {
     std::int16_t* const son = m_anSon;
     const std::uint8_t* const text = m_abText;
     const std::uint8_t* const key = text + r;
 
     son[2 * r] = son[2 * r + 1] = NIL;
-    // Length in the upper bits, nearness ((p - r) mod N grows as the
+    // best: length in the upper bits, nearness ((p - r) mod N grows as the
     // distance shrinks) in the lower 12: the larger value is the better match.
-    int best = 0;
     // Words in string order: as numbers they compare like the bytes do.
     const std::uint64_t head = LoadOrdered(key + 1);
-    int link = 2 * (N + 1 + key[0]) + 1;
+    std::uint32_t* out = m_adwPathSteps;
+    std::uint32_t* const full = m_adwPathSteps + CLzhufPathCache::DEPTH;
+    int count = 0;
     std::uint64_t p = static_cast<std::uint16_t>(son[link]);
     // NIL links load from the padding past the mirror, harmlessly.
     std::uint64_t word = LoadOrdered(text + 1 + p);
@@ -280,15 +380,22 @@ void CLzhufEncoder::InsertNode(int r)
         const std::uint64_t right = High16(children);
         const std::uint64_t leftWord = LoadOrdered(text + 1 + left);
         const std::uint64_t rightWord = LoadOrdered(text + 1 + right);
-        const auto visit = [&](int i) {
+        const auto visit = [&](int i, bool greater) {
             if (kFindMatch) {
                 const int candidate = (i << 12) | ((static_cast<int>(p) - r) & (N - 1));
                 best = std::max(best, candidate & -static_cast<int>(i > THRESHOLD));
             }
+            if (kRecord) {
+                *out = CLzhufPathCache::Pack(static_cast<int>(p), i, greater);
+                out += out != full;
+            } else {
+                ++count;
+            }
         };
         if (word != head) {
-            visit(1 + (CountLeadingZeros(word ^ head) >> 3));
-            link = 2 * static_cast<int>(p) + (head > word);
+            const bool greater = head > word;
+            visit(1 + (CountLeadingZeros(word ^ head) >> 3), greater);
+            link = 2 * static_cast<int>(p) + greater;
             p = left;
             SelectIfGreater(head, word, right, rightWord, &p, &word, leftWord);
             continue;
@@ -299,9 +406,9 @@ void CLzhufEncoder::InsertNode(int r)
             ReplaceNode(static_cast<int>(p), r);
             m_nMatchLength = F;
             m_nMatchPosition = ((r - static_cast<int>(p)) & (N - 1)) - 1;
-            return;
+            return -1;
         }
-        visit(i);
+        visit(i, greater);
         link = 2 * static_cast<int>(p) + greater;
         p = greater ? right : left;
         word = greater ? rightWord : leftWord;
@@ -312,6 +419,7 @@ void CLzhufEncoder::InsertNode(int r)
         m_nMatchLength = best >> 12;
         m_nMatchPosition = N - 1 - (best & (N - 1));
     }
+    return kRecord ? static_cast<int>(out - m_adwPathSteps) : count;
 }
 
 // Node p leaves the tree and r, holding the same key, takes its place.
@@ -322,6 +430,8 @@ void CLzhufEncoder::ReplaceNode(int p, int r)
     const int left = son[2 * p];
     const int right = son[2 * p + 1];
     const int parent = dad[p];
+    if (m_paths.SlotsOf(m_abText[p]) != 0)
+        m_paths.Leave(m_abText[p], p, CLzhufPathCache::NONE);
     dad[r] = static_cast<std::int16_t>(parent);
     son[2 * r] = static_cast<std::int16_t>(left);
     son[2 * r + 1] = static_cast<std::int16_t>(right);
@@ -345,6 +455,8 @@ void CLzhufEncoder::DeleteNode(int p)
     const int right = son[2 * p + 1];
     int q = left == NIL ? right : left;
     const bool both = left != NIL && right != NIL;
+    if (m_paths.SlotsOf(m_abText[p]) != 0)
+        m_paths.Leave(m_abText[p], p, both ? CLzhufPathCache::NONE : q);
     if (both && son[2 * left + 1] != NIL) {
         q = son[2 * left + 1];
         while (son[2 * q + 1] != NIL)

@@ -5,7 +5,7 @@
 //
 // An encoder serves one compression at a time; separate encoders share
 // nothing but constant tables. It never opens or closes the files it is
-// bound to except in CompressFile. About 160 KiB: allocate it, or keep it off
+// bound to except in CompressFile. About 240 KiB: allocate it, or keep it off
 // small stacks.
 #pragma once
 
@@ -13,6 +13,7 @@
 
 #include "lzh/LzhufFormat.h"
 #include "lzh/LzhufModel.h"
+#include "lzh/LzhufPathCache.h"
 #include "vexacomm/Types.h"
 
 class CFile;
@@ -53,6 +54,8 @@ private:
     void InitTree();
     template <bool kFindMatch>
     void InsertNode(int r);
+    template <bool kFindMatch, bool kRecord>
+    int Descend(int r, int link, int best);
     void DeleteNode(int p);
     void ReplaceNode(int p, int r);
 
@@ -95,6 +98,14 @@ private:
     // the NIL entries of both arrays absorb writes through empty links.
     std::int16_t m_anSon[2 * (lzh::N + 257)];
     std::int16_t m_anDad[lzh::N + 1];
+
+    CLzhufPathCache m_paths;
+    std::uint32_t m_dwInsertions; // the cache's clock
+    // The steps of the descent under way (CLzhufPathCache::Pack), the first
+    // DEPTH of them kept.
+    std::uint32_t m_adwPathSteps[CLzhufPathCache::DEPTH + 1];
+    // Descents at least this deep claim a cache slot for their tree.
+    static constexpr int kClaimDepth = 32;
 
     // Positions N..N+F-2 mirror 0..F-2 so that a 60-byte key never wraps;
     // the tail pads word-wide loads that start up to F - 1 bytes into a key.

@@ -1,6 +1,8 @@
 #include "doubles/MixedCorpus.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -84,6 +86,32 @@ void AppendRandom(std::string& out, std::size_t size, CTestRandom& rng)
     }
 }
 
+// Fixed-point text of a value in thousandths, as printf would not round it
+// differently on another C library.
+std::string Milli(std::int64_t v)
+{
+    const char* sign = v < 0 ? "-" : "";
+    const std::uint64_t a = static_cast<std::uint64_t>(v < 0 ? -v : v);
+    std::string frac = std::to_string(a % 1000);
+    return sign + std::to_string(a / 1000) + "." + std::string(3 - frac.size(), '0') + frac;
+}
+
+// "hh:mm:ss.mmm" of a time in milliseconds since midnight.
+std::string ClockText(std::uint64_t ms)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", static_cast<unsigned>(ms / 3600000 % 24),
+                  static_cast<unsigned>(ms / 60000 % 60), static_cast<unsigned>(ms / 1000 % 60),
+                  static_cast<unsigned>(ms % 1000));
+    return text;
+}
+
+std::string Sized(std::string out, std::size_t size)
+{
+    out.resize(size);
+    return out;
+}
+
 } // namespace
 
 std::uint64_t CTestRandom::Next()
@@ -130,4 +158,67 @@ std::string MakeRandomBytes(std::size_t size, std::uint64_t seed)
     out.reserve(size);
     AppendRandom(out, size, rng);
     return out;
+}
+
+std::string MakeRecords(std::size_t size, std::uint64_t seed)
+{
+    CTestRandom rng(seed);
+    std::string out;
+    out.reserve(size);
+    AppendRecords(out, size, rng);
+    return out;
+}
+
+std::string MakeSortedNumbers(std::size_t size, std::uint64_t seed)
+{
+    CTestRandom rng(seed);
+    std::string out;
+    out.reserve(size + 24);
+    for (std::uint64_t n = 1 + rng.Below(1000000); out.size() < size; ++n) {
+        out += std::to_string(n);
+        out += '\n';
+    }
+    return Sized(std::move(out), size);
+}
+
+// A time column at a fixed sampling interval and three channels that drift
+// by a few units of their last digit.
+std::string MakeSampleCsv(std::size_t size, std::uint64_t seed)
+{
+    CTestRandom rng(seed);
+    std::string out = "time,ua,ub,f\r\n";
+    out.reserve(size + 64);
+    std::uint64_t ms = rng.Below(86400000);
+    std::int64_t ua = 230000 + rng.Below(2000);
+    std::int64_t ub = 229000 + rng.Below(2000);
+    std::int64_t f = 50000;
+    while (out.size() < size) {
+        ua += static_cast<std::int64_t>(rng.Below(21)) - 10;
+        ub += static_cast<std::int64_t>(rng.Below(21)) - 10;
+        f += static_cast<std::int64_t>(rng.Below(3)) - 1;
+        out += ClockText(ms) + "," + Milli(ua) + "," + Milli(ub) + "," + Milli(f) + "\r\n";
+        ms += 10;
+    }
+    return Sized(std::move(out), size);
+}
+
+std::string MakeLogText(std::size_t size, std::uint64_t seed)
+{
+    static const char* const kLevels[] = {"INFO ", "INFO ", "INFO ", "DEBUG", "WARN ", "ERROR"};
+    static const char* const kEvents[] = {
+        "breaker closed", "breaker opened", "packet received", "transfer started",
+        "transfer complete", "connection lost", "settings group changed", "sample buffer full",
+    };
+    CTestRandom rng(seed);
+    std::string out;
+    out.reserve(size + 128);
+    std::uint64_t ms = rng.Below(86400000);
+    std::uint32_t sequence = rng.Below(100000);
+    while (out.size() < size) {
+        ms += 1 + rng.Below(2000);
+        out += "2024-05-17 " + ClockText(ms) + " " + kLevels[rng.Below(6)] + " [relay " +
+               std::to_string(1 + rng.Below(12)) + "] #" + std::to_string(sequence++) + " " +
+               kEvents[rng.Below(8)] + ", value " + Milli(rng.Below(500000)) + "\n";
+    }
+    return Sized(std::move(out), size);
 }

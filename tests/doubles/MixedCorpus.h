@@ -10,6 +10,13 @@
 std::string MakeMixedCorpus(std::size_t size, std::uint64_t seed = 1);
 std::string MakeText(std::size_t size, std::uint64_t seed = 1);
 std::string MakeRandomBytes(std::size_t size, std::uint64_t seed = 1);
+// The mixed corpus's fixed-layout binary records alone.
+std::string MakeRecords(std::size_t size, std::uint64_t seed = 1);
+// What recorders export: numbers counting up one a line (as `seq` writes
+// them), a CSV of slowly changing samples, and a device log.
+std::string MakeSortedNumbers(std::size_t size, std::uint64_t seed = 1);
+std::string MakeSampleCsv(std::size_t size, std::uint64_t seed = 1);
+std::string MakeLogText(std::size_t size, std::uint64_t seed = 1);
 
 // splitmix64: small, fast and identical everywhere, unlike <random>'s
 // distributions.

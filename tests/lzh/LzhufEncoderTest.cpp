@@ -22,7 +22,8 @@ TEST(LzhufEncoder, ReferenceVectors)
 // Sizes and FNV-1a digests of what the 1988 LZHUF encoder writes for the
 // same inputs (its 4-byte header, its 16-bit tables): many tree rebuilds,
 // matches against the initial spaces, every position-code class, and an
-// output of more than 65535 bytes.
+// output of more than 65535 bytes; the sorted numbers, samples and log are
+// the data whose deep trees slowed the match search.
 TEST(LzhufEncoder, MatchesThe1988EncoderByteForByte)
 {
     struct Case {
@@ -35,6 +36,9 @@ TEST(LzhufEncoder, MatchesThe1988EncoderByteForByte)
         {"mixed", MakeMixedCorpus(1u << 20, 3), 450682, 0x42b0f1e025fdaa0bull},
         {"text", MakeText(200000, 4), 71068, 0x4e3ccdacf6a1e3adull},
         {"random", MakeRandomBytes(70000, 9), 70157, 0xd0152adae71555feull},
+        {"sorted numbers", MakeSortedNumbers(300000, 5), 91884, 0x2e3f5842ae48f595ull},
+        {"sample csv", MakeSampleCsv(300000, 6), 61551, 0xbdd33da0db7e547bull},
+        {"log", MakeLogText(300000, 7), 60040, 0xca0c9f6df0779658ull},
     };
     auto encoder = std::make_unique<CLzhufEncoder>();
     for (const Case& c : cases) {

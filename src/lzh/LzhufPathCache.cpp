@@ -1,0 +1,168 @@
+// The match finder's cache of search paths; see the header for why a cached
+// path gives the same visits as a fresh descent.
+#include "lzh/LzhufPathCache.h"
+
+#include <algorithm>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
+
+using namespace lzh;
+
+namespace {
+
+inline int CountTrailingZeros(std::uint32_t x)
+{
+#if defined(_MSC_VER)
+    unsigned long bit;
+    _BitScanForward(&bit, x);
+    return static_cast<int>(bit);
+#else
+    return __builtin_ctz(x);
+#endif
+}
+
+// Longer, or as long and nearer: nearness measured from a node `base` that
+// is no older than either (the newest) or no newer (the oldest), as then
+// (node - base) mod N orders the live nodes by age.
+inline bool Better(int lcpA, int nodeA, int lcpB, int nodeB, int base)
+{
+    if (lcpA != lcpB)
+        return lcpA > lcpB;
+    return ((nodeA - base) & (N - 1)) > ((nodeB - base) & (N - 1));
+}
+
+} // namespace
+
+std::uint32_t CLzhufPathCache::Slot::FirstReaching(int m) const
+{
+    std::uint32_t lo = front;
+    std::uint32_t hi = back;
+    while (lo < hi) {
+        const std::uint32_t mid = lo + (hi - lo) / 2;
+        if (At(mid).bestLcp >= m)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+void CLzhufPathCache::Reset()
+{
+    for (Slot& slot : m_slots) {
+        slot.tree = NONE;
+        Release(&slot);
+    }
+    for (std::uint32_t& mask : m_adwSlotsOfTree)
+        mask = 0;
+    for (std::uint32_t& when : m_adwResting)
+        when = 0;
+    for (std::uint16_t& n : m_awDropped)
+        n = 0;
+    // Checked before use, but never read uninitialised.
+    for (std::uint16_t& depth : m_awDepthOf)
+        depth = 0;
+    m_nNextVictim = 0;
+}
+
+CLzhufPathCache::Slot* CLzhufPathCache::Claim(int tree, std::uint32_t now)
+{
+    std::uint32_t mask = m_adwSlotsOfTree[tree];
+    int own = 0;
+    for (; mask != 0; mask &= mask - 1)
+        ++own;
+    if (own >= PER_TREE || static_cast<std::int32_t>(m_adwResting[tree] - now) > 0)
+        return nullptr;
+    Slot* const slot = &m_slots[m_nNextVictim];
+    m_nNextVictim = (m_nNextVictim + 1) % SLOTS;
+    Release(slot);
+    slot->tree = tree;
+    m_adwSlotsOfTree[tree] |= 1u << (slot - m_slots);
+    return slot;
+}
+
+void CLzhufPathCache::Release(Slot* slot)
+{
+    if (slot->tree != NONE)
+        m_adwSlotsOfTree[slot->tree] &= ~(1u << (slot - m_slots));
+    slot->tree = NONE;
+    slot->front = slot->back = 0;
+    slot->y = NIL;
+    slot->misses = 0;
+}
+
+void CLzhufPathCache::Commit(Slot* slot, std::uint32_t start, const std::uint32_t* fresh, int count,
+                             int y)
+{
+    const std::uint32_t room = DEPTH - (start - slot->front);
+    if (static_cast<std::uint32_t>(count) > room)
+        count = static_cast<int>(room);
+    std::uint32_t i = start;
+    // Best as length, then nearness seen from y, the newest node.
+    int best = 0;
+    if (i != slot->front) {
+        const Step& last = slot->At(i - 1);
+        best = (last.bestLcp << 12) | ((last.bestNode - y) & (N - 1));
+    }
+    const std::uint32_t depthBase = m_awDropped[slot->tree] - slot->front;
+    for (int k = 0; k < count; ++k, ++i) {
+        Step step;
+        step.node = static_cast<std::int16_t>(fresh[k] & 0xFFFF);
+        step.lcpSide = static_cast<std::uint8_t>(fresh[k] >> 16);
+        best = std::max(best, (step.Lcp() << 12) | ((step.node - y) & (N - 1)));
+        step.bestLcp = static_cast<std::uint8_t>(best >> 12);
+        step.bestNode = static_cast<std::int16_t>((best + y) & (N - 1));
+        slot->At(i) = step;
+        m_awDepthOf[step.node] = static_cast<std::uint16_t>(depthBase + i);
+    }
+    slot->back = i;
+    slot->y = y;
+}
+
+void CLzhufPathCache::Leave(int tree, int p, int only)
+{
+    const std::uint32_t depth = static_cast<std::uint16_t>(m_awDepthOf[p] - m_awDropped[tree]);
+    bool dropped = false;
+    for (std::uint32_t mask = m_adwSlotsOfTree[tree]; mask != 0; mask &= mask - 1) {
+        Slot* const slot = &m_slots[CountTrailingZeros(mask)];
+        if (p == slot->y) {
+            slot->front = slot->back;
+            continue;
+        }
+        if (depth >= slot->Length())
+            continue;
+        const std::uint32_t i = slot->front + depth;
+        if (slot->At(i).node != p)
+            continue;
+        if (depth == 0 && i + 1 < slot->back && only != NONE && slot->At(i + 1).node == only) {
+            DropFront(slot, p);
+            dropped = true;
+        } else {
+            slot->back = i;
+        }
+    }
+    // Every node under a dropped root is one level nearer the root.
+    if (dropped)
+        ++m_awDropped[tree];
+}
+// The oldest node leaves the top of the path. It can be the best of a
+// prefix only while nothing after it is as long, so the prefixes that named
+// it are computed again, which stops at the first that did not.
+void CLzhufPathCache::DropFront(Slot* slot, int p)
+{
+    ++slot->front;
+    int bestLcp = 0;
+    int bestNode = NIL;
+    for (std::uint32_t i = slot->front; i < slot->back; ++i) {
+        Step& step = slot->At(i);
+        if (step.bestNode != p)
+            return;
+        if (bestNode == NIL || Better(step.Lcp(), step.node, bestLcp, bestNode, p)) {
+            bestLcp = step.Lcp();
+            bestNode = step.node;
+        }
+        step.bestLcp = static_cast<std::uint8_t>(bestLcp);
+        step.bestNode = static_cast<std::int16_t>(bestNode);
+    }
+}

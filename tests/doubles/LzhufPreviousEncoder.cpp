@@ -1,0 +1,474 @@
+// The LZHUF encoder before its match search was reworked; see the header.
+#include "doubles/LzhufPreviousEncoder.h"
+
+#include <algorithm>
+#include <cstring>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#include <stdlib.h>
+#endif
+
+#include "VexaCommFile.h"
+
+using namespace lzh;
+
+static_assert(sizeof(CLzhufPreviousEncoder) <= 256 * 1024, "an encoder stays below 256 KiB");
+
+namespace {
+
+inline std::uint64_t Load64(const std::uint8_t* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Eight bytes as a number whose order is the bytes' lexicographic order.
+inline std::uint64_t LoadOrdered(const std::uint8_t* p)
+{
+    const std::uint64_t v = Load64(p);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return v;
+#elif defined(_MSC_VER)
+    return _byteswap_uint64(v);
+#else
+    return __builtin_bswap64(v);
+#endif
+}
+
+inline int CountLeadingZeros(std::uint64_t x)
+{
+#if defined(_MSC_VER)
+    unsigned long bit;
+    _BitScanReverse64(&bit, x);
+    return 63 - static_cast<int>(bit);
+#else
+    return __builtin_clzll(x);
+#endif
+}
+
+inline std::uint32_t Load32(const std::int16_t* p)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The first and the second of two 16-bit links loaded as one word.
+inline int Low16(std::uint32_t pair)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<int>(pair >> 16);
+#else
+    return static_cast<int>(pair & 0xFFFF);
+#endif
+}
+
+inline int High16(std::uint32_t pair)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<int>(pair & 0xFFFF);
+#else
+    return static_cast<int>(pair >> 16);
+#endif
+}
+
+// *node, *word = a > b ? (node1, word1) : (*node, word0), without a branch:
+// the side a descent takes is a coin toss to a branch predictor, and a
+// conditional move keeps the next level's loads off the critical path.
+inline void SelectIfGreater(std::uint64_t a, std::uint64_t b, std::uint64_t node1,
+                            std::uint64_t word1, std::uint64_t* node, std::uint64_t* word,
+                            std::uint64_t word0)
+{
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+    std::uint64_t n = *node;
+    std::uint64_t w = word0;
+    __asm__("cmpq %[b], %[a]\n\t"
+            "cmova %[n1], %[n]\n\t"
+            "cmova %[w1], %[w]"
+            : [n] "+r"(n), [w] "+r"(w)
+            : [a] "r"(a), [b] "r"(b), [n1] "r"(node1), [w1] "r"(word1)
+            : "cc");
+    *node = n;
+    *word = w;
+#else
+    const std::uint64_t mask = 0 - static_cast<std::uint64_t>(a > b);
+    *node ^= (*node ^ node1) & mask;
+    *word = word0 ^ ((word0 ^ word1) & mask);
+#endif
+}
+
+// Compares two keys that agree in bytes 0 to 8: the number of leading bytes
+// they share (F when all do) and whether the key sorts after the node.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int LongMatch(const std::uint8_t* key, const std::uint8_t* node, bool* greater)
+{
+    for (int i = 9; i < F; i += 8) {
+        const std::uint64_t a = LoadOrdered(key + i);
+        const std::uint64_t b = LoadOrdered(node + i);
+        if (a != b) {
+            *greater = a > b;
+            return i + (CountLeadingZeros(a ^ b) >> 3);
+        }
+    }
+    *greater = false;
+    return F;
+}
+
+} // namespace
+
+CLzhufPreviousEncoder::CLzhufPreviousEncoder()
+    : m_pSource(nullptr), m_pTarget(nullptr), m_nInputFill(0), m_nInputPos(0), m_dwConsumed(0),
+      m_nOutputFill(0), m_dwUncompressedSize(0), m_dwSourceLength(0), m_dwLongCodes(0),
+      m_qwPutbuf(0), m_nPutlen(0), m_nMatchPosition(0), m_nMatchLength(0)
+{
+}
+
+CLzhufPreviousEncoder::~CLzhufPreviousEncoder() = default;
+
+BOOL CLzhufPreviousEncoder::Encode(CFile* source, CFile* target)
+{
+    m_pSource = source;
+    m_pTarget = target;
+    m_nInputFill = m_nInputPos = 0;
+    m_dwConsumed = 0;
+    m_nOutputFill = 0;
+    m_qwPutbuf = 0;
+    m_nPutlen = 0;
+    m_dwLongCodes = 0;
+    m_nMatchPosition = m_nMatchLength = 0;
+    // One length serves as bound and header, so the two always agree.
+    m_dwSourceLength = source->GetLength();
+    m_dwUncompressedSize = m_dwSourceLength;
+    target->Seek(0, CFile::begin);
+    source->Seek(0, CFile::begin);
+
+    for (int shift = 0; shift < 32; shift += 8)
+        PutByte(static_cast<std::uint8_t>(m_dwUncompressedSize >> shift));
+
+    if (m_dwUncompressedSize != 0) {
+        m_model.StartHuff();
+        InitTree();
+        std::uint8_t* const text = m_abText;
+        std::memset(text, ' ', RING_START);
+        std::memset(text + RING_START, 0, sizeof m_abText - RING_START);
+
+        int s = 0;
+        int r = RING_START;
+        int len = 0;
+        while (len < F && InputRemains())
+            text[r + len++] = static_cast<std::uint8_t>(GetByte());
+        for (int i = 1; i <= F; ++i)
+            InsertNode<false>(r - i);
+        InsertNode<true>(r);
+        do {
+            int matchLength = std::min(m_nMatchLength, len);
+            if (matchLength <= THRESHOLD) {
+                matchLength = 1;
+                EncodeChar(text[r]);
+            } else {
+                EncodeChar(MATCH_BASE + matchLength);
+                EncodePosition(m_nMatchPosition);
+            }
+            int i = 0;
+            for (; i < matchLength && InputRemains(); ++i) {
+                const std::uint8_t c = static_cast<std::uint8_t>(GetByte());
+                DeleteNode(s);
+                text[s] = c;
+                if (s < F - 1)
+                    text[s + N] = c;
+                s = (s + 1) & (N - 1);
+                r = (r + 1) & (N - 1);
+                // Only the last insertion of a step chooses the next symbol.
+                if (i + 1 < matchLength)
+                    InsertNode<false>(r);
+                else
+                    InsertNode<true>(r);
+            }
+            for (; i < matchLength; ++i) {
+                DeleteNode(s);
+                s = (s + 1) & (N - 1);
+                r = (r + 1) & (N - 1);
+                if (--len == 0)
+                    continue;
+                if (i + 1 < matchLength)
+                    InsertNode<false>(r);
+                else
+                    InsertNode<true>(r);
+            }
+        } while (len > 0);
+        EncodeEnd();
+    }
+    FlushOutput();
+    return TRUE;
+}
+
+void CLzhufPreviousEncoder::InitTree()
+{
+    for (int i = N + 1; i <= N + 256; ++i)
+        m_anSon[2 * i + 1] = NIL;
+    for (int i = 0; i < N; ++i)
+        m_anDad[i] = NIL;
+}
+
+// Inserts ring position r into the tree of its first byte. With
+// kFindMatch it leaves in m_nMatchLength/m_nMatchPosition the longest match
+// for the F bytes at r (the nearest among equally long ones) among the nodes
+// on the way down, as the 1988 encoder found it; the insertions inside a
+// match skip that bookkeeping, as nobody reads their result. When a node
+// holds the same F bytes as r, r replaces it.
+//
+// Most descents decide within the first 8 bytes after the common first
+// byte, so the loop keeps that word of the current node at hand and loads
+// the words of both children before it knows which side to take.
+template <bool kFindMatch>
+void CLzhufPreviousEncoder::InsertNode(int r)
+{
+    std::int16_t* const son = m_anSon;
+    const std::uint8_t* const text = m_abText;
+    const std::uint8_t* const key = text + r;
+
+    son[2 * r] = son[2 * r + 1] = NIL;
+    // Length in the upper bits, nearness ((p - r) mod N grows as the
+    // distance shrinks) in the lower 12: the larger value is the better match.
+    int best = 0;
+    // Words in string order: as numbers they compare like the bytes do.
+    const std::uint64_t head = LoadOrdered(key + 1);
+    int link = 2 * (N + 1 + key[0]) + 1;
+    std::uint64_t p = static_cast<std::uint16_t>(son[link]);
+    // NIL links load from the padding past the mirror, harmlessly.
+    std::uint64_t word = LoadOrdered(text + 1 + p);
+    while (p != NIL) {
+        const std::uint32_t children = Load32(son + 2 * p);
+        const std::uint64_t left = Low16(children);
+        const std::uint64_t right = High16(children);
+        const std::uint64_t leftWord = LoadOrdered(text + 1 + left);
+        const std::uint64_t rightWord = LoadOrdered(text + 1 + right);
+        const auto visit = [&](int i) {
+            if (kFindMatch) {
+                const int candidate = (i << 12) | ((static_cast<int>(p) - r) & (N - 1));
+                best = std::max(best, candidate & -static_cast<int>(i > THRESHOLD));
+            }
+        };
+        if (word != head) {
+            visit(1 + (CountLeadingZeros(word ^ head) >> 3));
+            link = 2 * static_cast<int>(p) + (head > word);
+            p = left;
+            SelectIfGreater(head, word, right, rightWord, &p, &word, leftWord);
+            continue;
+        }
+        bool greater;
+        const int i = LongMatch(key, text + p, &greater);
+        if (i >= F) {
+            ReplaceNode(static_cast<int>(p), r);
+            m_nMatchLength = F;
+            m_nMatchPosition = ((r - static_cast<int>(p)) & (N - 1)) - 1;
+            return;
+        }
+        visit(i);
+        link = 2 * static_cast<int>(p) + greater;
+        p = greater ? right : left;
+        word = greater ? rightWord : leftWord;
+    }
+    son[link] = static_cast<std::int16_t>(r);
+    m_anDad[r] = static_cast<std::int16_t>(link >> 1);
+    if (kFindMatch) {
+        m_nMatchLength = best >> 12;
+        m_nMatchPosition = N - 1 - (best & (N - 1));
+    }
+}
+
+// Node p leaves the tree and r, holding the same key, takes its place.
+void CLzhufPreviousEncoder::ReplaceNode(int p, int r)
+{
+    std::int16_t* const son = m_anSon;
+    std::int16_t* const dad = m_anDad;
+    const int left = son[2 * p];
+    const int right = son[2 * p + 1];
+    const int parent = dad[p];
+    dad[r] = static_cast<std::int16_t>(parent);
+    son[2 * r] = static_cast<std::int16_t>(left);
+    son[2 * r + 1] = static_cast<std::int16_t>(right);
+    dad[left] = static_cast<std::int16_t>(r);
+    dad[right] = static_cast<std::int16_t>(r);
+    son[2 * parent + (son[2 * parent + 1] == p)] = static_cast<std::int16_t>(r);
+    dad[p] = NIL;
+}
+
+// Node p leaves the tree; a node of its left subtree (its left child or the
+// rightmost node below it) or its only child takes its place. The common
+// cases are written as selects: which of them applies is hard to predict.
+void CLzhufPreviousEncoder::DeleteNode(int p)
+{
+    std::int16_t* const son = m_anSon;
+    std::int16_t* const dad = m_anDad;
+    const int parent = dad[p];
+    if (parent == NIL)
+        return;
+    const int left = son[2 * p];
+    const int right = son[2 * p + 1];
+    int q = left == NIL ? right : left;
+    const bool both = left != NIL && right != NIL;
+    if (both && son[2 * left + 1] != NIL) {
+        q = son[2 * left + 1];
+        while (son[2 * q + 1] != NIL)
+            q = son[2 * q + 1];
+        const int qParent = dad[q];
+        const int qLeft = son[2 * q];
+        son[2 * qParent + 1] = static_cast<std::int16_t>(qLeft);
+        dad[qLeft] = static_cast<std::int16_t>(qParent);
+        son[2 * q] = static_cast<std::int16_t>(left);
+        dad[left] = static_cast<std::int16_t>(q);
+    }
+    // With both children q takes p's right subtree; otherwise its own right
+    // link stays. Empty links land in the NIL slots, which nobody reads.
+    const int keep = son[2 * q + 1];
+    son[2 * q + 1] = static_cast<std::int16_t>(keep ^ ((keep ^ right) & -static_cast<int>(both)));
+    dad[right] = static_cast<std::int16_t>(q);
+    dad[q] = static_cast<std::int16_t>(parent);
+    son[2 * parent + (son[2 * parent + 1] == p)] = static_cast<std::int16_t>(q);
+    dad[p] = NIL;
+}
+
+void CLzhufPreviousEncoder::EncodeChar(int c)
+{
+    const std::int16_t* const prnt = m_model.ParentTable();
+    std::uint32_t code = 0;
+    int len = 0;
+    int k = prnt[c + T];
+    // The first bit of the code is the one nearest the root.
+    do {
+        code |= static_cast<std::uint32_t>(k & 1) << len;
+        ++len;
+        k = prnt[k];
+    } while (k != R && len < 32);
+    if (k != R) {
+        EncodeLongChar(c);
+        return;
+    }
+    if (len > 16)
+        ++m_dwLongCodes;
+    Putcode(len, code);
+    m_model.update(c);
+}
+
+// The 1988 encoder gathered a code in a 16-bit word and lost the bits
+// nearest the leaf beyond 16; the decoder needs them all.
+void CLzhufPreviousEncoder::EncodeLongChar(int c)
+{
+    const std::int16_t* const prnt = m_model.ParentTable();
+    std::uint8_t bits[T];
+    int len = 0;
+    for (int k = prnt[c + T]; k != R; k = prnt[k])
+        bits[len++] = static_cast<std::uint8_t>(k & 1);
+    ++m_dwLongCodes;
+    while (len > 0) {
+        const int n = std::min(len, 16);
+        std::uint32_t chunk = 0;
+        for (int i = 0; i < n; ++i)
+            chunk = (chunk << 1) | bits[--len];
+        Putcode(n, chunk);
+    }
+    m_model.update(c);
+}
+
+void CLzhufPreviousEncoder::EncodePosition(int c)
+{
+    const int i = c >> 6;
+    const int len = p_len[i];
+    const std::uint32_t upper = static_cast<std::uint32_t>(p_code[i]) >> (8 - len);
+    Putcode(len + 6, (upper << 6) | static_cast<std::uint32_t>(c & 0x3F));
+}
+
+// Appends the l (at most 32) low bits of c, most significant first, and
+// moves whole 32-bit groups to the output buffer.
+inline void CLzhufPreviousEncoder::Putcode(int l, std::uint32_t c)
+{
+    const std::uint64_t bits = (m_qwPutbuf << l) | c;
+    int len = m_nPutlen + l;
+    if (len >= 32) {
+        len -= 32;
+        const std::uint32_t group = static_cast<std::uint32_t>(bits >> len);
+        std::uint8_t* const out = m_abOutput + m_nOutputFill;
+        out[0] = static_cast<std::uint8_t>(group >> 24);
+        out[1] = static_cast<std::uint8_t>(group >> 16);
+        out[2] = static_cast<std::uint8_t>(group >> 8);
+        out[3] = static_cast<std::uint8_t>(group);
+        m_nOutputFill += 4;
+        if (m_nOutputFill >= BUFFER_SIZE)
+            WriteFullBuffer();
+    }
+    m_qwPutbuf = bits;
+    m_nPutlen = len;
+}
+
+// The remaining bits, the last byte filled up with zero bits.
+void CLzhufPreviousEncoder::EncodeEnd()
+{
+    while (m_nPutlen >= 8) {
+        m_nPutlen -= 8;
+        PutByte(static_cast<std::uint8_t>(m_qwPutbuf >> m_nPutlen));
+    }
+    if (m_nPutlen != 0) {
+        PutByte(static_cast<std::uint8_t>(m_qwPutbuf << (8 - m_nPutlen)));
+        m_nPutlen = 0;
+    }
+}
+
+inline int CLzhufPreviousEncoder::GetByte()
+{
+    if (m_nInputPos == m_nInputFill)
+        Refill();
+    ++m_dwConsumed;
+    return m_abInput[m_nInputPos++];
+}
+
+void CLzhufPreviousEncoder::Refill()
+{
+    const std::uint32_t length = m_pSource->GetLength();
+    const std::uint32_t position = m_pSource->GetPosition();
+    std::uint32_t chunk = length > position ? length - position : 0;
+    chunk = std::min<std::uint32_t>({chunk, BUFFER_SIZE, m_dwSourceLength - m_dwConsumed});
+    // A source that shrank or stopped delivering cannot fill the length the
+    // header already promises.
+    if (chunk == 0)
+        throw new CFileException(CFileException::endOfFile);
+    std::uint32_t have = 0;
+    while (have < chunk) {
+        const std::uint32_t got = m_pSource->Read(m_abInput + have, chunk - have);
+        if (got == 0)
+            throw new CFileException(CFileException::endOfFile);
+        if (got > chunk - have)
+            throw new CFileException(CFileException::genericException);
+        have += got;
+    }
+    m_nInputFill = static_cast<std::int32_t>(have);
+    m_nInputPos = 0;
+}
+
+inline void CLzhufPreviousEncoder::PutByte(std::uint8_t b)
+{
+    m_abOutput[m_nOutputFill++] = b;
+    if (m_nOutputFill >= BUFFER_SIZE)
+        WriteFullBuffer();
+}
+
+// Every write-out but the last is exactly BUFFER_SIZE bytes; the few bytes
+// past it wait for the next one.
+void CLzhufPreviousEncoder::WriteFullBuffer()
+{
+    m_pTarget->Write(m_abOutput, BUFFER_SIZE);
+    m_nOutputFill -= BUFFER_SIZE;
+    std::memmove(m_abOutput, m_abOutput + BUFFER_SIZE, static_cast<std::size_t>(m_nOutputFill));
+}
+
+void CLzhufPreviousEncoder::FlushOutput()
+{
+    if (m_nOutputFill == 0)
+        return;
+    const std::uint32_t count = static_cast<std::uint32_t>(m_nOutputFill);
+    m_nOutputFill = 0;
+    m_pTarget->Write(m_abOutput, count);
+}

@@ -1,0 +1,92 @@
+// CLzhufPreviousEncoder: the LZHUF encoder as it stood before its match
+// search was reworked, kept unchanged as the oracle that the present encoder
+// must equal byte for byte (fuzz_lzh_differential) and as the baseline of
+// the encoder benchmark. Only its file handling (CompressFile) is left out.
+#pragma once
+
+#include <cstdint>
+
+#include "lzh/LzhufFormat.h"
+#include "lzh/LzhufModel.h"
+#include "vexacomm/Types.h"
+
+class CFile;
+
+class CLzhufPreviousEncoder {
+public:
+    CLzhufPreviousEncoder();
+    virtual ~CLzhufPreviousEncoder();
+
+    CLzhufPreviousEncoder(const CLzhufPreviousEncoder&) = delete;
+    CLzhufPreviousEncoder& operator=(const CLzhufPreviousEncoder&) = delete;
+
+    // Compresses the whole of `source` (from its start, GetLength() bytes)
+    // into `target` (from its start). Returns 1; file failures arrive as
+    // CFileException* from the file objects. A source that delivers fewer
+    // bytes than its length said (a Read of 0 bytes, or a length that
+    // shrinks) throws CFileException(endOfFile) rather than writing a stream
+    // that disagrees with its header. Through CFile a length is 32-bit, so a
+    // caller with a larger source must refuse it itself (CompressFile does).
+    BOOL Encode(CFile* source, CFile* target);
+
+    // Huffman codes longer than 16 bits written by the last Encode.
+    std::uint32_t GetLongCodeCount() const { return m_dwLongCodes; }
+
+    static constexpr int BUFFER_SIZE = 65535; // bytes per Read chunk and per Write
+
+private:
+    void InitTree();
+    template <bool kFindMatch>
+    void InsertNode(int r);
+    void DeleteNode(int p);
+    void ReplaceNode(int p, int r);
+
+    void EncodeChar(int c);
+    void EncodeLongChar(int c);
+    void EncodePosition(int c);
+    void Putcode(int l, std::uint32_t c);
+    void EncodeEnd();
+
+    bool InputRemains() const { return m_dwConsumed < m_dwSourceLength; }
+    int GetByte();
+    void Refill();
+    void PutByte(std::uint8_t b);
+    void WriteFullBuffer();
+    void FlushOutput();
+
+    CFile* m_pSource;
+    CFile* m_pTarget;
+    std::int32_t m_nInputFill;
+    std::int32_t m_nInputPos;
+    std::uint32_t m_dwConsumed;
+    std::int32_t m_nOutputFill;
+    std::uint32_t m_dwUncompressedSize;
+    std::uint32_t m_dwSourceLength;
+    std::uint32_t m_dwLongCodes;
+
+    // Bits not yet output, right-aligned; fewer than 32 between symbols.
+    std::uint64_t m_qwPutbuf;
+    int m_nPutlen;
+
+    int m_nMatchPosition;
+    int m_nMatchLength;
+
+    CLzhufModel m_model;
+
+    // The match-finder trees: one binary search tree per first byte, rooted
+    // at the right link of node N + 1 + byte. Node n's left link is
+    // m_anSon[2n] and its right link m_anSon[2n + 1], so that a descent picks
+    // its side by index rather than by branch. NIL (= N) is an empty link;
+    // the NIL entries of both arrays absorb writes through empty links.
+    std::int16_t m_anSon[2 * (lzh::N + 257)];
+    std::int16_t m_anDad[lzh::N + 1];
+
+    // Positions N..N+F-2 mirror 0..F-2 so that a 60-byte key never wraps;
+    // the tail pads word-wide loads that start up to F - 1 bytes into a key.
+    static constexpr int TEXT_SIZE = lzh::N + lzh::F - 1;
+    alignas(8) std::uint8_t m_abText[TEXT_SIZE + 16];
+
+    std::uint8_t m_abInput[BUFFER_SIZE + 1];
+    // Room past BUFFER_SIZE for the 4-byte groups of Putcode.
+    std::uint8_t m_abOutput[BUFFER_SIZE + 8];
+};
