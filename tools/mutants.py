@@ -212,7 +212,7 @@ MUTANTS = [
       "",
       SERVICE, "a missing program reported as a failed start (71007) instead of 71008"),
     M("service-listing-keeps-previous", "src/service/DirectoryListing.cpp",
-      "        if (!m_strListingFile.empty())\n            plat::RemoveRegularFile(m_strListingFile.c_str());\n",
+      "        if (!m_strListingFile.empty())\n            RemoveListingFile(root, m_strListingFile);\n",
       "",
       SERVICE + "|" + HOST, "a new listing leaves the object's previous file behind under another name"),
     M("service-listing-not-exclusive", "src/platform/posix/DiskFile.cpp",
@@ -223,9 +223,9 @@ MUTANTS = [
       "        if (finder.IsDots())\n            continue;\n",
       "",
       SERVICE + "|" + HOST, "the listing includes . and .."),
-    M("service-delete-tree-self", "src/service/DirectoryOps.cpp",
-      "DeleteDirectoryTree(path, TRUE);",
-      "DeleteDirectoryTree(path, FALSE);",
+    M("service-delete-tree-self", "src/service/PeerFiles.cpp",
+      "DeleteDirectoryTree(path, TRUE)",
+      "DeleteDirectoryTree(path, FALSE)",
       SERVICE + "|" + HOST, "deleting a directory path leaves the directory itself"),
 
     # ---------------------------------------------------------------- lzh
