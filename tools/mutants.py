@@ -393,6 +393,9 @@ BLIND_EQUIVALENT = {
     "blind-api-unrecorded-failure-swapped":
         "the guard never fires: every failing path records its reason, which every test program "
         "checks in debug builds (tests/doubles/UnrecordedFailureCheck.cpp)",
+    "blind-api-tsan-progress-read-after-unlock":
+        "no write can race the read: the callback is rebound only under the object's lock, which "
+        "the transfer delivering the progress holds for its whole call",
 }
 
 

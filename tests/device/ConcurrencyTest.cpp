@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "SimulatedDevice.h"
+#include "VexaCommService.h"
+#include "doubles/TempDir.h"
+#include "doubles/TestFs.h"
 
 namespace {
 
@@ -76,6 +79,78 @@ TEST(Concurrency, EightThreadsShareOneObject)
     EXPECT_EQ(failures.load(), 0);
     // One connection served every thread.
     EXPECT_EQ(dev->ConnectionsServed(), 1u);
+}
+
+
+// What a host does on other threads while one connects and fetches: the
+// getters and setters, dispatching queued progress, rebinding it, cancels
+// and new objects, the process-wide temporary directory. Each is locked as
+// documented; the thread sanitizer's run is what proves it.
+TEST(Concurrency, SettingsAndGettersMeetARunningObject)
+{
+    SimulatorOptions o;
+    o.generatedBytes = 300000;
+    o.packetSize = 1000;
+    SimulatedDevice dev(o);
+    Object obj = NewObject(20000);
+    Object idle = NewObject();
+    TempDir tmp;
+    const std::string dirs[2] = {tmp.path() + kSep, tmp.File("b") + kSep};
+    std::string pattern(12, '\0');
+    pattern += tmp.File("*.none");
+    pattern += '\0';
+    VexaCommProgressFn ignore = [](void*, uint32_t, int32_t) {};
+    VexaCommTraceFn quiet = [](void*, int32_t, uint32_t, uint32_t, int32_t, const void*) {};
+    ASSERT_EQ(VexaComm_SetProgressCallback(obj.get(), ignore, nullptr, 1), 0);
+    std::atomic<bool> done{false};
+    std::atomic<int> exact{0};
+    std::thread worker([&] {
+        for (int round = 0; round < 3; ++round) {
+            CaptureFile file;
+            if (VexaComm_Connect(obj.get(), dev.address()) == 0 &&
+                VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()) == 0 &&
+                file.data == Generated(o.generatedBytes))
+                ++exact;
+        }
+        done = true;
+    });
+    auto untilDone = [&](auto step) {
+        return std::thread([&, step] {
+            for (unsigned i = 0; !done && i < 1000000; ++i)
+                step(i);
+        });
+    };
+    std::vector<std::thread> others;
+    others.push_back(untilDone([&](unsigned) {
+        VexaComm_DispatchProgress(obj.get());
+        VexaComm_DispatchProgress(idle.get());
+        VexaComm_CancelTransfer(idle.get());
+    }));
+    others.push_back(untilDone([&](unsigned) {
+        char ident[64];
+        VexaComm_GetIdent(obj.get(), ident, sizeof(ident));
+        VexaComm_GetDeviceType(obj.get());
+        VexaComm_IsConnected(obj.get());
+        VexaComm_SetWaitLimit(obj.get(), 20000);
+    }));
+    others.push_back(untilDone([&](unsigned i) {
+        VexaComm_SetTraceCallback(obj.get(), i % 2 != 0 ? quiet : nullptr, nullptr);
+    }));
+    others.push_back(untilDone([&](unsigned i) {
+        VexaComm_SetProgressCallback(idle.get(), ignore, nullptr, static_cast<int32_t>(i % 2));
+        char name[300];
+        VexaComm_ServiceListDirectory(idle.get(), reinterpret_cast<const FileRequest*>(pattern.data()), name,
+                                      sizeof(name));
+    }));
+    others.push_back(untilDone([&](unsigned i) {
+        Object made = NewObject();
+        VexaComm_SetTempDir(dirs[i % 2].c_str());
+    }));
+    worker.join();
+    for (auto& t : others)
+        t.join();
+    VexaComm_SetTempDir(nullptr);
+    EXPECT_EQ(exact.load(), 3);
 }
 
 } // namespace
