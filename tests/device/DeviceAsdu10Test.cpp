@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "SimulatedDevice.h"
+#include "vexacomm/Protocol.h"
 
 namespace {
 
@@ -94,6 +96,19 @@ TEST(Asdu10Request, RenegotiatedPacketSizeLeavesTheConnectValue)
     EXPECT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 0);
     EXPECT_TRUE(file.data == Generated(SimulatorOptions{}.generatedBytes));
     EXPECT_EQ(file.writes, static_cast<int>((SimulatorOptions{}.generatedBytes + 8191) / 8192));
+    // A size refused without traffic leaves the device's size in force:
+    // the progress still counts its packets to the end.
+    size = 100;
+    EXPECT_EQ(VexaComm_SetPacketSizeMax(obj.get(), &size), 0);
+    static std::vector<std::pair<std::uint32_t, std::int32_t>> progress;
+    progress.clear();
+    VexaComm_SetProgressCallback(
+        obj.get(), [](void*, uint32_t w, int32_t l) { progress.emplace_back(w, l); }, nullptr, 0);
+    CaptureFile again;
+    EXPECT_EQ(VexaComm_GetAsdu10(obj.get(), &again, AllEntries().data()), 0);
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress.front(), (std::pair<std::uint32_t, std::int32_t>{1, file.writes}));
+    EXPECT_EQ(progress[progress.size() - 2], (std::pair<std::uint32_t, std::int32_t>{0, file.writes}));
 }
 
 TEST(Asdu10Faults, DeviceClosingMidStreamKeepsCompletePackets)
@@ -196,6 +211,29 @@ TEST_P(HostCancel, CancelMidTransferEndsWithCancelled)
     CaptureFile next;
     EXPECT_EQ(VexaComm_GetAsdu10(obj.get(), &next, AllEntries().data()), 0);
     EXPECT_EQ(next.data.size(), static_cast<size_t>(o.generatedBytes));
+}
+
+// A cancel made as the request's answer arrives (the trace callback is its
+// first sight of it) ends the transfer that answer starts.
+TEST_P(HostCancel, CancelAsTheAnswerArrivesStillCounts)
+{
+    SimulatorOptions o;
+    o.ackMode = GetParam();
+    o.generatedBytes = 48u << 20;
+    SimulatedDevice dev(o);
+    Object obj = NewObject();
+    ASSERT_EQ(VexaComm_Connect(obj.get(), dev.address()), 0);
+    VexaComm_SetTraceCallback(
+        obj.get(),
+        [](void* user, int32_t direction, uint32_t command, uint32_t length, int32_t, const void*) {
+            if (direction == VEXACOMM_TRACE_RECEIVED && command == CMD_ASDU10 && length == 4)
+                VexaComm_CancelTransfer(static_cast<VexaCommObject*>(user));
+        },
+        obj.get());
+    CaptureFile file;
+    EXPECT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 71005);
+    EXPECT_LT(file.data.size(), static_cast<size_t>(o.generatedBytes));
+    EXPECT_TRUE(file.data == Generated(file.data.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(AckModes, HostCancel, ::testing::Values(0, 1));
