@@ -29,6 +29,9 @@ session() {
     sim_args="$1"; shift
     for i in 1 2 3 4 5 6 7 8; do
         addr="127.9.6.$i"
+        # Emptied here, not only by the child's redirection: the wait below
+        # must not find the word of an earlier session's simulator.
+        : > sim.out
         # Split at blanks, never expanded as file names.
         set -f
         # shellcheck disable=SC2086
