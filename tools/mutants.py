@@ -396,6 +396,9 @@ BLIND_EQUIVALENT = {
     "blind-api-tsan-progress-read-after-unlock":
         "no write can race the read: the callback is rebound only under the object's lock, which "
         "the transfer delivering the progress holds for its whole call",
+    "blind-socket-cancel-grace-keeps-socket":
+        "the grace is only given within a transfer, whose stream guard closes the connection on the "
+        "same exit when the device never answered the cancel",
     "blind-socket-drain-stops-at-first-count":
         "not caught: it differs only when stale bytes arrive between the drain's first look and its "
         "last read, a moment no test can place without a hook inside the receive; the drain's "
