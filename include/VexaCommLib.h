@@ -159,9 +159,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj);
  * and returns 0 when the object is already connected. On failure the object
  * is left closed and the result is the reason: a Windows Sockets number for
  * name look-up or connect failures (10060 when the TCP connect does not
- * stand within the wait limit), 71001/71002 for a refused or missing
- * greeting, 71005 when VexaComm_CancelTransfer ended it, a device code, or
- * 71006/71010 when no other reason exists. */
+ * stand within the wait limit), 71001/71002 for a refused, missing or
+ * damaged greeting, 71005 when VexaComm_CancelTransfer ended it, a device
+ * code, or 71010 for a device-type or identification answer that failed its
+ * checks. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const char* host);
 
 /* Ordinal 4. Negotiates the packet size with the device on the host's own
