@@ -268,7 +268,7 @@ void CLzhufEncoder::InitTree()
         m_anSon[2 * i + 1] = NIL;
     for (int i = 0; i < N; ++i)
         m_anDad[i] = NIL;
-    m_paths.Reset();
+    m_paths.Reset(m_abText);
     m_dwInsertions = 0;
 }
 
@@ -431,7 +431,7 @@ void CLzhufEncoder::ReplaceNode(int p, int r)
     const int right = son[2 * p + 1];
     const int parent = dad[p];
     if (m_paths.SlotsOf(m_abText[p]) != 0)
-        m_paths.Leave(m_abText[p], p, CLzhufPathCache::NONE);
+        m_paths.Leave(m_abText[p], p, CLzhufPathCache::NONE, CLzhufPathCache::NONE);
     dad[r] = static_cast<std::int16_t>(parent);
     son[2 * r] = static_cast<std::int16_t>(left);
     son[2 * r + 1] = static_cast<std::int16_t>(right);
@@ -455,12 +455,16 @@ void CLzhufEncoder::DeleteNode(int p)
     const int right = son[2 * p + 1];
     int q = left == NIL ? right : left;
     const bool both = left != NIL && right != NIL;
-    if (m_paths.SlotsOf(m_abText[p]) != 0)
-        m_paths.Leave(m_abText[p], p, both ? CLzhufPathCache::NONE : q);
-    if (both && son[2 * left + 1] != NIL) {
+    const bool deep = both && son[2 * left + 1] != NIL;
+    if (deep) {
         q = son[2 * left + 1];
         while (son[2 * q + 1] != NIL)
             q = son[2 * q + 1];
+    }
+    if (m_paths.SlotsOf(m_abText[p]) != 0)
+        m_paths.Leave(m_abText[p], p, both ? CLzhufPathCache::NONE : q,
+                      both ? q : CLzhufPathCache::NONE);
+    if (deep) {
         const int qParent = dad[q];
         const int qLeft = son[2 * q];
         son[2 * qParent + 1] = static_cast<std::int16_t>(qLeft);

@@ -19,7 +19,12 @@
 // fills an empty link, and every link along a path leads to the next node,
 // so insertions change nothing; a node that leaves the tree cuts the path
 // before it, except the oldest node at the top of a path with the path's
-// next node as its only child, which simply drops off (DropFront). Y
+// next node as its only child, which simply drops off (DropFront), and a
+// node with two children that the path leaves to the right: its heir (the
+// greatest node of its left subtree) takes its place, Y still sorts after
+// it and the rest of the path keeps its links (Inherit). Sorted keys leave
+// every node of their path to the right, and the oldest node, which leaves
+// next, sits at the top, so without this a path lived one insertion. Y
 // leaving the tree empties the slot, as its key is then overwritten.
 //
 // Slots are few and go to the trees whose descents run deep; one that keeps
@@ -67,7 +72,9 @@ public:
         std::uint32_t FirstReaching(int m) const;
     };
 
-    void Reset();
+    // `text` holds the keys (F bytes at a node, never wrapping) for as long
+    // as their nodes are in the tree.
+    void Reset(const std::uint8_t* text);
     // Bit k set: slot k caches a path of `tree`.
     std::uint32_t SlotsOf(int tree) const { return m_adwSlotsOfTree[tree]; }
     Slot& Get(int k) { return m_slots[k]; }
@@ -98,8 +105,9 @@ public:
     }
 
     // Node p leaves the tree; `only` is its only child (NIL for none), or
-    // NONE when it has two.
-    void Leave(int tree, int p, int only);
+    // NONE when it has two. `heir`: when p is the oldest node in the tree and
+    // has two children, the node that takes its place; else NONE.
+    void Leave(int tree, int p, int only, int heir);
 
 private:
     static constexpr int kMaxMisses = 64;
@@ -108,6 +116,9 @@ private:
 
     void Release(Slot* slot);
     void DropFront(Slot* slot, int p);
+    void Inherit(Slot* slot, std::uint32_t i, int p, int heir);
+
+    const std::uint8_t* m_pText = nullptr;
 
     Slot m_slots[SLOTS];
     std::uint32_t m_adwSlotsOfTree[256];
