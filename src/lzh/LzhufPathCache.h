@@ -110,7 +110,7 @@ public:
     void Leave(int tree, int p, int only, int heir);
 
 private:
-    static constexpr int kMaxMisses = 64;
+    static constexpr int kMaxMisses = 4;
     // Insertions during which a tree that gave up a slot claims none.
     static constexpr std::uint32_t kRest = 4096;
 
