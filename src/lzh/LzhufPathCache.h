@@ -42,7 +42,7 @@ class CLzhufPathCache {
 public:
     static constexpr int SLOTS = 12;
     static constexpr int DEPTH = 1024; // nodes kept per path; longer paths keep their top
-    static constexpr int PER_TREE = 1; // paths kept per tree
+    static constexpr int PER_TREE = 2; // paths kept per tree
     static constexpr int NONE = -1;
 
     struct Step {
