@@ -91,6 +91,8 @@ void CLzhufPathCache::Release(Slot* slot)
     slot->front = slot->back = 0;
     slot->y = NIL;
     slot->misses = 0;
+    slot->skippedTotal = 0;
+    slot->uses = 0;
 }
 
 void CLzhufPathCache::Commit(Slot* slot, std::uint32_t start, const std::uint32_t* fresh, int count,

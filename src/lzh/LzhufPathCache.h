@@ -62,6 +62,8 @@ public:
         int y;              // the node whose insertion recorded the path
         int tree;           // first byte of the tree; NONE for a free slot
         int misses;         // descents in a row that skipped little
+        std::uint32_t skippedTotal; // nodes skipped by the descents from it
+        std::uint32_t uses;         // and their number
         Step steps[DEPTH];
 
         bool Empty() const { return front == back; }
@@ -93,13 +95,19 @@ public:
     // DEPTH in all, and makes y the path's node.
     void Commit(Slot* slot, std::uint32_t start, const std::uint32_t* fresh, int count, int y);
 
-    // Counts a descent that started from the slot's path; gives the slot up
-    // after many in a row that skipped little.
-    void Tally(Slot* slot, bool skippedMuch, std::uint32_t now)
+    // Counts a descent that started from the slot's path, `skipped` nodes
+    // into it; gives the slot up after a few in a row that skipped little.
+    // A tree whose slot skipped much on average (sorted numbers, hundreds of
+    // nodes) claims again soon; others wait long, as a claim costs them more
+    // than it saves.
+    void Tally(Slot* slot, std::uint32_t skipped, bool skippedMuch, std::uint32_t now)
     {
         slot->misses = skippedMuch ? 0 : slot->misses + 1;
+        slot->skippedTotal += skipped;
+        ++slot->uses;
         if (slot->misses >= kMaxMisses) {
-            m_adwResting[slot->tree] = now + kRest;
+            const bool paid = slot->skippedTotal >= kPayingSkip * slot->uses;
+            m_adwResting[slot->tree] = now + (paid ? kShortRest : kRest);
             Release(slot);
         }
     }
@@ -113,6 +121,8 @@ private:
     static constexpr int kMaxMisses = 4;
     // Insertions during which a tree that gave up a slot claims none.
     static constexpr std::uint32_t kRest = 4096;
+    static constexpr std::uint32_t kShortRest = 64;
+    static constexpr std::uint32_t kPayingSkip = 16; // nodes per descent, on average
 
     void Release(Slot* slot);
     void DropFront(Slot* slot, int p);
