@@ -176,7 +176,8 @@ void CLzhufPathCache::DropFront(Slot* slot, int p)
 // right; its heir takes its place at the same depth. Every node of the left
 // subtree sorts before p and so before Y: the path goes right at the heir
 // too. Only the heir's lcp is new, and the prefixes' best from step i on are
-// computed again, nearness seen from p, the oldest node.
+// computed again, nearness seen from p, the oldest node, up to the first
+// that comes out as it was: the later ones follow from it as before.
 void CLzhufPathCache::Inherit(Slot* slot, std::uint32_t i, int p, int heir)
 {
     const std::uint8_t* const a = m_pText + slot->y;
@@ -200,6 +201,8 @@ void CLzhufPathCache::Inherit(Slot* slot, std::uint32_t i, int p, int heir)
             bestLcp = s.Lcp();
             bestNode = s.node;
         }
+        if (k != i && s.bestLcp == bestLcp && s.bestNode == bestNode)
+            return;
         s.bestLcp = static_cast<std::uint8_t>(bestLcp);
         s.bestNode = static_cast<std::int16_t>(bestNode);
     }
