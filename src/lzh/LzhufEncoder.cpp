@@ -62,32 +62,6 @@ inline int CountLeadingZeros(std::uint64_t x)
 #endif
 }
 
-inline std::uint32_t Load32(const std::int16_t* p)
-{
-    std::uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// The first and the second of two 16-bit links loaded as one word.
-inline int Low16(std::uint32_t pair)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<int>(pair >> 16);
-#else
-    return static_cast<int>(pair & 0xFFFF);
-#endif
-}
-
-inline int High16(std::uint32_t pair)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<int>(pair & 0xFFFF);
-#else
-    return static_cast<int>(pair >> 16);
-#endif
-}
-
 // *node, *word = a > b ? (node1, word1) : (*node, word0), without a branch:
 // the side a descent takes is a coin toss to a branch predictor, and a
 // conditional move keeps the next level's loads off the critical path.
@@ -375,9 +349,10 @@ int CLzhufEncoder::Descend(int r, int link, int best)
     // NIL links load from the padding past the mirror, harmlessly.
     std::uint64_t word = LoadOrdered(text + 1 + p);
     while (p != NIL) {
-        const std::uint32_t children = Load32(son + 2 * p);
-        const std::uint64_t left = Low16(children);
-        const std::uint64_t right = High16(children);
+        // Two 16-bit loads rather than one word split in two: the split
+        // would sit on the chain from one level to the next.
+        const std::uint64_t left = static_cast<std::uint16_t>(son[2 * p]);
+        const std::uint64_t right = static_cast<std::uint16_t>(son[2 * p + 1]);
         const std::uint64_t leftWord = LoadOrdered(text + 1 + left);
         const std::uint64_t rightWord = LoadOrdered(text + 1 + right);
         const auto visit = [&](int i, bool greater) {
