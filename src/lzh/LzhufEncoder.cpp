@@ -320,7 +320,8 @@ void CLzhufEncoder::InsertNode(int r)
         }
     }
     if (slot != nullptr)
-        m_paths.Tally(slot, skipped, skipped >= static_cast<std::uint32_t>(kClaimDepth) / 2, m_dwInsertions);
+        m_paths.Tally(slot, skipped, skipped >= static_cast<std::uint32_t>(kClaimDepth) / 2,
+                      m_dwInsertions);
 }
 
 // The descent of InsertNode from `link` with `best` found above it: the

@@ -121,8 +121,10 @@ private:
     static constexpr int kMaxMisses = 4;
     // Insertions during which a tree that gave up a slot claims none.
     static constexpr std::uint32_t kRest = 4096;
+    // The same for a tree whose slot skipped at least kPayingSkip nodes per
+    // descent on average.
     static constexpr std::uint32_t kShortRest = 64;
-    static constexpr std::uint32_t kPayingSkip = 16; // nodes per descent, on average
+    static constexpr std::uint32_t kPayingSkip = 16;
 
     void Release(Slot* slot);
     void DropFront(Slot* slot, int p);
