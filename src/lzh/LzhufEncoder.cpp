@@ -62,32 +62,6 @@ inline int CountLeadingZeros(std::uint64_t x)
 #endif
 }
 
-inline std::uint32_t Load32(const std::int16_t* p)
-{
-    std::uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// The first and the second of two 16-bit links loaded as one word.
-inline int Low16(std::uint32_t pair)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<int>(pair >> 16);
-#else
-    return static_cast<int>(pair & 0xFFFF);
-#endif
-}
-
-inline int High16(std::uint32_t pair)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<int>(pair & 0xFFFF);
-#else
-    return static_cast<int>(pair >> 16);
-#endif
-}
-
 // *node, *word = a > b ? (node1, word1) : (*node, word0), without a branch:
 // the side a descent takes is a coin toss to a branch predictor, and a
 // conditional move keeps the next level's loads off the critical path.
@@ -268,7 +242,7 @@ void CLzhufEncoder::InitTree()
         m_anSon[2 * i + 1] = NIL;
     for (int i = 0; i < N; ++i)
         m_anDad[i] = NIL;
-    m_paths.Reset();
+    m_paths.Reset(m_abText);
     m_dwInsertions = 0;
 }
 
@@ -346,7 +320,8 @@ void CLzhufEncoder::InsertNode(int r)
         }
     }
     if (slot != nullptr)
-        m_paths.Tally(slot, skipped >= static_cast<std::uint32_t>(kClaimDepth) / 2, m_dwInsertions);
+        m_paths.Tally(slot, skipped, skipped >= static_cast<std::uint32_t>(kClaimDepth) / 2,
+                      m_dwInsertions);
 }
 
 // The descent of InsertNode from `link` with `best` found above it: the
@@ -375,9 +350,10 @@ int CLzhufEncoder::Descend(int r, int link, int best)
     // NIL links load from the padding past the mirror, harmlessly.
     std::uint64_t word = LoadOrdered(text + 1 + p);
     while (p != NIL) {
-        const std::uint32_t children = Load32(son + 2 * p);
-        const std::uint64_t left = Low16(children);
-        const std::uint64_t right = High16(children);
+        // Two 16-bit loads rather than one word split in two: the split
+        // would sit on the chain from one level to the next.
+        const std::uint64_t left = static_cast<std::uint16_t>(son[2 * p]);
+        const std::uint64_t right = static_cast<std::uint16_t>(son[2 * p + 1]);
         const std::uint64_t leftWord = LoadOrdered(text + 1 + left);
         const std::uint64_t rightWord = LoadOrdered(text + 1 + right);
         const auto visit = [&](int i, bool greater) {
@@ -431,7 +407,7 @@ void CLzhufEncoder::ReplaceNode(int p, int r)
     const int right = son[2 * p + 1];
     const int parent = dad[p];
     if (m_paths.SlotsOf(m_abText[p]) != 0)
-        m_paths.Leave(m_abText[p], p, CLzhufPathCache::NONE);
+        m_paths.Leave(m_abText[p], p, CLzhufPathCache::NONE, CLzhufPathCache::NONE);
     dad[r] = static_cast<std::int16_t>(parent);
     son[2 * r] = static_cast<std::int16_t>(left);
     son[2 * r + 1] = static_cast<std::int16_t>(right);
@@ -455,12 +431,16 @@ void CLzhufEncoder::DeleteNode(int p)
     const int right = son[2 * p + 1];
     int q = left == NIL ? right : left;
     const bool both = left != NIL && right != NIL;
-    if (m_paths.SlotsOf(m_abText[p]) != 0)
-        m_paths.Leave(m_abText[p], p, both ? CLzhufPathCache::NONE : q);
-    if (both && son[2 * left + 1] != NIL) {
+    const bool deep = both && son[2 * left + 1] != NIL;
+    if (deep) {
         q = son[2 * left + 1];
         while (son[2 * q + 1] != NIL)
             q = son[2 * q + 1];
+    }
+    if (m_paths.SlotsOf(m_abText[p]) != 0)
+        m_paths.Leave(m_abText[p], p, both ? CLzhufPathCache::NONE : q,
+                      both ? q : CLzhufPathCache::NONE);
+    if (deep) {
         const int qParent = dad[q];
         const int qLeft = son[2 * q];
         son[2 * qParent + 1] = static_cast<std::int16_t>(qLeft);

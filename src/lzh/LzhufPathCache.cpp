@@ -48,8 +48,9 @@ std::uint32_t CLzhufPathCache::Slot::FirstReaching(int m) const
     return lo;
 }
 
-void CLzhufPathCache::Reset()
+void CLzhufPathCache::Reset(const std::uint8_t* text)
 {
+    m_pText = text;
     for (Slot& slot : m_slots) {
         slot.tree = NONE;
         Release(&slot);
@@ -90,6 +91,8 @@ void CLzhufPathCache::Release(Slot* slot)
     slot->front = slot->back = 0;
     slot->y = NIL;
     slot->misses = 0;
+    slot->skippedTotal = 0;
+    slot->uses = 0;
 }
 
 void CLzhufPathCache::Commit(Slot* slot, std::uint32_t start, const std::uint32_t* fresh, int count,
@@ -120,7 +123,7 @@ void CLzhufPathCache::Commit(Slot* slot, std::uint32_t start, const std::uint32_
     slot->y = y;
 }
 
-void CLzhufPathCache::Leave(int tree, int p, int only)
+void CLzhufPathCache::Leave(int tree, int p, int only, int heir)
 {
     const std::uint32_t depth = static_cast<std::uint16_t>(m_awDepthOf[p] - m_awDropped[tree]);
     bool dropped = false;
@@ -138,6 +141,8 @@ void CLzhufPathCache::Leave(int tree, int p, int only)
         if (depth == 0 && i + 1 < slot->back && only != NONE && slot->At(i + 1).node == only) {
             DropFront(slot, p);
             dropped = true;
+        } else if (heir != NONE && only == NONE && slot->At(i).Right()) {
+            Inherit(slot, i, p, heir);
         } else {
             slot->back = i;
         }
@@ -164,5 +169,41 @@ void CLzhufPathCache::DropFront(Slot* slot, int p)
         }
         step.bestLcp = static_cast<std::uint8_t>(bestLcp);
         step.bestNode = static_cast<std::int16_t>(bestNode);
+    }
+}
+
+// Step i's node p leaves the tree with two children and the path on its
+// right; its heir takes its place at the same depth. Every node of the left
+// subtree sorts before p and so before Y: the path goes right at the heir
+// too. Only the heir's lcp is new, and the prefixes' best from step i on are
+// computed again, nearness seen from p, the oldest node, up to the first
+// that comes out as it was: the later ones follow from it as before.
+void CLzhufPathCache::Inherit(Slot* slot, std::uint32_t i, int p, int heir)
+{
+    const std::uint8_t* const a = m_pText + slot->y;
+    const std::uint8_t* const b = m_pText + heir;
+    int lcp = 1;
+    while (lcp < F - 1 && a[lcp] == b[lcp])
+        ++lcp;
+    Step& step = slot->At(i);
+    step.node = static_cast<std::int16_t>(heir);
+    step.lcpSide = static_cast<std::uint8_t>(lcp | 0x80);
+    m_awDepthOf[heir] = m_awDepthOf[p];
+    int bestLcp = 0;
+    int bestNode = NIL;
+    if (i != slot->front) {
+        bestLcp = slot->At(i - 1).bestLcp;
+        bestNode = slot->At(i - 1).bestNode;
+    }
+    for (std::uint32_t k = i; k < slot->back; ++k) {
+        Step& s = slot->At(k);
+        if (bestNode == NIL || Better(s.Lcp(), s.node, bestLcp, bestNode, p)) {
+            bestLcp = s.Lcp();
+            bestNode = s.node;
+        }
+        if (k != i && s.bestLcp == bestLcp && s.bestNode == bestNode)
+            return;
+        s.bestLcp = static_cast<std::uint8_t>(bestLcp);
+        s.bestNode = static_cast<std::int16_t>(bestNode);
     }
 }

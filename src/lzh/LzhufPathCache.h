@@ -19,7 +19,12 @@
 // fills an empty link, and every link along a path leads to the next node,
 // so insertions change nothing; a node that leaves the tree cuts the path
 // before it, except the oldest node at the top of a path with the path's
-// next node as its only child, which simply drops off (DropFront). Y
+// next node as its only child, which simply drops off (DropFront), and a
+// node with two children that the path leaves to the right: its heir (the
+// greatest node of its left subtree) takes its place, Y still sorts after
+// it and the rest of the path keeps its links (Inherit). Sorted keys leave
+// every node of their path to the right, and the oldest node, which leaves
+// next, sits at the top, so without this a path lived one insertion. Y
 // leaving the tree empties the slot, as its key is then overwritten.
 //
 // Slots are few and go to the trees whose descents run deep; one that keeps
@@ -37,7 +42,7 @@ class CLzhufPathCache {
 public:
     static constexpr int SLOTS = 12;
     static constexpr int DEPTH = 1024; // nodes kept per path; longer paths keep their top
-    static constexpr int PER_TREE = 1; // paths kept per tree
+    static constexpr int PER_TREE = 2; // paths kept per tree
     static constexpr int NONE = -1;
 
     struct Step {
@@ -57,6 +62,8 @@ public:
         int y;              // the node whose insertion recorded the path
         int tree;           // first byte of the tree; NONE for a free slot
         int misses;         // descents in a row that skipped little
+        std::uint32_t skippedTotal; // nodes skipped by the descents from it
+        std::uint32_t uses;         // and their number
         Step steps[DEPTH];
 
         bool Empty() const { return front == back; }
@@ -67,7 +74,9 @@ public:
         std::uint32_t FirstReaching(int m) const;
     };
 
-    void Reset();
+    // `text` holds the keys (F bytes at a node, never wrapping) for as long
+    // as their nodes are in the tree.
+    void Reset(const std::uint8_t* text);
     // Bit k set: slot k caches a path of `tree`.
     std::uint32_t SlotsOf(int tree) const { return m_adwSlotsOfTree[tree]; }
     Slot& Get(int k) { return m_slots[k]; }
@@ -86,28 +95,42 @@ public:
     // DEPTH in all, and makes y the path's node.
     void Commit(Slot* slot, std::uint32_t start, const std::uint32_t* fresh, int count, int y);
 
-    // Counts a descent that started from the slot's path; gives the slot up
-    // after many in a row that skipped little.
-    void Tally(Slot* slot, bool skippedMuch, std::uint32_t now)
+    // Counts a descent that started from the slot's path, `skipped` nodes
+    // into it; gives the slot up after a few in a row that skipped little.
+    // A tree whose slot skipped much on average (sorted numbers, hundreds of
+    // nodes) claims again soon; others wait long, as a claim costs them more
+    // than it saves.
+    void Tally(Slot* slot, std::uint32_t skipped, bool skippedMuch, std::uint32_t now)
     {
         slot->misses = skippedMuch ? 0 : slot->misses + 1;
+        slot->skippedTotal += skipped;
+        ++slot->uses;
         if (slot->misses >= kMaxMisses) {
-            m_adwResting[slot->tree] = now + kRest;
+            const bool paid = slot->skippedTotal >= kPayingSkip * slot->uses;
+            m_adwResting[slot->tree] = now + (paid ? kShortRest : kRest);
             Release(slot);
         }
     }
 
     // Node p leaves the tree; `only` is its only child (NIL for none), or
-    // NONE when it has two.
-    void Leave(int tree, int p, int only);
+    // NONE when it has two. `heir`: when p is the oldest node in the tree and
+    // has two children, the node that takes its place; else NONE.
+    void Leave(int tree, int p, int only, int heir);
 
 private:
-    static constexpr int kMaxMisses = 64;
+    static constexpr int kMaxMisses = 4;
     // Insertions during which a tree that gave up a slot claims none.
     static constexpr std::uint32_t kRest = 4096;
+    // The same for a tree whose slot skipped at least kPayingSkip nodes per
+    // descent on average.
+    static constexpr std::uint32_t kShortRest = 64;
+    static constexpr std::uint32_t kPayingSkip = 16;
 
     void Release(Slot* slot);
     void DropFront(Slot* slot, int p);
+    void Inherit(Slot* slot, std::uint32_t i, int p, int heir);
+
+    const std::uint8_t* m_pText = nullptr;
 
     Slot m_slots[SLOTS];
     std::uint32_t m_adwSlotsOfTree[256];
