@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #endif
 
+#include "lzh/LzhufBits.h"
 #include "platform/DiskFile.h"
 #include "platform/FileOps.h"
 #include "platform/SystemErrors.h"
@@ -37,17 +38,6 @@ inline std::uint64_t LoadOrdered(const std::uint8_t* p)
     return _byteswap_uint64(v);
 #else
     return __builtin_bswap64(v);
-#endif
-}
-
-inline int CountTrailingZeros(std::uint32_t x)
-{
-#if defined(_MSC_VER)
-    unsigned long bit;
-    _BitScanForward(&bit, x);
-    return static_cast<int>(bit);
-#else
-    return __builtin_ctz(x);
 #endif
 }
 

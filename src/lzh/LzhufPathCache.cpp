@@ -3,24 +3,12 @@
 #include "lzh/LzhufPathCache.h"
 
 #include <algorithm>
-#if defined(_MSC_VER)
-#include <intrin.h>
-#endif
+
+#include "lzh/LzhufBits.h"
 
 using namespace lzh;
 
 namespace {
-
-inline int CountTrailingZeros(std::uint32_t x)
-{
-#if defined(_MSC_VER)
-    unsigned long bit;
-    _BitScanForward(&bit, x);
-    return static_cast<int>(bit);
-#else
-    return __builtin_ctz(x);
-#endif
-}
 
 // Longer, or as long and nearer: nearness measured from a node `base` that
 // is no older than either (the newest) or no newer (the oldest), as then
