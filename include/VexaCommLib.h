@@ -283,8 +283,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj
 /* Ordinal 19. VexaComm_GetAsdu10 into a file by path, for hosts without a
  * file class: the file is created (or emptied), written and closed.
  * 71200 when it cannot be created; 71006 without a connection, the file
- * left untouched; otherwise the results of VexaComm_GetAsdu10. What
- * arrived before a failure stays in the file. */
+ * left untouched; otherwise the results of VexaComm_GetAsdu10, and a
+ * failed close of the file (a network file system's deferred write) is a
+ * failed write: its file exception cause, never 0. What arrived before a
+ * failure stays in the file. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj, const char* path,
                                                            const void* request);
 

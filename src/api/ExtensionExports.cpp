@@ -165,7 +165,16 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
             return FALSE;
         }
         BOOL ok = s.GetAsdu10(&file, request);
-        file.Close();
+        try {
+            file.CloseWritten();
+        } catch (CFileException* e) {
+            // The transfer's own failure, if any, stays the result.
+            const std::int32_t cause = TakeCause(e);
+            if (ok) {
+                s.StoreError(cause);
+                ok = FALSE;
+            }
+        }
         return ok;
     }, true);
 }

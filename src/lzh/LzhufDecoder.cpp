@@ -97,8 +97,16 @@ LzhufStatus CLzhufDecoder::DecompressFile(const char* source, const char* target
         m_nFileError = plat::LastSystemError();
         return LzhufStatus::TargetOpenFailed;
     }
-    const LzhufStatus status = Decode(&in, &out);
-    out.Close();
+    LzhufStatus status = Decode(&in, &out);
+    try {
+        out.CloseWritten();
+    } catch (CFileException* e) {
+        const std::int32_t cause = TakeCause(e);
+        if (status == LzhufStatus::Ok) {
+            status = LzhufStatus::WriteFailed;
+            m_nFileError = cause;
+        }
+    }
     if (status != LzhufStatus::Ok)
         plat::RemoveFile(target);
     return status;

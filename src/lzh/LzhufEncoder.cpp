@@ -144,7 +144,7 @@ BOOL CLzhufEncoder::CompressFile(const char* source, const char* target)
     // the incomplete temporary file stays.
     Encode(&src, &out);
     src.Close();
-    out.Close();
+    out.CloseWritten();
     plat::MoveFile(temp.c_str(), target);
     return TRUE;
 }

@@ -32,8 +32,8 @@ public:
     // temporary name). 0, with plat::LastSystemError() set, when the source or
     // the temporary file cannot be opened, or kErrorFileTooLarge when the
     // source has 4 GiB or more, which the 32-bit header cannot describe.
-    // Read and write failures throw CFileException* (see Encode) and leave the
-    // temporary file behind.
+    // Read and write failures, a failed close of the temporary file among
+    // them, throw CFileException* (see Encode) and leave that file behind.
     BOOL CompressFile(const char* source, const char* target);
 
     // Compresses the whole of `source` (from its start, GetLength() bytes)

@@ -39,6 +39,11 @@ public:
     // (plat::kErrorAccessDenied); the path kept is dir.PathOf(name).
     bool OpenAt(const plat::BeneathDir& dir, const char* name, unsigned flags);
     void Close() override;
+    // Close for a file that was written: a write the system deferred (a
+    // network file system's, or a full disk's) can fail only here, and the
+    // data is then not whole. Throws CFileException as a failed Write does;
+    // the file is closed either way.
+    void CloseWritten();
     uint32_t Read(void* buffer, uint32_t count) override;
     void Write(const void* buffer, uint32_t count) override;
     uint64_t Seek(int64_t offset, unsigned from) override;

@@ -86,7 +86,7 @@ void PeerCompress(const std::string& root, const std::string& source, const std:
         return;
     encoder->Encode(&in, &out);
     in.Close();
-    out.Close();
+    out.CloseWritten();
     plat::RenameAt(target.Dir(), temp, target.Name());
 }
 

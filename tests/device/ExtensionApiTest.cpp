@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "SimulatedDevice.h"
+#include "doubles/FailingClose.h"
 #include "doubles/TempDir.h"
 
 namespace {
@@ -181,6 +182,12 @@ TEST(ExtensionApi, FetchIntoAPath)
     EXPECT_EQ(VexaComm_GetAsdu10ToPath(obj.get(), dir.File("no/such/dir/x").c_str(),
                                        AllEntries().data()),
               71200);
+#ifdef VEXACOMM_FAILING_CLOSE
+    // The data were not all written when the close says so.
+    ScopedFailingClose failing;
+    EXPECT_EQ(VexaComm_GetAsdu10ToPath(obj.get(), path.c_str(), AllEntries().data()), CFileException::hardIO);
+    EXPECT_EQ(failing.Failed(), 1);
+#endif
 }
 
 TEST(ExtensionApi, WaitTransferDoneWhileIdle)

@@ -4,6 +4,7 @@
 
 #include "lzh/LzhufTestUtil.h"
 #include "platform/SystemErrors.h"
+#include "doubles/FailingClose.h"
 #include "doubles/MixedCorpus.h"
 #include "doubles/TempDir.h"
 #include "doubles/TestFs.h"
@@ -100,6 +101,30 @@ TEST_F(LzhufCompressFile, FailedMoveKeepsTheDataUnderTheTemporaryName)
     EXPECT_EQ(m_encoder->CompressFile(Path("e.dat").c_str(), Path("e.lrz").c_str()), TRUE);
     EXPECT_EQ(ReadWholeFile(Path("e.lrz.z!!")), Compress("eeee"));
 }
+
+#ifdef VEXACOMM_FAILING_CLOSE
+// A write that fails only at close leaves no file under the final name.
+TEST_F(LzhufCompressFile, FailedCloseIsAFailedWrite)
+{
+    WriteWholeFile(Path("c.dat"), MakeText(100000, 3));
+    WriteWholeFile(Path("c.lrz"), Compress(MakeText(100000, 3)));
+    auto decoder = std::make_unique<CLzhufDecoder>();
+    ScopedFailingClose failing;
+    int cause = -1;
+    try {
+        m_encoder->CompressFile(Path("c.dat").c_str(), Path("c2.lrz").c_str());
+    } catch (CFileException* e) {
+        cause = e->m_cause;
+        e->Delete();
+    }
+    EXPECT_EQ(cause, CFileException::hardIO);
+    EXPECT_FALSE(PathExists(Path("c2.lrz")));
+    EXPECT_EQ(decoder->DecompressFile(Path("c.lrz").c_str(), Path("c.out").c_str()), LzhufStatus::WriteFailed);
+    EXPECT_EQ(decoder->GetFileError(), CFileException::hardIO);
+    EXPECT_FALSE(PathExists(Path("c.out")));
+    EXPECT_EQ(failing.Failed(), 2);
+}
+#endif
 
 TEST_F(LzhufCompressFile, DecompressFileRestoresTheSource)
 {

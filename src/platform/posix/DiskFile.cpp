@@ -128,6 +128,17 @@ void CDiskFile::Close()
     }
 }
 
+void CDiskFile::CloseWritten()
+{
+    if (m_fd < 0)
+        return;
+    const int fd = Fd(m_fd);
+    m_fd = -1;
+    // EINTR too: whether the data landed is then unknown.
+    if (::close(fd) != 0)
+        ThrowLastError(CFileException::hardIO);
+}
+
 uint32_t CDiskFile::Read(void* buffer, uint32_t count)
 {
     if (m_fd < 0)

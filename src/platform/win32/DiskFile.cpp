@@ -128,6 +128,16 @@ void CDiskFile::Close()
     }
 }
 
+void CDiskFile::CloseWritten()
+{
+    if (m_fd == -1)
+        return;
+    const HANDLE h = Handle(m_fd);
+    m_fd = -1;
+    if (!::CloseHandle(h))
+        ThrowLastError(CFileException::hardIO);
+}
+
 uint32_t CDiskFile::Read(void* buffer, uint32_t count)
 {
     if (m_fd == -1)
