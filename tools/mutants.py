@@ -33,7 +33,7 @@ SERVICE = ("^(CloseFileOnStatus|CompressedCopy|CreateDirectoryPath|CreateReceive
            "ListDirectory|MakeDirectory|OpenSendFile|ProgramStart|ReplyNotSupported|ReservedOperations|"
            "ShellStart|SplitCommandLine|SplitProgramCommand|StatusFlags|Wildcard)")
 LZH = "^(Lzhuf|lzh_cli|fuzz_replay_lzh)"
-FOUNDATION = "^(DebugLog|LogFile|ErrorState|ConnectionObject|ErrorText)"
+FOUNDATION = "^(DebugLog|LogFile|ErrorState|ConnectionObject|ErrorText|SystemErrors)"
 API = "^(ExportsUnconnected|c_api_test|ExtensionApi|ExtensionProgress)"
 
 MUTANTS = [
@@ -213,7 +213,7 @@ MUTANTS = [
       SERVICE, "a missing program reported as a failed start (71007) instead of 71008"),
     M("service-listing-keeps-previous", "src/service/DirectoryListing.cpp",
       "        if (!m_strListingFile.empty())\n            RemoveListingFile(root, m_strListingFile);\n",
-      "",
+      "        if (false)\n            RemoveListingFile(root, m_strListingFile);\n",
       SERVICE + "|" + HOST, "a new listing leaves the object's previous file behind under another name"),
     M("service-listing-not-exclusive", "src/platform/posix/DiskFile.cpp",
       "    if (newFile)\n        oflags |= O_EXCL;\n",
@@ -301,7 +301,7 @@ MUTANTS = [
     M("platform-enospc-code", "src/platform/SystemErrors.cpp",
       "case ENOSPC: return kErrorDiskFull;",
       "case ENOSPC: return kErrorAccessDenied;",
-      SERVICE + "|" + HOST, "a full disk reported as access denied"),
+      FOUNDATION + "|" + SERVICE + "|" + HOST, "a full disk reported as access denied"),
     M("platform-epipe-not-lost", "src/platform/posix/SocketErrors.cpp",
       "case EPIPE: return kWsaConnectionAborted;",
       "case EPIPE: return kWsaShutdown;",

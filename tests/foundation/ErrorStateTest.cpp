@@ -4,6 +4,9 @@
 #include "doubles/DebugCapture.h"
 #include "doubles/SocketPair.h"
 #include "doubles/Exposed.h"
+#include "platform/SystemErrors.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -11,6 +14,19 @@ namespace {
 const std::string kUnknownGbk = "\xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3\xC0\xE0\xD0\xCD";
 const std::string kUserVerifyGbk = "\xD3\xC3\xBB\xA7\xD1\xE9\xD6\xA4\xCA\xA7\xB0\xDC";
 
+
+// Hosts read system causes as Windows numbers on every platform; the ones
+// a file operation's failure most often has, and their literal values.
+TEST(SystemErrors, HostsSeeWindowsNumbers)
+{
+    const struct {
+        int err;
+        int windows;
+    } rows[] = {{ENOENT, 2}, {ENOTDIR, 3}, {EACCES, 5}, {EROFS, 19}, {EEXIST, 183},
+                {ENOSPC, 112}, {ENOTEMPTY, 145}, {ENAMETOOLONG, 206}};
+    for (const auto& r : rows)
+        EXPECT_EQ(plat::SystemErrorFromErrno(r.err), r.windows) << r.err;
+}
 
 TEST(ConnectionObject, StartsClosedWithDefaults)
 {

@@ -296,7 +296,9 @@ TEST(HostBoundary, WaitsEndAtTheLimit)
 TEST(HostBoundary, CancelEndsEveryPhase)
 {
     HangingAddress hanging("127.9.2.1");
-    TestPeer silent("127.9.2.2", 0, [](TestPeer&) {});
+    // Accepted: the client waits for the greeting, past its TCP connect.
+    std::atomic<bool> accepted{false};
+    TestPeer silent("127.9.2.2", 0, [&accepted](TestPeer&) { accepted = true; });
     // Connects, takes the request and never answers it.
     TestPeer mute("127.9.2.3", 0, [](TestPeer& p) {
         p.ServeSetup();
@@ -321,9 +323,10 @@ TEST(HostBoundary, CancelEndsEveryPhase)
         bool transfer;
         std::uint32_t waitMs;
         long long withinMs; // a transfer gives the silent device its grace first
+        const std::atomic<bool>* cancelOnce = nullptr; // the cancel waits for this
     } rows[] = {
         {"TCP connect", hanging.Address(), hanging.Port(), false, 20000, 2000},
-        {"greeting", silent.Address().c_str(), silent.Port(), false, 20000, 2000},
+        {"greeting", silent.Address().c_str(), silent.Port(), false, 20000, 2000, &accepted},
         // Before the transfer there is no grace: nothing was asked to stop.
         {"request awaiting its answer", mute.Address().c_str(), mute.Port(), true, 20000, VEXACOMM_CANCEL_GRACE_MS},
         {"stalled transfer", stalling.address(), 30282, true, 20000, 5000},
@@ -343,7 +346,10 @@ TEST(HostBoundary, CancelEndsEveryPhase)
                     return VexaComm_GetAsdu10(raw, &file, AllEntries().data());
                 return VexaComm_ConnectPort(raw, r.address, r.port);
             },
-            [raw] { VexaComm_CancelTransfer(raw); });
+            [raw, &r] {
+                if (r.cancelOnce == nullptr || *r.cancelOnce)
+                    VexaComm_CancelTransfer(raw);
+            });
         EXPECT_EQ(t.result, 71005) << r.name;
         EXPECT_LT(t.ms, r.withinMs) << r.name;
         EXPECT_EQ(VexaComm_IsConnected(raw), 0) << r.name;
