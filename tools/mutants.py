@@ -390,6 +390,9 @@ BLIND_TESTS = {
 
 # Blind mutants no test can tell apart, with the reason.
 BLIND_EQUIVALENT = {
+    "blind-api-handout-null-without-code":
+        "the line of api-handout-no-reason: every failure but a failed allocation of the file "
+        "object records its reason, and no test can make that allocation fail",
     "blind-api-unrecorded-failure-swapped":
         "the guard never fires: every failing path records its reason, which every test program "
         "checks in debug builds (tests/doubles/UnrecordedFailureCheck.cpp)",
