@@ -202,6 +202,20 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
                     text[s + N] = c;
                 s = (s + 1) & (N - 1);
                 r = (r + 1) & (N - 1);
+                if (i + 1 < matchLength && InputRemains() && Pairable(r, s)) {
+                    const std::uint8_t next = static_cast<std::uint8_t>(GetByte());
+                    DeleteNode(s);
+                    text[s] = next;
+                    if (s < F - 1)
+                        text[s + N] = next;
+                    s = (s + 1) & (N - 1);
+                    if (++i + 1 < matchLength)
+                        InsertPair<false>(r);
+                    else
+                        InsertPair<true>(r);
+                    r = (r + 1) & (N - 1);
+                    continue;
+                }
                 // Only the last insertion of a step chooses the next symbol.
                 if (i + 1 < matchLength)
                     InsertNode<false>(r);
@@ -386,6 +400,121 @@ int CLzhufEncoder::Descend(int r, int link, int best)
         m_nMatchPosition = N - 1 - (best & (N - 1));
     }
     return kRecord ? static_cast<int>(out - m_adwPathSteps) : count;
+}
+
+// Whether the insertions of r and r + 1 may run as a pair with node s
+// leaving before both rather than between them: they and s's removal touch
+// three different trees, none of them with cached paths, so no order of the
+// three can tell from another.
+bool CLzhufEncoder::Pairable(int r, int s) const
+{
+    const int a = m_abText[r];
+    const int b = m_abText[(r + 1) & (N - 1)];
+    if (a == b || (m_paths.SlotsOf(a) | m_paths.SlotsOf(b)) != 0)
+        return false;
+    return m_anDad[s] == NIL || (m_abText[s] != a && m_paths.SlotsOf(m_abText[s]) == 0);
+}
+
+// One level of a descent without the path's record: false, with the walk
+// left at p, when the node at p holds the whole key.
+template <bool kFindMatch>
+inline bool CLzhufEncoder::Step(Walk& w) const
+{
+    const std::uint64_t p = w.p;
+    const std::uint64_t left = static_cast<std::uint16_t>(m_anSon[2 * p]);
+    const std::uint64_t right = static_cast<std::uint16_t>(m_anSon[2 * p + 1]);
+    const std::uint64_t leftWord = LoadOrdered(m_abText + 1 + left);
+    const std::uint64_t rightWord = LoadOrdered(m_abText + 1 + right);
+    int i;
+    bool greater;
+    if (w.word != w.head) {
+        greater = w.head > w.word;
+        i = 1 + (CountLeadingZeros(w.word ^ w.head) >> 3);
+        w.p = left;
+        SelectIfGreater(w.head, w.word, right, rightWord, &w.p, &w.word, leftWord);
+    } else {
+        i = LongMatch(m_abText + w.r, m_abText + p, &greater);
+        if (i >= F)
+            return false;
+        w.p = greater ? right : left;
+        w.word = greater ? rightWord : leftWord;
+    }
+    if (kFindMatch) {
+        const int candidate = (i << 12) | ((static_cast<int>(p) - w.r) & (N - 1));
+        w.best = std::max(w.best, candidate & -static_cast<int>(i > THRESHOLD));
+    }
+    ++w.count;
+    w.link = 2 * static_cast<int>(p) + greater;
+    return true;
+}
+
+// The insertions of r and then r + 1 (with kFindMatch), as InsertNode would
+// make them, their descents interleaved: each is a chain of dependent loads
+// that alone leaves the core mostly waiting.
+template <bool kFindMatch>
+void CLzhufEncoder::InsertPair(int r)
+{
+    Walk a = StartWalk(r);
+    Walk b = StartWalk((r + 1) & (N - 1));
+    while (a.p != NIL && b.p != NIL) {
+        if (!Step<false>(a))
+            Replace<false>(a);
+        if (!Step<kFindMatch>(b))
+            Replace<kFindMatch>(b);
+    }
+    while (a.p != NIL)
+        if (!Step<false>(a))
+            Replace<false>(a);
+    while (b.p != NIL)
+        if (!Step<kFindMatch>(b))
+            Replace<kFindMatch>(b);
+    EndWalk<false>(a);
+    EndWalk<kFindMatch>(b);
+}
+
+inline CLzhufEncoder::Walk CLzhufEncoder::StartWalk(int r)
+{
+    Walk w;
+    m_anSon[2 * r] = m_anSon[2 * r + 1] = NIL;
+    w.head = LoadOrdered(m_abText + r + 1);
+    w.link = 2 * (N + 1 + m_abText[r]) + 1;
+    w.p = static_cast<std::uint16_t>(m_anSon[w.link]);
+    w.word = LoadOrdered(m_abText + 1 + w.p);
+    w.r = r;
+    w.count = 0;
+    w.best = 0;
+    return w;
+}
+
+template <bool kFindMatch>
+void CLzhufEncoder::Replace(Walk& w)
+{
+    const int p = static_cast<int>(w.p);
+    ReplaceNode(p, w.r);
+    if (kFindMatch) {
+        m_nMatchLength = F;
+        m_nMatchPosition = ((w.r - p) & (N - 1)) - 1;
+    }
+    w.count = -1;
+    w.p = NIL;
+}
+
+// Links the walk's node in where its descent ended, and claims a cache slot
+// for a deep one, as InsertNode does.
+template <bool kFindMatch>
+inline void CLzhufEncoder::EndWalk(const Walk& w)
+{
+    if (w.count >= 0) {
+        m_anSon[w.link] = static_cast<std::int16_t>(w.r);
+        m_anDad[w.r] = static_cast<std::int16_t>(w.link >> 1);
+        if (kFindMatch) {
+            m_nMatchLength = w.best >> 12;
+            m_nMatchPosition = N - 1 - (w.best & (N - 1));
+        }
+    }
+    if (w.count >= kClaimDepth)
+        m_paths.Claim(m_abText[w.r], m_dwInsertions);
+    ++m_dwInsertions;
 }
 
 // Node p leaves the tree and r, holding the same key, takes its place.

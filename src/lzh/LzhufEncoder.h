@@ -56,6 +56,27 @@ private:
     void InsertNode(int r);
     template <bool kFindMatch, bool kRecord>
     int Descend(int r, int link, int best);
+    // A descent of InsertPair: the node it stands at and that node's first
+    // key word, the link it came through, the key's first word.
+    struct Walk {
+        std::uint64_t p;
+        std::uint64_t word;
+        std::uint64_t head;
+        int link;
+        int r;
+        int count; // nodes visited; -1 once r replaced a node
+        int best;
+    };
+    bool Pairable(int r, int s) const;
+    template <bool kFindMatch>
+    void InsertPair(int r);
+    Walk StartWalk(int r);
+    template <bool kFindMatch>
+    bool Step(Walk& w) const;
+    template <bool kFindMatch>
+    void Replace(Walk& w);
+    template <bool kFindMatch>
+    void EndWalk(const Walk& w);
     void DeleteNode(int p);
     void ReplaceNode(int p, int r);
 
