@@ -184,6 +184,10 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
         for (int i = 1; i <= F; ++i)
             InsertNode<false>(r - i);
         InsertNode<true>(r);
+        // Whether the insertion of r + 1 already ran, paired with that of r,
+        // and its best match.
+        bool ahead = false;
+        int aheadBest = 0;
         do {
             int matchLength = std::min(m_nMatchLength, len);
             if (matchLength <= THRESHOLD) {
@@ -194,6 +198,12 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
                 EncodePosition(m_nMatchPosition);
             }
             int i = 0;
+            if (ahead) {
+                ahead = false;
+                r = (r + 1) & (N - 1);
+                SetMatch(aheadBest);
+                i = 1;
+            }
             for (; i < matchLength && InputRemains(); ++i) {
                 const std::uint8_t c = static_cast<std::uint8_t>(GetByte());
                 DeleteNode(s);
@@ -202,17 +212,24 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
                     text[s + N] = c;
                 s = (s + 1) & (N - 1);
                 r = (r + 1) & (N - 1);
-                if (i + 1 < matchLength && InputRemains() && Pairable(r, s)) {
+                if (InputRemains() && Pairable(r, s)) {
                     const std::uint8_t next = static_cast<std::uint8_t>(GetByte());
                     DeleteNode(s);
                     text[s] = next;
                     if (s < F - 1)
                         text[s + N] = next;
                     s = (s + 1) & (N - 1);
+                    // The last insertion of a step pairs with the first of
+                    // the next, which every step makes.
+                    if (i + 1 == matchLength) {
+                        aheadBest = InsertPair<true, true>(r);
+                        ahead = true;
+                        continue;
+                    }
                     if (++i + 1 < matchLength)
-                        InsertPair<false>(r);
+                        InsertPair<false, false>(r);
                     else
-                        InsertPair<true>(r);
+                        SetMatch(InsertPair<false, true>(r));
                     r = (r + 1) & (N - 1);
                     continue;
                 }
@@ -448,28 +465,39 @@ inline bool CLzhufEncoder::Step(Walk& w) const
     return true;
 }
 
-// The insertions of r and then r + 1 (with kFindMatch), as InsertNode would
-// make them, their descents interleaved: each is a chain of dependent loads
-// that alone leaves the core mostly waiting.
-template <bool kFindMatch>
-void CLzhufEncoder::InsertPair(int r)
+// The insertions of r and then r + 1, as InsertNode would make them, their
+// descents interleaved: each is a chain of dependent loads that alone
+// leaves the core mostly waiting. With kFindFirst the match for r goes to
+// m_nMatchLength/m_nMatchPosition; with kFindSecond the one for r + 1 is
+// returned, packed as Descend's best.
+template <bool kFindFirst, bool kFindSecond>
+int CLzhufEncoder::InsertPair(int r)
 {
     Walk a = StartWalk(r);
     Walk b = StartWalk((r + 1) & (N - 1));
     while (a.p != NIL && b.p != NIL) {
-        if (!Step<false>(a))
-            Replace<false>(a);
-        if (!Step<kFindMatch>(b))
-            Replace<kFindMatch>(b);
+        if (!Step<kFindFirst>(a))
+            Replace(a);
+        if (!Step<kFindSecond>(b))
+            Replace(b);
     }
     while (a.p != NIL)
-        if (!Step<false>(a))
-            Replace<false>(a);
+        if (!Step<kFindFirst>(a))
+            Replace(a);
     while (b.p != NIL)
-        if (!Step<kFindMatch>(b))
-            Replace<kFindMatch>(b);
-    EndWalk<false>(a);
-    EndWalk<kFindMatch>(b);
+        if (!Step<kFindSecond>(b))
+            Replace(b);
+    EndWalk(a);
+    EndWalk(b);
+    if (kFindFirst)
+        SetMatch(a.best);
+    return b.best;
+}
+
+void CLzhufEncoder::SetMatch(int best)
+{
+    m_nMatchLength = best >> 12;
+    m_nMatchPosition = N - 1 - (best & (N - 1));
 }
 
 inline CLzhufEncoder::Walk CLzhufEncoder::StartWalk(int r)
@@ -486,31 +514,22 @@ inline CLzhufEncoder::Walk CLzhufEncoder::StartWalk(int r)
     return w;
 }
 
-template <bool kFindMatch>
 void CLzhufEncoder::Replace(Walk& w)
 {
     const int p = static_cast<int>(w.p);
     ReplaceNode(p, w.r);
-    if (kFindMatch) {
-        m_nMatchLength = F;
-        m_nMatchPosition = ((w.r - p) & (N - 1)) - 1;
-    }
+    w.best = (F << 12) | ((p - w.r) & (N - 1));
     w.count = -1;
     w.p = NIL;
 }
 
 // Links the walk's node in where its descent ended, and claims a cache slot
 // for a deep one, as InsertNode does.
-template <bool kFindMatch>
 inline void CLzhufEncoder::EndWalk(const Walk& w)
 {
     if (w.count >= 0) {
         m_anSon[w.link] = static_cast<std::int16_t>(w.r);
         m_anDad[w.r] = static_cast<std::int16_t>(w.link >> 1);
-        if (kFindMatch) {
-            m_nMatchLength = w.best >> 12;
-            m_nMatchPosition = N - 1 - (w.best & (N - 1));
-        }
     }
     if (w.count >= kClaimDepth)
         m_paths.Claim(m_abText[w.r], m_dwInsertions);

@@ -68,14 +68,13 @@ private:
         int best;
     };
     bool Pairable(int r, int s) const;
-    template <bool kFindMatch>
-    void InsertPair(int r);
+    template <bool kFindFirst, bool kFindSecond>
+    int InsertPair(int r);
+    void SetMatch(int best);
     Walk StartWalk(int r);
     template <bool kFindMatch>
     bool Step(Walk& w) const;
-    template <bool kFindMatch>
     void Replace(Walk& w);
-    template <bool kFindMatch>
     void EndWalk(const Walk& w);
     void DeleteNode(int p);
     void ReplaceNode(int p, int r);
