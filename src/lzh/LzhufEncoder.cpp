@@ -17,7 +17,7 @@
 
 using namespace lzh;
 
-static_assert(sizeof(CLzhufEncoder) <= 256 * 1024, "an encoder stays below 256 KiB");
+static_assert(sizeof(CLzhufEncoder) <= 288 * 1024, "an encoder stays below 288 KiB");
 
 namespace {
 
@@ -263,6 +263,7 @@ void CLzhufEncoder::InitTree()
         m_anSon[2 * i + 1] = NIL;
     for (int i = 0; i < N; ++i)
         m_anDad[i] = NIL;
+    m_aqwWord[NIL] = 0;
     m_paths.Reset(m_abText);
     m_dwInsertions = 0;
 }
@@ -360,23 +361,24 @@ int CLzhufEncoder::Descend(int r, int link, int best)
     const std::uint8_t* const key = text + r;
 
     son[2 * r] = son[2 * r + 1] = NIL;
+    const std::uint64_t* const words = m_aqwWord;
     // best: length in the upper bits, nearness ((p - r) mod N grows as the
     // distance shrinks) in the lower 12: the larger value is the better match.
     // Words in string order: as numbers they compare like the bytes do.
     const std::uint64_t head = LoadOrdered(key + 1);
+    m_aqwWord[r] = head;
     std::uint32_t* out = m_adwPathSteps;
     std::uint32_t* const full = m_adwPathSteps + CLzhufPathCache::DEPTH;
     int count = 0;
     std::uint64_t p = static_cast<std::uint16_t>(son[link]);
-    // NIL links load from the padding past the mirror, harmlessly.
-    std::uint64_t word = LoadOrdered(text + 1 + p);
+    std::uint64_t word = words[p];
     while (p != NIL) {
         // Two 16-bit loads rather than one word split in two: the split
         // would sit on the chain from one level to the next.
         const std::uint64_t left = static_cast<std::uint16_t>(son[2 * p]);
         const std::uint64_t right = static_cast<std::uint16_t>(son[2 * p + 1]);
-        const std::uint64_t leftWord = LoadOrdered(text + 1 + left);
-        const std::uint64_t rightWord = LoadOrdered(text + 1 + right);
+        const std::uint64_t leftWord = words[left];
+        const std::uint64_t rightWord = words[right];
         const auto visit = [&](int i, bool greater) {
             if (kFindMatch) {
                 const int candidate = (i << 12) | ((static_cast<int>(p) - r) & (N - 1));
@@ -432,36 +434,36 @@ bool CLzhufEncoder::Pairable(int r, int s) const
     return m_anDad[s] == NIL || (m_abText[s] != a && m_paths.SlotsOf(m_abText[s]) == 0);
 }
 
-// One level of a descent without the path's record: false, with the walk
-// left at p, when the node at p holds the whole key.
+// One level of a descent without the path's record, from node p to the
+// next (NIL at the end): false, with p kept, when p holds the whole key.
+// Scalars rather than a Walk: the walks of a pair must stay in registers.
 template <bool kFindMatch>
-inline bool CLzhufEncoder::Step(Walk& w) const
+inline bool CLzhufEncoder::Step(int r, std::uint64_t head, std::uint64_t& p,
+                                std::uint64_t& word, std::uint64_t& last, int& best) const
 {
-    const std::uint64_t p = w.p;
-    const std::uint64_t left = static_cast<std::uint16_t>(m_anSon[2 * p]);
-    const std::uint64_t right = static_cast<std::uint16_t>(m_anSon[2 * p + 1]);
-    const std::uint64_t leftWord = LoadOrdered(m_abText + 1 + left);
-    const std::uint64_t rightWord = LoadOrdered(m_abText + 1 + right);
+    const std::uint64_t node = p;
+    const std::uint64_t left = static_cast<std::uint16_t>(m_anSon[2 * node]);
+    const std::uint64_t right = static_cast<std::uint16_t>(m_anSon[2 * node + 1]);
+    const std::uint64_t leftWord = m_aqwWord[left];
+    const std::uint64_t rightWord = m_aqwWord[right];
     int i;
-    bool greater;
-    if (w.word != w.head) {
-        greater = w.head > w.word;
-        i = 1 + (CountLeadingZeros(w.word ^ w.head) >> 3);
-        w.p = left;
-        SelectIfGreater(w.head, w.word, right, rightWord, &w.p, &w.word, leftWord);
+    if (word != head) {
+        i = 1 + (CountLeadingZeros(word ^ head) >> 3);
+        p = left;
+        SelectIfGreater(head, word, right, rightWord, &p, &word, leftWord);
     } else {
-        i = LongMatch(m_abText + w.r, m_abText + p, &greater);
+        bool greater;
+        i = LongMatch(m_abText + r, m_abText + node, &greater);
         if (i >= F)
             return false;
-        w.p = greater ? right : left;
-        w.word = greater ? rightWord : leftWord;
+        p = greater ? right : left;
+        word = greater ? rightWord : leftWord;
     }
     if (kFindMatch) {
-        const int candidate = (i << 12) | ((static_cast<int>(p) - w.r) & (N - 1));
-        w.best = std::max(w.best, candidate & -static_cast<int>(i > THRESHOLD));
+        const int candidate = (i << 12) | ((static_cast<int>(node) - r) & (N - 1));
+        best = std::max(best, candidate & -static_cast<int>(i > THRESHOLD));
     }
-    ++w.count;
-    w.link = 2 * static_cast<int>(p) + greater;
+    last = node;
     return true;
 }
 
@@ -475,23 +477,45 @@ int CLzhufEncoder::InsertPair(int r)
 {
     Walk a = StartWalk(r);
     Walk b = StartWalk((r + 1) & (N - 1));
-    while (a.p != NIL && b.p != NIL) {
-        if (!Step<kFindFirst>(a))
-            Replace(a);
-        if (!Step<kFindSecond>(b))
-            Replace(b);
+    std::uint64_t pa = a.p, wa = a.word, la = NIL;
+    std::uint64_t pb = b.p, wb = b.word, lb = NIL;
+    const std::uint64_t ha = a.head, hb = b.head;
+    const int rb = b.r;
+    int bestA = 0, bestB = 0;
+    // Counted once for both while both go on; NIL is the one bit above
+    // every node.
+    int both = 0;
+    for (; (pa | pb) < NIL; ++both) {
+        if (!Step<kFindFirst>(r, ha, pa, wa, la, bestA)) {
+            bestA = Replace(&a, pa);
+            pa = NIL;
+        }
+        if (!Step<kFindSecond>(rb, hb, pb, wb, lb, bestB)) {
+            bestB = Replace(&b, pb);
+            pb = NIL;
+        }
     }
-    while (a.p != NIL)
-        if (!Step<kFindFirst>(a))
-            Replace(a);
-    while (b.p != NIL)
-        if (!Step<kFindSecond>(b))
-            Replace(b);
+    a.count += both;
+    b.count += both;
+    for (; pa != NIL; ++a.count) {
+        if (!Step<kFindFirst>(r, ha, pa, wa, la, bestA)) {
+            bestA = Replace(&a, pa);
+            pa = NIL;
+        }
+    }
+    for (; pb != NIL; ++b.count) {
+        if (!Step<kFindSecond>(rb, hb, pb, wb, lb, bestB)) {
+            bestB = Replace(&b, pb);
+            pb = NIL;
+        }
+    }
+    a.last = la;
+    b.last = lb;
     EndWalk(a);
     EndWalk(b);
     if (kFindFirst)
-        SetMatch(a.best);
-    return b.best;
+        SetMatch(bestA);
+    return bestB;
 }
 
 void CLzhufEncoder::SetMatch(int best)
@@ -505,32 +529,43 @@ inline CLzhufEncoder::Walk CLzhufEncoder::StartWalk(int r)
     Walk w;
     m_anSon[2 * r] = m_anSon[2 * r + 1] = NIL;
     w.head = LoadOrdered(m_abText + r + 1);
-    w.link = 2 * (N + 1 + m_abText[r]) + 1;
-    w.p = static_cast<std::uint16_t>(m_anSon[w.link]);
-    w.word = LoadOrdered(m_abText + 1 + w.p);
+    m_aqwWord[r] = w.head;
+    w.p = static_cast<std::uint16_t>(m_anSon[2 * (N + 1 + m_abText[r]) + 1]);
+    w.word = m_aqwWord[w.p];
+    w.last = NIL;
     w.r = r;
     w.count = 0;
-    w.best = 0;
+    w.replaced = false;
     return w;
 }
 
-void CLzhufEncoder::Replace(Walk& w)
+// The walk's node takes the place of `node`, which holds its key: the
+// walk's best match, that node.
+int CLzhufEncoder::Replace(Walk* w, std::uint64_t node)
 {
-    const int p = static_cast<int>(w.p);
-    ReplaceNode(p, w.r);
-    w.best = (F << 12) | ((p - w.r) & (N - 1));
-    w.count = -1;
-    w.p = NIL;
+    ReplaceNode(static_cast<int>(node), w->r);
+    w->replaced = true;
+    return (F << 12) | ((static_cast<int>(node) - w->r) & (N - 1));
 }
 
-// Links the walk's node in where its descent ended, and claims a cache slot
-// for a deep one, as InsertNode does.
+// Links the walk's node in where its descent ended, on the side it left the
+// last node by, and claims a cache slot for a deep one, as InsertNode does.
 inline void CLzhufEncoder::EndWalk(const Walk& w)
 {
-    if (w.count >= 0) {
-        m_anSon[w.link] = static_cast<std::int16_t>(w.r);
-        m_anDad[w.r] = static_cast<std::int16_t>(w.link >> 1);
+    if (w.replaced) {
+        ++m_dwInsertions;
+        return;
     }
+    int link = 2 * (N + 1 + m_abText[w.r]) + 1;
+    if (w.last != NIL) {
+        const std::uint64_t word = m_aqwWord[w.last];
+        bool greater = w.head > word;
+        if (word == w.head)
+            LongMatch(m_abText + w.r, m_abText + w.last, &greater);
+        link = 2 * static_cast<int>(w.last) + greater;
+    }
+    m_anSon[link] = static_cast<std::int16_t>(w.r);
+    m_anDad[w.r] = static_cast<std::int16_t>(link >> 1);
     if (w.count >= kClaimDepth)
         m_paths.Claim(m_abText[w.r], m_dwInsertions);
     ++m_dwInsertions;

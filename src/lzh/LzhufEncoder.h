@@ -5,7 +5,7 @@
 //
 // An encoder serves one compression at a time; separate encoders share
 // nothing but constant tables. It never opens or closes the files it is
-// bound to except in CompressFile. About 240 KiB: allocate it, or keep it off
+// bound to except in CompressFile. About 280 KiB: allocate it, or keep it off
 // small stacks.
 #pragma once
 
@@ -56,16 +56,16 @@ private:
     void InsertNode(int r);
     template <bool kFindMatch, bool kRecord>
     int Descend(int r, int link, int best);
-    // A descent of InsertPair: the node it stands at and that node's first
-    // key word, the link it came through, the key's first word.
+    // A descent of InsertPair: where it starts (p, whose first key word is
+    // word), the node it left last (NIL at the root), the key's first word.
     struct Walk {
         std::uint64_t p;
         std::uint64_t word;
+        std::uint64_t last;
         std::uint64_t head;
-        int link;
         int r;
-        int count; // nodes visited; -1 once r replaced a node
-        int best;
+        int count; // nodes visited
+        bool replaced; // r took the place of a node with its key
     };
     bool Pairable(int r, int s) const;
     template <bool kFindFirst, bool kFindSecond>
@@ -73,8 +73,9 @@ private:
     void SetMatch(int best);
     Walk StartWalk(int r);
     template <bool kFindMatch>
-    bool Step(Walk& w) const;
-    void Replace(Walk& w);
+    bool Step(int r, std::uint64_t head, std::uint64_t& p, std::uint64_t& word,
+              std::uint64_t& last, int& best) const;
+    int Replace(Walk* w, std::uint64_t node);
     void EndWalk(const Walk& w);
     void DeleteNode(int p);
     void ReplaceNode(int p, int r);
@@ -126,6 +127,11 @@ private:
     std::uint32_t m_adwPathSteps[CLzhufPathCache::DEPTH + 1];
     // Descents at least this deep claim a cache slot for their tree.
     static constexpr int kClaimDepth = 32;
+
+    // Bytes 1 to 8 of each node's key as a number in their order, so that a
+    // descent's step waits on one load after the links rather than on an
+    // unaligned one and its byte swap. Set as a node goes in.
+    std::uint64_t m_aqwWord[lzh::N + 1];
 
     // Positions N..N+F-2 mirror 0..F-2 so that a 60-byte key never wraps;
     // the tail pads word-wide loads that start up to F - 1 bytes into a key.
