@@ -263,6 +263,7 @@ void CLzhufEncoder::InitTree()
         m_anSon[2 * i + 1] = NIL;
     for (int i = 0; i < N; ++i)
         m_anDad[i] = NIL;
+    m_anSon[2 * NIL] = m_anSon[2 * NIL + 1] = NIL;
     m_aqwWord[NIL] = 0;
     m_paths.Reset(m_abText);
     m_dwInsertions = 0;
@@ -436,22 +437,27 @@ bool CLzhufEncoder::Pairable(int r, int s) const
 
 // One level of a descent without the path's record, from node p to the
 // next (NIL at the end): false, with p kept, when p holds the whole key.
-// Scalars rather than a Walk: the walks of a pair must stay in registers.
+// From NIL it changes nothing, as NIL's links lead to NIL, so that a pair
+// runs in one loop until both walks end. Scalars rather than a Walk: the
+// walks of a pair must stay in registers.
 template <bool kFindMatch>
-inline bool CLzhufEncoder::Step(int r, std::uint64_t head, std::uint64_t& p,
-                                std::uint64_t& word, std::uint64_t& last, int& best) const
+inline bool CLzhufEncoder::Step(int r, std::uint64_t head, std::uint64_t& p, std::uint64_t& word,
+                                std::uint64_t& last, int& count, int& best) const
 {
     const std::uint64_t node = p;
     const std::uint64_t left = static_cast<std::uint16_t>(m_anSon[2 * node]);
     const std::uint64_t right = static_cast<std::uint16_t>(m_anSon[2 * node + 1]);
     const std::uint64_t leftWord = m_aqwWord[left];
     const std::uint64_t rightWord = m_aqwWord[right];
+    const bool live = node != NIL;
     int i;
     if (word != head) {
         i = 1 + (CountLeadingZeros(word ^ head) >> 3);
         p = left;
         SelectIfGreater(head, word, right, rightWord, &p, &word, leftWord);
     } else {
+        if (!live)
+            return true;
         bool greater;
         i = LongMatch(m_abText + r, m_abText + node, &greater);
         if (i >= F)
@@ -461,9 +467,10 @@ inline bool CLzhufEncoder::Step(int r, std::uint64_t head, std::uint64_t& p,
     }
     if (kFindMatch) {
         const int candidate = (i << 12) | ((static_cast<int>(node) - r) & (N - 1));
-        best = std::max(best, candidate & -static_cast<int>(i > THRESHOLD));
+        best = std::max(best, candidate & -static_cast<int>(i > THRESHOLD && live));
     }
-    last = node;
+    last = live ? node : last;
+    count += live;
     return true;
 }
 
@@ -482,35 +489,23 @@ int CLzhufEncoder::InsertPair(int r)
     const std::uint64_t ha = a.head, hb = b.head;
     const int rb = b.r;
     int bestA = 0, bestB = 0;
-    // Counted once for both while both go on; NIL is the one bit above
-    // every node.
-    int both = 0;
-    for (; (pa | pb) < NIL; ++both) {
-        if (!Step<kFindFirst>(r, ha, pa, wa, la, bestA)) {
+    int countA = 0, countB = 0;
+    // One loop exit rather than one per walk: a missed guess costs more
+    // than a few idle steps. NIL is the one bit above every node.
+    do {
+        if (!Step<kFindFirst>(r, ha, pa, wa, la, countA, bestA)) {
             bestA = Replace(&a, pa);
             pa = NIL;
         }
-        if (!Step<kFindSecond>(rb, hb, pb, wb, lb, bestB)) {
+        if (!Step<kFindSecond>(rb, hb, pb, wb, lb, countB, bestB)) {
             bestB = Replace(&b, pb);
             pb = NIL;
         }
-    }
-    a.count += both;
-    b.count += both;
-    for (; pa != NIL; ++a.count) {
-        if (!Step<kFindFirst>(r, ha, pa, wa, la, bestA)) {
-            bestA = Replace(&a, pa);
-            pa = NIL;
-        }
-    }
-    for (; pb != NIL; ++b.count) {
-        if (!Step<kFindSecond>(rb, hb, pb, wb, lb, bestB)) {
-            bestB = Replace(&b, pb);
-            pb = NIL;
-        }
-    }
+    } while ((pa & pb) != NIL);
     a.last = la;
     b.last = lb;
+    a.count = countA;
+    b.count = countB;
     EndWalk(a);
     EndWalk(b);
     if (kFindFirst)

@@ -74,7 +74,7 @@ private:
     Walk StartWalk(int r);
     template <bool kFindMatch>
     bool Step(int r, std::uint64_t head, std::uint64_t& p, std::uint64_t& word,
-              std::uint64_t& last, int& best) const;
+              std::uint64_t& last, int& count, int& best) const;
     int Replace(Walk* w, std::uint64_t node);
     void EndWalk(const Walk& w);
     void DeleteNode(int p);
@@ -116,7 +116,8 @@ private:
     // at the right link of node N + 1 + byte. Node n's left link is
     // m_anSon[2n] and its right link m_anSon[2n + 1], so that a descent picks
     // its side by index rather than by branch. NIL (= N) is an empty link;
-    // the NIL entries of both arrays absorb writes through empty links.
+    // the NIL entries of both arrays absorb writes through empty links, and
+    // NIL's own links, only ever written back unchanged, lead to NIL.
     std::int16_t m_anSon[2 * (lzh::N + 257)];
     std::int16_t m_anDad[lzh::N + 1];
 
