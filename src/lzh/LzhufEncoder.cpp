@@ -17,7 +17,7 @@
 
 using namespace lzh;
 
-static_assert(sizeof(CLzhufEncoder) <= 256 * 1024, "an encoder stays below 256 KiB");
+static_assert(sizeof(CLzhufEncoder) <= 288 * 1024, "an encoder stays below 288 KiB");
 
 namespace {
 
@@ -184,6 +184,10 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
         for (int i = 1; i <= F; ++i)
             InsertNode<false>(r - i);
         InsertNode<true>(r);
+        // Whether the insertion of r + 1 already ran, paired with that of r,
+        // and its best match.
+        bool ahead = false;
+        int aheadBest = 0;
         do {
             int matchLength = std::min(m_nMatchLength, len);
             if (matchLength <= THRESHOLD) {
@@ -194,6 +198,12 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
                 EncodePosition(m_nMatchPosition);
             }
             int i = 0;
+            if (ahead) {
+                ahead = false;
+                r = (r + 1) & (N - 1);
+                SetMatch(aheadBest);
+                i = 1;
+            }
             for (; i < matchLength && InputRemains(); ++i) {
                 const std::uint8_t c = static_cast<std::uint8_t>(GetByte());
                 DeleteNode(s);
@@ -202,6 +212,27 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
                     text[s + N] = c;
                 s = (s + 1) & (N - 1);
                 r = (r + 1) & (N - 1);
+                if (InputRemains() && Pairable(r, s)) {
+                    const std::uint8_t next = static_cast<std::uint8_t>(GetByte());
+                    DeleteNode(s);
+                    text[s] = next;
+                    if (s < F - 1)
+                        text[s + N] = next;
+                    s = (s + 1) & (N - 1);
+                    // The last insertion of a step pairs with the first of
+                    // the next, which every step makes.
+                    if (i + 1 == matchLength) {
+                        aheadBest = InsertPair<true, true>(r);
+                        ahead = true;
+                        continue;
+                    }
+                    if (++i + 1 < matchLength)
+                        InsertPair<false, false>(r);
+                    else
+                        SetMatch(InsertPair<false, true>(r));
+                    r = (r + 1) & (N - 1);
+                    continue;
+                }
                 // Only the last insertion of a step chooses the next symbol.
                 if (i + 1 < matchLength)
                     InsertNode<false>(r);
@@ -232,6 +263,8 @@ void CLzhufEncoder::InitTree()
         m_anSon[2 * i + 1] = NIL;
     for (int i = 0; i < N; ++i)
         m_anDad[i] = NIL;
+    m_anSon[2 * NIL] = m_anSon[2 * NIL + 1] = NIL;
+    m_aqwWord[NIL] = 0;
     m_paths.Reset(m_abText);
     m_dwInsertions = 0;
 }
@@ -329,23 +362,24 @@ int CLzhufEncoder::Descend(int r, int link, int best)
     const std::uint8_t* const key = text + r;
 
     son[2 * r] = son[2 * r + 1] = NIL;
+    const std::uint64_t* const words = m_aqwWord;
     // best: length in the upper bits, nearness ((p - r) mod N grows as the
     // distance shrinks) in the lower 12: the larger value is the better match.
     // Words in string order: as numbers they compare like the bytes do.
     const std::uint64_t head = LoadOrdered(key + 1);
+    m_aqwWord[r] = head;
     std::uint32_t* out = m_adwPathSteps;
     std::uint32_t* const full = m_adwPathSteps + CLzhufPathCache::DEPTH;
     int count = 0;
     std::uint64_t p = static_cast<std::uint16_t>(son[link]);
-    // NIL links load from the padding past the mirror, harmlessly.
-    std::uint64_t word = LoadOrdered(text + 1 + p);
+    std::uint64_t word = words[p];
     while (p != NIL) {
         // Two 16-bit loads rather than one word split in two: the split
         // would sit on the chain from one level to the next.
         const std::uint64_t left = static_cast<std::uint16_t>(son[2 * p]);
         const std::uint64_t right = static_cast<std::uint16_t>(son[2 * p + 1]);
-        const std::uint64_t leftWord = LoadOrdered(text + 1 + left);
-        const std::uint64_t rightWord = LoadOrdered(text + 1 + right);
+        const std::uint64_t leftWord = words[left];
+        const std::uint64_t rightWord = words[right];
         const auto visit = [&](int i, bool greater) {
             if (kFindMatch) {
                 const int candidate = (i << 12) | ((static_cast<int>(p) - r) & (N - 1));
@@ -386,6 +420,150 @@ int CLzhufEncoder::Descend(int r, int link, int best)
         m_nMatchPosition = N - 1 - (best & (N - 1));
     }
     return kRecord ? static_cast<int>(out - m_adwPathSteps) : count;
+}
+
+// Whether the insertions of r and r + 1 may run as a pair with node s
+// leaving before both rather than between them: they and s's removal touch
+// three different trees, none of them with cached paths, so no order of the
+// three can tell from another.
+bool CLzhufEncoder::Pairable(int r, int s) const
+{
+    const int a = m_abText[r];
+    const int b = m_abText[(r + 1) & (N - 1)];
+    if (a == b || (m_paths.SlotsOf(a) | m_paths.SlotsOf(b)) != 0)
+        return false;
+    return m_anDad[s] == NIL || (m_abText[s] != a && m_paths.SlotsOf(m_abText[s]) == 0);
+}
+
+// One level of a descent without the path's record, from node p to the
+// next (NIL at the end): false, with p kept, when p holds the whole key.
+// From NIL it changes nothing, as NIL's links lead to NIL, so that a pair
+// runs in one loop until both walks end. Scalars rather than a Walk: the
+// walks of a pair must stay in registers.
+template <bool kFindMatch>
+inline bool CLzhufEncoder::Step(int r, std::uint64_t head, std::uint64_t& p, std::uint64_t& word,
+                                std::uint64_t& last, int& count, int& best) const
+{
+    const std::uint64_t node = p;
+    const std::uint64_t left = static_cast<std::uint16_t>(m_anSon[2 * node]);
+    const std::uint64_t right = static_cast<std::uint16_t>(m_anSon[2 * node + 1]);
+    const std::uint64_t leftWord = m_aqwWord[left];
+    const std::uint64_t rightWord = m_aqwWord[right];
+    const bool live = node != NIL;
+    int i;
+    if (word != head) {
+        i = 1 + (CountLeadingZeros(word ^ head) >> 3);
+        p = left;
+        SelectIfGreater(head, word, right, rightWord, &p, &word, leftWord);
+    } else {
+        if (!live)
+            return true;
+        bool greater;
+        i = LongMatch(m_abText + r, m_abText + node, &greater);
+        if (i >= F)
+            return false;
+        p = greater ? right : left;
+        word = greater ? rightWord : leftWord;
+    }
+    if (kFindMatch) {
+        const int candidate = (i << 12) | ((static_cast<int>(node) - r) & (N - 1));
+        best = std::max(best, candidate & -static_cast<int>(i > THRESHOLD && live));
+    }
+    last = live ? node : last;
+    count += live;
+    return true;
+}
+
+// The insertions of r and then r + 1, as InsertNode would make them, their
+// descents interleaved: each is a chain of dependent loads that alone
+// leaves the core mostly waiting. With kFindFirst the match for r goes to
+// m_nMatchLength/m_nMatchPosition; with kFindSecond the one for r + 1 is
+// returned, packed as Descend's best.
+template <bool kFindFirst, bool kFindSecond>
+int CLzhufEncoder::InsertPair(int r)
+{
+    Walk a = StartWalk(r);
+    Walk b = StartWalk((r + 1) & (N - 1));
+    std::uint64_t pa = a.p, wa = a.word, la = NIL;
+    std::uint64_t pb = b.p, wb = b.word, lb = NIL;
+    const std::uint64_t ha = a.head, hb = b.head;
+    const int rb = b.r;
+    int bestA = 0, bestB = 0;
+    int countA = 0, countB = 0;
+    // One loop exit rather than one per walk: a missed guess costs more
+    // than a few idle steps. NIL is the one bit above every node.
+    do {
+        if (!Step<kFindFirst>(r, ha, pa, wa, la, countA, bestA)) {
+            bestA = Replace(&a, pa);
+            pa = NIL;
+        }
+        if (!Step<kFindSecond>(rb, hb, pb, wb, lb, countB, bestB)) {
+            bestB = Replace(&b, pb);
+            pb = NIL;
+        }
+    } while ((pa & pb) != NIL);
+    a.last = la;
+    b.last = lb;
+    a.count = countA;
+    b.count = countB;
+    EndWalk(a);
+    EndWalk(b);
+    if (kFindFirst)
+        SetMatch(bestA);
+    return bestB;
+}
+
+void CLzhufEncoder::SetMatch(int best)
+{
+    m_nMatchLength = best >> 12;
+    m_nMatchPosition = N - 1 - (best & (N - 1));
+}
+
+inline CLzhufEncoder::Walk CLzhufEncoder::StartWalk(int r)
+{
+    Walk w;
+    m_anSon[2 * r] = m_anSon[2 * r + 1] = NIL;
+    w.head = LoadOrdered(m_abText + r + 1);
+    m_aqwWord[r] = w.head;
+    w.p = static_cast<std::uint16_t>(m_anSon[2 * (N + 1 + m_abText[r]) + 1]);
+    w.word = m_aqwWord[w.p];
+    w.last = NIL;
+    w.r = r;
+    w.count = 0;
+    w.replaced = false;
+    return w;
+}
+
+// The walk's node takes the place of `node`, which holds its key: the
+// walk's best match, that node.
+int CLzhufEncoder::Replace(Walk* w, std::uint64_t node)
+{
+    ReplaceNode(static_cast<int>(node), w->r);
+    w->replaced = true;
+    return (F << 12) | ((static_cast<int>(node) - w->r) & (N - 1));
+}
+
+// Links the walk's node in where its descent ended, on the side it left the
+// last node by, and claims a cache slot for a deep one, as InsertNode does.
+inline void CLzhufEncoder::EndWalk(const Walk& w)
+{
+    if (w.replaced) {
+        ++m_dwInsertions;
+        return;
+    }
+    int link = 2 * (N + 1 + m_abText[w.r]) + 1;
+    if (w.last != NIL) {
+        const std::uint64_t word = m_aqwWord[w.last];
+        bool greater = w.head > word;
+        if (word == w.head)
+            LongMatch(m_abText + w.r, m_abText + w.last, &greater);
+        link = 2 * static_cast<int>(w.last) + greater;
+    }
+    m_anSon[link] = static_cast<std::int16_t>(w.r);
+    m_anDad[w.r] = static_cast<std::int16_t>(link >> 1);
+    if (w.count >= kClaimDepth)
+        m_paths.Claim(m_abText[w.r], m_dwInsertions);
+    ++m_dwInsertions;
 }
 
 // Node p leaves the tree and r, holding the same key, takes its place.

@@ -5,7 +5,7 @@
 //
 // An encoder serves one compression at a time; separate encoders share
 // nothing but constant tables. It never opens or closes the files it is
-// bound to except in CompressFile. About 240 KiB: allocate it, or keep it off
+// bound to except in CompressFile. About 280 KiB: allocate it, or keep it off
 // small stacks.
 #pragma once
 
@@ -56,6 +56,27 @@ private:
     void InsertNode(int r);
     template <bool kFindMatch, bool kRecord>
     int Descend(int r, int link, int best);
+    // A descent of InsertPair: where it starts (p, whose first key word is
+    // word), the node it left last (NIL at the root), the key's first word.
+    struct Walk {
+        std::uint64_t p;
+        std::uint64_t word;
+        std::uint64_t last;
+        std::uint64_t head;
+        int r;
+        int count; // nodes visited
+        bool replaced; // r took the place of a node with its key
+    };
+    bool Pairable(int r, int s) const;
+    template <bool kFindFirst, bool kFindSecond>
+    int InsertPair(int r);
+    void SetMatch(int best);
+    Walk StartWalk(int r);
+    template <bool kFindMatch>
+    bool Step(int r, std::uint64_t head, std::uint64_t& p, std::uint64_t& word,
+              std::uint64_t& last, int& count, int& best) const;
+    int Replace(Walk* w, std::uint64_t node);
+    void EndWalk(const Walk& w);
     void DeleteNode(int p);
     void ReplaceNode(int p, int r);
 
@@ -95,7 +116,8 @@ private:
     // at the right link of node N + 1 + byte. Node n's left link is
     // m_anSon[2n] and its right link m_anSon[2n + 1], so that a descent picks
     // its side by index rather than by branch. NIL (= N) is an empty link;
-    // the NIL entries of both arrays absorb writes through empty links.
+    // the NIL entries of both arrays absorb writes through empty links, and
+    // NIL's own links, only ever written back unchanged, lead to NIL.
     std::int16_t m_anSon[2 * (lzh::N + 257)];
     std::int16_t m_anDad[lzh::N + 1];
 
@@ -106,6 +128,11 @@ private:
     std::uint32_t m_adwPathSteps[CLzhufPathCache::DEPTH + 1];
     // Descents at least this deep claim a cache slot for their tree.
     static constexpr int kClaimDepth = 32;
+
+    // Bytes 1 to 8 of each node's key as a number in their order, so that a
+    // descent's step waits on one load after the links rather than on an
+    // unaligned one and its byte swap. Set as a node goes in.
+    std::uint64_t m_aqwWord[lzh::N + 1];
 
     // Positions N..N+F-2 mirror 0..F-2 so that a 60-byte key never wraps;
     // the tail pads word-wide loads that start up to F - 1 bytes into a key.

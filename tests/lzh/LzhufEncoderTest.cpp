@@ -39,6 +39,7 @@ TEST(LzhufEncoder, MatchesThe1988EncoderByteForByte)
         {"sorted numbers", MakeSortedNumbers(300000, 5), 91884, 0x2e3f5842ae48f595ull},
         {"sample csv", MakeSampleCsv(300000, 6), 61551, 0xbdd33da0db7e547bull},
         {"log", MakeLogText(300000, 7), 60040, 0xca0c9f6df0779658ull},
+        {"records", MakeRecords(300000, 8), 137344, 0x38b0b242335538fcull},
     };
     auto encoder = std::make_unique<CLzhufEncoder>();
     for (const Case& c : cases) {
