@@ -205,19 +205,13 @@ BOOL CLzhufEncoder::Encode(CFile* source, CFile* target)
                 i = 1;
             }
             for (; i < matchLength && InputRemains(); ++i) {
-                const std::uint8_t c = static_cast<std::uint8_t>(GetByte());
                 DeleteNode(s);
-                text[s] = c;
-                if (s < F - 1)
-                    text[s + N] = c;
+                Store(s, static_cast<std::uint8_t>(GetByte()));
                 s = (s + 1) & (N - 1);
                 r = (r + 1) & (N - 1);
                 if (InputRemains() && Pairable(r, s)) {
-                    const std::uint8_t next = static_cast<std::uint8_t>(GetByte());
                     DeleteNode(s);
-                    text[s] = next;
-                    if (s < F - 1)
-                        text[s + N] = next;
+                    Store(s, static_cast<std::uint8_t>(GetByte()));
                     s = (s + 1) & (N - 1);
                     // The last insertion of a step pairs with the first of
                     // the next, which every step makes.
@@ -709,6 +703,13 @@ void CLzhufEncoder::EncodeEnd()
         PutByte(static_cast<std::uint8_t>(m_qwPutbuf << (8 - m_nPutlen)));
         m_nPutlen = 0;
     }
+}
+
+inline void CLzhufEncoder::Store(int s, std::uint8_t c)
+{
+    m_abText[s] = c;
+    if (s < F - 1)
+        m_abText[s + N] = c;
 }
 
 inline int CLzhufEncoder::GetByte()

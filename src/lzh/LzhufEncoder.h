@@ -88,6 +88,8 @@ private:
 
     bool InputRemains() const { return m_dwConsumed < m_dwSourceLength; }
     int GetByte();
+    // Puts a new byte at ring position s, and into its mirror.
+    void Store(int s, std::uint8_t c);
     void Refill();
     void PutByte(std::uint8_t b);
     void WriteFullBuffer();
