@@ -24,8 +24,15 @@ inline bool Better(int lcpA, int nodeA, int lcpB, int nodeB, int base)
 
 std::uint32_t CLzhufPathCache::Slot::FirstReaching(int m) const
 {
-    std::uint32_t lo = front;
+    // Gallops back from the path's end first: a key that shares much with
+    // Y, the case the cache is for, parts from Y's path near its end.
     std::uint32_t hi = back;
+    std::uint32_t step = 1;
+    while (hi - front > step && At(hi - step).bestLcp >= m) {
+        hi -= step;
+        step *= 2;
+    }
+    std::uint32_t lo = hi - front > step ? hi - step + 1 : front;
     while (lo < hi) {
         const std::uint32_t mid = lo + (hi - lo) / 2;
         if (At(mid).bestLcp >= m)
