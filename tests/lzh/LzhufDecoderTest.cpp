@@ -44,8 +44,11 @@ TEST(LzhufDecoder, HeaderPromisingMoreThanTheBitsHoldIsTruncated)
 TEST(LzhufDecoder, CorruptStreams)
 {
     std::string out;
-    // Data after the last byte of the stream.
-    EXPECT_EQ(Decompress(Compress("abc") + '\0', &out), LzhufStatus::Corrupt);
+    // Data after the last byte of the stream, also where the stream ends
+    // on a byte boundary (about one length in eight).
+    const std::string text = MakeText(64, 5);
+    for (std::size_t n = 1; n <= text.size(); ++n)
+        EXPECT_EQ(Decompress(Compress(text.substr(0, n)) + '\0', &out), LzhufStatus::Corrupt) << n;
     EXPECT_EQ(Decompress(std::string(4, '\0') + 'x', &out), LzhufStatus::Corrupt);
     // A fill bit that is not zero.
     std::string filled = Compress("A");
