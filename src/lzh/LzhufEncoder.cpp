@@ -398,8 +398,7 @@ int CLzhufEncoder::Descend(int r, int link, int best)
         const int i = LongMatch(key, text + p, &greater);
         if (i >= F) {
             ReplaceNode(static_cast<int>(p), r);
-            m_nMatchLength = F;
-            m_nMatchPosition = ((r - static_cast<int>(p)) & (N - 1)) - 1;
+            SetMatch((F << 12) | ((static_cast<int>(p) - r) & (N - 1)));
             return -1;
         }
         visit(i, greater);
@@ -409,10 +408,8 @@ int CLzhufEncoder::Descend(int r, int link, int best)
     }
     son[link] = static_cast<std::int16_t>(r);
     m_anDad[r] = static_cast<std::int16_t>(link >> 1);
-    if (kFindMatch) {
-        m_nMatchLength = best >> 12;
-        m_nMatchPosition = N - 1 - (best & (N - 1));
-    }
+    if (kFindMatch)
+        SetMatch(best);
     return kRecord ? static_cast<int>(out - m_adwPathSteps) : count;
 }
 
@@ -507,7 +504,7 @@ int CLzhufEncoder::InsertPair(int r)
     return bestB;
 }
 
-void CLzhufEncoder::SetMatch(int best)
+inline void CLzhufEncoder::SetMatch(int best)
 {
     m_nMatchLength = best >> 12;
     m_nMatchPosition = N - 1 - (best & (N - 1));
