@@ -92,7 +92,7 @@ TEST(Concurrency, SettingsAndGettersMeetARunningObject)
     o.generatedBytes = 300000;
     o.packetSize = 1000;
     SimulatedDevice dev(o);
-    Object obj = NewObject(20000);
+    Object obj = NewObject(60000);
     Object idle = NewObject();
     TempDir tmp;
     const std::string dirs[2] = {tmp.path() + kSep, tmp.File("b") + kSep};
@@ -116,8 +116,12 @@ TEST(Concurrency, SettingsAndGettersMeetARunningObject)
     });
     auto untilDone = [&](auto step) {
         return std::thread([&, step] {
-            for (unsigned i = 0; !done && i < 1000000; ++i)
+            // Yielding keeps the spinners from starving the worker where
+            // threads take turns (valgrind runs one at a time).
+            for (unsigned i = 0; !done && i < 1000000; ++i) {
                 step(i);
+                std::this_thread::yield();
+            }
         });
     };
     std::vector<std::thread> others;
