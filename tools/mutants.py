@@ -398,6 +398,15 @@ BLIND_TESTS = {
 
 # Blind mutants no test can tell apart, with the reason.
 BLIND_EQUIVALENT = {
+    "blind-platform-win-resolver-code":
+        "wine answers 11001 for every name it cannot resolve (unknown, malformed, overlong names "
+        "and labels were tried), and tests have no name server to answer 'try again'",
+    "blind-platform-win-attribute-normal":
+        "wine reports every regular file as archive (0x20), even after its attributes are set to "
+        "normal, so the 'normal' bit never reaches the tests; Windows reports 0x80 for such a file",
+    "blind-platform-win-root-trailing-separator":
+        "a full path joins the directory and the name with a separator whenever the directory "
+        "lacks one, so 'C:' and 'C:\\' give the same paths, and the directory is shown nowhere else",
     "blind-service-shell-zero-success":
         "the shell answers 0 only when memory runs out on Windows (the POSIX backend answers 31 "
         "or 33), which no test can bring about",

@@ -38,4 +38,22 @@ std::vector<std::string> SplitCommandLine(const char* commandLine)
     return args;
 }
 
+// Backslashes stay plain here, unlike the later arguments': a program path
+// such as "C:\dir\" keeps them.
+std::string FirstProgramArgument(const char* commandLine)
+{
+    std::string arg;
+    bool quoted = false;
+    for (const char* p = commandLine; *p != '\0'; ++p) {
+        if (*p == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (!quoted && (*p == ' ' || *p == '\t'))
+            break;
+        arg.push_back(*p);
+    }
+    return arg;
+}
+
 } // namespace plat

@@ -22,6 +22,12 @@ constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 // literal quote; other backslashes are literal.
 std::vector<std::string> SplitCommandLine(const char* commandLine);
 
+// The program path at the start of a command line, as the C run-time splits
+// it off: quotes group and are dropped, a blank or tab outside quotes ends
+// it. Read from the command line itself, since a host's run-time (and so
+// its __argv) need not be ours.
+std::string FirstProgramArgument(const char* commandLine);
+
 // Starts `program` (a path, never searched for) in a process group of its
 // own, with argument zero the program path and the further arguments split
 // from `commandLine`. `show` is the window show value; POSIX has no use for

@@ -4,7 +4,13 @@
 #include "doubles/DebugCapture.h"
 #include "doubles/SocketPair.h"
 #include "doubles/Exposed.h"
+#include "platform/DiskFile.h"
 #include "platform/SystemErrors.h"
+#ifndef _WIN32
+#include "platform/posix/SocketErrors.h"
+
+#include <netdb.h>
+#endif
 
 #include <cerrno>
 
@@ -26,6 +32,28 @@ TEST(SystemErrors, HostsSeeWindowsNumbers)
                 {ENOSPC, 112}, {ENOTEMPTY, 145}, {ENAMETOOLONG, 206}};
     for (const auto& r : rows)
         EXPECT_EQ(plat::SystemErrorFromErrno(r.err), r.windows) << r.err;
+#ifndef _WIN32
+    // Look-ups in Windows Sockets numbers: not found, try again, no recovery.
+    EXPECT_EQ(plat::WsaErrorFromResolver(EAI_NONAME, 0), 11001);
+    EXPECT_EQ(plat::WsaErrorFromResolver(EAI_AGAIN, 0), 11002);
+    EXPECT_EQ(plat::WsaErrorFromResolver(EAI_FAIL, 0), 11003);
+#endif
+}
+
+// A failed read, write or close reaches the host as its file exception
+// cause; the system's own error numbers, as each platform has them.
+TEST(SystemErrors, FileCausesAsHostsReadThem)
+{
+    const struct {
+        long os;
+        int cause;
+#ifdef _WIN32
+    } rows[] = {{2, 2}, {5, 5}, {32, 11}, {33, 12}, {112, 13}, {38, 14}, {1117, 10}};
+#else
+    } rows[] = {{ENOENT, 2}, {EACCES, 5}, {EWOULDBLOCK, 11}, {ENOSPC, 13}, {EIO, 10}};
+#endif
+    for (const auto& r : rows)
+        EXPECT_EQ(plat::FileExceptionCause(r.os), r.cause) << r.os;
 }
 
 TEST(ConnectionObject, StartsClosedWithDefaults)

@@ -23,6 +23,8 @@ TEST_F(LzhufCompressFile, ReplacesTheTargetAndLeavesNoTemporaryFile)
     const std::string input = MakeMixedCorpus(150000, 3);
     WriteWholeFile(Path("a.dat"), input);
     WriteWholeFile(Path("a.dat.lrz"), "an older copy");
+    // A temporary file left by a crash, longer than the new copy.
+    WriteWholeFile(Path("a.dat.lrz.z!!"), std::string(200000, 'x'));
     ASSERT_EQ(m_encoder->CompressFile(Path("a.dat").c_str(), Path("a.dat.lrz").c_str()), TRUE);
     EXPECT_EQ(ReadWholeFile(Path("a.dat.lrz")), Compress(input));
     EXPECT_FALSE(PathExists(Path("a.dat.lrz.z!!")));

@@ -226,7 +226,12 @@ TEST(FileSharing, ReadersShareButKeepWritersOutAndTheContentWhole)
     CDiskFile writer;
     EXPECT_FALSE(writer.Open(path.c_str(), 0x1001));
     EXPECT_EQ(plat::LastSystemError(), plat::kErrorSharingViolation);
-    // The refused opener must not have emptied the file.
+#ifdef _WIN32
+    // Deny-write keeps out even a writer that would share everything.
+    EXPECT_FALSE(writer.Open(path.c_str(), 0x41));
+    EXPECT_EQ(plat::LastSystemError(), plat::kErrorSharingViolation);
+#endif
+    // The refused openers must not have emptied the file.
     EXPECT_EQ(ReadWholeFile(path), "content");
 }
 

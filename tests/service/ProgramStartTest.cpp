@@ -118,6 +118,10 @@ TEST(SplitCommandLine, WindowsRunTimeRules)
     EXPECT_EQ(plat::SplitCommandLine("\"b c\" d\"e f\"g \"\""), (V{"b c", "de fg", ""}));
     EXPECT_EQ(plat::SplitCommandLine("a\\\\\"b c\" x\\\"y z\\w"), (V{"a\\b c", "x\"y", "z\\w"}));
     EXPECT_EQ(plat::SplitCommandLine(""), V{});
+    // The program path: quotes dropped, backslashes plain.
+    EXPECT_EQ(plat::FirstProgramArgument("\"C:\\Program Files\\h.exe\" -x"), "C:\\Program Files\\h.exe");
+    EXPECT_EQ(plat::FirstProgramArgument("C:\\d\\\"a b\"\\h.exe\ty"), "C:\\d\\a b\\h.exe");
+    EXPECT_EQ(plat::FirstProgramArgument(""), "");
 }
 
 class ProgramStart : public ::testing::Test {

@@ -1,38 +1,15 @@
 // Win32 host process facts: GetCommandLineA and GetModuleFileNameA.
 #include "platform/Backend.h"
+#include "platform/Process.h"
 #include "platform/win32/WinApi.h"
 
 namespace plat {
 namespace backend {
-namespace {
-
-// The first argument as the C run-time splits it off: quotes group and are
-// dropped, a blank or tab outside quotes ends it, and backslashes are plain
-// characters (a program path such as "C:\dir\" keeps them). Read from the
-// command line itself, since the host's run-time (and so its __argv) need
-// not be ours.
-std::string FirstArgument(const char* line)
-{
-    std::string arg;
-    bool quoted = false;
-    for (const char* p = line; *p != '\0'; ++p) {
-        if (*p == '"') {
-            quoted = !quoted;
-            continue;
-        }
-        if (!quoted && (*p == ' ' || *p == '\t'))
-            break;
-        arg.push_back(*p);
-    }
-    return arg;
-}
-
-} // namespace
 
 std::string HostFirstArgument()
 {
     const char* line = ::GetCommandLineA();
-    return line != nullptr ? FirstArgument(line) : std::string();
+    return line != nullptr ? FirstProgramArgument(line) : std::string();
 }
 
 std::string HostExecutablePath()
