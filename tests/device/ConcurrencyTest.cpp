@@ -142,8 +142,10 @@ TEST(Concurrency, SettingsAndGettersMeetARunningObject)
     others.push_back(untilDone([&](unsigned i) {
         VexaComm_SetTraceCallback(obj.get(), i % 2 != 0 ? quiet : nullptr, nullptr);
     }));
+    // Rebinding the running object's progress: the transfer reads it on
+    // every packet, under the one lock that orders the two.
     others.push_back(untilDone([&](unsigned i) {
-        VexaComm_SetProgressCallback(idle.get(), ignore, nullptr, static_cast<int32_t>(i % 2));
+        VexaComm_SetProgressCallback(obj.get(), ignore, nullptr, static_cast<int32_t>(i % 2));
         char name[300];
         VexaComm_ServiceListDirectory(idle.get(), reinterpret_cast<const FileRequest*>(pattern.data()), name,
                                       sizeof(name));
