@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "SimulatedDevice.h"
+#include "doubles/TestPeer.h"
 #include "vexacomm/Protocol.h"
 
 namespace {
@@ -164,6 +165,29 @@ TEST(Asdu10Faults, CorruptPacketIsAProtocolFailureNotSuccess)
     CaptureFile file;
     EXPECT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 71010);
     EXPECT_TRUE(file.data == Generated(2 * 16376));
+}
+
+// A packet of an earlier stream where the 4-byte answer belongs: the answer
+// is still to come, so the stream cannot be told apart and is given up.
+TEST(Asdu10Faults, EarlierStreamsPacketInPlaceOfTheAnswerClosesTheConnection)
+{
+    TestPeer peer("127.3.6.21", 0, [](TestPeer& p) {
+        p.ServeSetup();
+        EXPECT_EQ(p.ExpectPacket().command, CMD_DEVICE_TYPE);
+        p.SendPacket(CMD_DEVICE_TYPE, wire::U16(946));
+        EXPECT_EQ(p.ExpectPacket().command, CMD_IDENT);
+        p.SendPacket(CMD_IDENT, "dev");
+        EXPECT_EQ(p.ExpectPacket().command, CMD_ASDU10);
+        p.SendPacket(CMD_ASDU10, std::string(100, 'x'));
+        EXPECT_TRUE(p.WaitForClose());
+    });
+    Object obj = NewObject(1000);
+    ASSERT_EQ(VexaComm_ConnectPort(obj.get(), "127.3.6.21", peer.Port()), 0);
+    CaptureFile file;
+    EXPECT_EQ(VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()), 71010);
+    EXPECT_EQ(file.data.size(), 0u);
+    EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0);
+    peer.Join();
 }
 
 TEST(Asdu10Faults, StalledDeviceTimesOutAndCloses)
