@@ -104,18 +104,10 @@ TEST(Concurrency, SettingsAndGettersMeetARunningObject)
     ASSERT_EQ(VexaComm_SetProgressCallback(obj.get(), ignore, nullptr, 1), 0);
     std::atomic<bool> done{false};
     std::atomic<int> exact{0};
-    std::thread worker([&] {
-        for (int round = 0; round < 3; ++round) {
-            CaptureFile file;
-            if (VexaComm_Connect(obj.get(), dev.address()) == 0 &&
-                VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()) == 0 &&
-                file.data == Generated(o.generatedBytes))
-                ++exact;
-        }
-        done = true;
-    });
+    std::atomic<std::size_t> running{0};
     auto untilDone = [&](auto step) {
         return std::thread([&, step] {
+            ++running;
             // Yielding keeps the spinners from starving the worker where
             // threads take turns (valgrind runs one at a time).
             for (unsigned i = 0; !done && i < 1000000; ++i) {
@@ -150,10 +142,24 @@ TEST(Concurrency, SettingsAndGettersMeetARunningObject)
         VexaComm_ServiceListDirectory(idle.get(), reinterpret_cast<const FileRequest*>(pattern.data()), name,
                                       sizeof(name));
     }));
-    others.push_back(untilDone([&](unsigned i) {
-        Object made = NewObject();
-        VexaComm_SetTempDir(dirs[i % 2].c_str());
-    }));
+    others.push_back(untilDone([&](unsigned) { Object made = NewObject(); }));
+    // Alone too: the object thread's registry lock would order it.
+    others.push_back(untilDone([&](unsigned i) { VexaComm_SetTempDir(dirs[i % 2].c_str()); }));
+    // The fetches start once every other thread runs, so that each meets
+    // a transfer however the threads are scheduled.
+    const std::size_t spinners = others.size();
+    std::thread worker([&] {
+        for (unsigned i = 0; running < spinners && i < 10000000; ++i)
+            std::this_thread::yield();
+        for (int round = 0; round < 3; ++round) {
+            CaptureFile file;
+            if (VexaComm_Connect(obj.get(), dev.address()) == 0 &&
+                VexaComm_GetAsdu10(obj.get(), &file, AllEntries().data()) == 0 &&
+                file.data == Generated(o.generatedBytes))
+                ++exact;
+        }
+        done = true;
+    });
     worker.join();
     for (auto& t : others)
         t.join();
