@@ -81,10 +81,17 @@ constexpr std::int16_t ASDU10_ALL_ENTRIES = -1;
 constexpr std::uint32_t ASDU10_ANSWER_SIZE = 4;
 static_assert(ASDU10_HEAD_SIZE + ASDU10_ENTRY_SIZE * ASDU10_MAX_ENTRIES == PACKET_PAYLOAD_MAX,
               "8 + 8 * 2046 == 16376: the largest request fills a packet");
-// Bytes of a block with `entries` entries (-1 counts as none).
+// Payload bytes of the request with `entries` entries: 8 + 8 * N, so that
+// -1 (everything) goes out as an empty payload.
 constexpr std::size_t Asdu10RequestSize(int entries)
 {
-    return ASDU10_HEAD_SIZE + ASDU10_ENTRY_SIZE * static_cast<std::size_t>(entries < 0 ? 0 : entries);
+    return entries < 0 ? 0 : ASDU10_HEAD_SIZE + ASDU10_ENTRY_SIZE * static_cast<std::size_t>(entries);
+}
+static_assert(Asdu10RequestSize(ASDU10_ALL_ENTRIES) == 0, "-1 asks for everything with no payload");
+// Bytes a host hands in: the head that carries N always, whatever it sends.
+constexpr std::size_t Asdu10BlockSize(int entries)
+{
+    return entries < 0 ? ASDU10_HEAD_SIZE : Asdu10RequestSize(entries);
 }
 
 // Little-endian field access in place, byte by byte: defined at any

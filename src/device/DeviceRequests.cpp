@@ -101,10 +101,10 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
     if (!Exchange(CMD_ASDU10, block, length))
         return FALSE;
     PacketHeader answer = Header();
-    // The answer is the 4-byte total; any other length is a packet of an
-    // earlier stream (a data packet, or its end mark), never this answer,
-    // which is then still to come.
-    if (answer.command == CMD_ASDU10 && answer.length != ASDU10_ANSWER_SIZE) {
+    // T is the answer's first 4 bytes; more are ignored. A shorter answer
+    // holds no total at all, and what follows it cannot be sized: the
+    // stream is given up with the connection.
+    if (answer.command == CMD_ASDU10 && answer.length < ASDU10_ANSWER_SIZE) {
         m_nStreamState = STREAM_REQUEST_SENT;
         SetError(COMM_ERR_PROTOCOL);
         return FALSE;

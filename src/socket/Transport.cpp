@@ -167,8 +167,8 @@ BOOL CPacketSocket::ReceivePieces(plat::RecvBuffer* pieces, int count, BOOL wait
                 plat::SleepMs(kWouldBlockPauseMs);
                 continue;
             }
-            // Readable with nothing to read: the connection is gone.
-            SetError(wait ? static_cast<std::int32_t>(COMM_ERR_PEER_CLOSED) : code);
+            // A reset keeps its own code: only an orderly close is 71000.
+            SetError(code);
             break;
         }
         if (n == 0) {

@@ -62,7 +62,7 @@ bool ReadRequest(const std::string& path, std::string* request, const std::strin
         got < ASDU10_HEAD_SIZE
             ? 0
             : static_cast<int16_t>(ReadU16(reinterpret_cast<const uint8_t*>(request->data()) + ASDU10_COUNT_OFFSET));
-    const std::size_t needed = Asdu10RequestSize(count);
+    const std::size_t needed = Asdu10BlockSize(count);
     if (got > kRequestMax)
         problem = "more than " + std::to_string(kRequestMax) + " bytes";
     else if (got < ASDU10_HEAD_SIZE)

@@ -335,6 +335,8 @@ local function payload_fields(tree, tvb, pinfo, cmd, length, at, m)
         elseif m["end"] then
             tree:add(f.asdu10_end, true):set_generated()
             info = "end of data"
+        elseif not m.from_device and length == 0 then
+            info = "request, all entries"
         elseif not m.from_device and length >= 8 then
             tree:add(f.asdu10_head, payload(0, 8))
             tree:add_le(f.asdu10_count, payload(6, 2))
