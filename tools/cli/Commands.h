@@ -4,6 +4,7 @@
 
 int CmdFetch(int argc, char** argv);
 int CmdFetchAll(int argc, char** argv);
+int CmdConform(int argc, char** argv);
 int CmdSimulate(int argc, char** argv);
 int CmdDemo(int argc, char** argv);
 int CmdCompress(int argc, char** argv);

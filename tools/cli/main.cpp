@@ -23,6 +23,7 @@ const Command kCommands[] = {
     {"fetch", CmdFetch, "fetch HOST ...        fetch ASDU 10 data from a device into a file"},
     {"fetch-all", CmdFetchAll, "fetch-all LIST ...    fetch from every device in a list, many at once"},
     {"simulate", CmdSimulate, "simulate [options]    run a simulated device on a loopback address"},
+    {"conform", CmdConform, "conform HOST[:PORT]   check a device against the protocol's transcripts"},
     {"compress", CmdCompress, "compress SRC DST      LZHUF-compress a file"},
     {"decompress", CmdDecompress, "decompress SRC DST    restore a compressed file"},
 };

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,7 +20,17 @@ bool Address(const std::string& text, std::uint16_t port, sockaddr_in* sin)
     std::memset(sin, 0, sizeof(*sin));
     sin->sin_family = AF_INET;
     sin->sin_port = htons(port);
-    return ::inet_pton(AF_INET, text.c_str(), &sin->sin_addr) == 1;
+    if (::inet_pton(AF_INET, text.c_str(), &sin->sin_addr) == 1)
+        return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    sin->sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    ::freeaddrinfo(found);
+    return true;
 }
 
 bool Await(int fd, short events, unsigned timeoutMs)
@@ -66,7 +77,7 @@ Handle Connect(const std::string& address, std::uint16_t port, unsigned timeoutM
 {
     sockaddr_in sin;
     if (!Address(address, port, &sin)) {
-        *error = "not a dotted IPv4 address: " + address;
+        *error = "no IPv4 address for " + address;
         return kNone;
     }
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

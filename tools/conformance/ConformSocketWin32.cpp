@@ -14,7 +14,17 @@ bool Address(const std::string& text, std::uint16_t port, sockaddr_in* sin)
     ZeroMemory(sin, sizeof(*sin));
     sin->sin_family = AF_INET;
     sin->sin_port = htons(port);
-    return ::inet_pton(AF_INET, text.c_str(), &sin->sin_addr) == 1;
+    if (::inet_pton(AF_INET, text.c_str(), &sin->sin_addr) == 1)
+        return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    sin->sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    ::freeaddrinfo(found);
+    return true;
 }
 
 // select, not WSAPoll: WSAPoll misses a refused connect on older systems.

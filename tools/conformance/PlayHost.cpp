@@ -43,6 +43,21 @@ bool SameReply(const Packet& want, const Packet& got)
     return got.payload.back() == 0;
 }
 
+// Empty, or code, a reserved word of 0 and a text that ends with the
+// payload's one zero byte.
+bool WellFormedReply(const Packet& p)
+{
+    if (p.payload.empty())
+        return true;
+    if (p.payload.size() < 9 || U32(&p.payload[4]) != 0 || p.payload.back() != 0)
+        return false;
+    for (std::size_t i = 8; i + 1 < p.payload.size(); ++i) {
+        if (p.payload[i] == 0)
+            return false;
+    }
+    return true;
+}
+
 bool Matches(const std::vector<int>& pattern, const std::vector<std::uint8_t>& bytes)
 {
     bool rest = !pattern.empty() && pattern.back() == -2;
@@ -174,6 +189,11 @@ private:
         if (!framing) {
             *failure = Fail(step, std::string("the answer ") + (m_libEnveloped ? "in an envelope" : "bare") +
                                       ", as it was addressed",
+                            Describe(*got));
+            return false;
+        }
+        if (got->command == kCmdReply && !WellFormedReply(*got)) {
+            *failure = Fail(step, "a CMD_REPLY that is empty, or code, a reserved 0 and a text ending at its zero",
                             Describe(*got));
             return false;
         }
