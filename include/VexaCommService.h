@@ -192,11 +192,12 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCloseFileOnStatus(VexaCommObj
  * its name into `name` (size bytes, always zero-terminated when size > 0;
  * "" when it could not be created). The file is named "<socket>.dir.tmp"
  * after the object's socket handle as an unsigned number (4294967295
- * without a socket). It is always created anew: while anything else holds
- * that name (another process's or another object's listing, or any other
- * file, which is left untouched), the name is "<socket>-<k>.dir.tmp" with
- * the first k from 1 to 1000 that is free. The object's next listing
- * deletes its previous file first. */
+ * without a socket). The object holds its file until its next listing or
+ * its destruction, which delete it. While another object's listing, of this
+ * process or another, holds that name, or something other than a plain
+ * file (left untouched) has it, the name is "<socket>-<k>.dir.tmp" with the
+ * first k from 1 to 1000 that is free; a file nobody holds, left by an
+ * ended process, is reused. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceListDirectory(VexaCommObject* obj, const FileRequest* request,
                                                                 char* name, int32_t size);
 /* Hands a program request to the operation of its kind (kind 0: start it);

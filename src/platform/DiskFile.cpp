@@ -3,7 +3,11 @@
 
 #include "platform/Backend.h"
 
-CDiskFile::~CDiskFile() { Close(); }
+CDiskFile::~CDiskFile()
+{
+    Close();
+    Release();
+}
 
 void CDiskFile::ThrowLastError(int fallbackCause) const
 {

@@ -23,10 +23,13 @@ public:
         kAnyFile,           // what the system opens; a directory is refused
         kRegularFile,       // opened without blocking; anything else refused
         kRegularFileNoLink, // as kRegularFile, and no symbolic or second hard link at the name
-        // Created here, whatever the flags say: anything already at the
-        // name, even a dangling link, is left alone and refused with
-        // plat::kErrorFileExists, so no other opener's file is ever reused.
-        kNewFile,
+        // As kRegularFileNoLink, and held by this opener until Release(),
+        // RemoveHeld() or destruction, past Close(): while it is held,
+        // another kHeldFile opener, even one of this process, is refused
+        // with plat::kErrorSharingViolation. A file nobody holds (one left
+        // by a dead process) is reused, and emptied (modeCreate) only once
+        // held. The hold is no sharing: other openers are not affected.
+        kHeldFile,
     };
 
     explicit CDiskFile(Accept accept = Accept::kAnyFile) : m_accept(accept) {}
@@ -52,6 +55,15 @@ public:
 
     const std::string& GetFilePath() const { return m_path; }
 
+    // kHeldFile: deletes the entry `name` of `dir` (null: the path `name`)
+    // if it is still this file, then gives up the hold. The name goes
+    // first, so no other opener takes it over meanwhile. An open file
+    // stays open: another thread may still be writing it.
+    bool RemoveHeld(const plat::BeneathDir* dir, const char* name);
+    // kHeldFile: gives up the hold (POSIX: while the file is open, once it
+    // is closed).
+    void Release();
+
 private:
     // Throws the cause of the last failed system call, or fallbackCause
     // when the system reported none.
@@ -62,6 +74,11 @@ private:
     // The descriptor, or on Windows the HANDLE; -1 (INVALID_HANDLE_VALUE)
     // while closed.
     intptr_t m_fd = -1;
+    // kHeldFile: what keeps the hold, -1 (INVALID_HANDLE_VALUE) without
+    // one; POSIX: a second descriptor of the open file, Windows: a
+    // read-only handle of its own, so that a reader that denies writing
+    // may open the file once the writing handle is closed.
+    intptr_t m_hold = -1;
     std::string m_path;
     Accept m_accept;
 };

@@ -2,12 +2,15 @@
 // temporary file named after the connection's socket.
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "platform/Beneath.h"
 #include "platform/DiskFile.h"
-#include "platform/FileOps.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
+#include "service/ListingFiles.h"
 #include "service/PeerPath.h"
 #include "service/RecordFields.h"
 #include "service/ServiceLimits.h"
@@ -17,49 +20,79 @@
 #include "vexacomm/GLSocket.h"
 
 namespace {
-constexpr unsigned kListingOpenFlags = CFile::modeCreate | CFile::modeWrite | CFile::shareCompat;
-static_assert(kListingOpenFlags == 0x1001, "create, write, no sharing");
+constexpr unsigned kListingOpenFlags = CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone;
+static_assert(kListingOpenFlags == 0x1041, "create, write, others may read and write");
 // Names tried beside the documented one before the listing gives up.
 constexpr int kListingNameTries = 1000;
 
-// Creates `listing` as "<stem>.dir.tmp" or, while that name is taken (by
-// another process, another connection with the same handle, or anything
-// else), as "<stem>-<k>.dir.tmp"; "" when no name could be had. A file
-// that is not this listing's own is never opened, so never emptied or read.
-// Beneath a root the stem is taken as a peer's path and the file is made
-// in the directory it names, created as needed.
-std::string CreateListingFile(CDiskFile* listing, const std::string& root, const std::string& stem)
+// The listing an object holds, and where it made it: a host path, or
+// beneath `root` the peer's path.
+struct HeldListing {
+    std::shared_ptr<CDiskFile> file;
+    std::string root;
+    std::string path;
+};
+
+// Kept beside the objects, as their service limits are (the class layout
+// is an interface).
+std::mutex g_heldMutex;
+std::map<const void*, HeldListing> g_held;
+
+// Opens `listing` as "<stem>.dir.tmp" or, while another listing (of this
+// process or another) holds that name, or something other than a plain
+// file has it, as "<stem>-<k>.dir.tmp". A file nobody holds is a stale
+// listing and is reused; a file that is not a plain one is never opened,
+// so never emptied or read. Beneath a root the stem is taken as a peer's
+// path and the file is made in the directory it names, created as needed.
+// `held->path` stays "" when no name could be had.
+void CreateListingFile(const std::shared_ptr<CDiskFile>& listing, const std::string& root, const std::string& stem,
+                       HeldListing* held)
 {
     CPeerPath peer;
     if (!root.empty() && (!peer.Open(root, stem.c_str(), true) || peer.Name().empty()))
-        return std::string();
+        return;
     for (int k = 0; k <= kListingNameTries; ++k) {
         std::string suffix = (k == 0 ? std::string() : "-" + std::to_string(k)) + ".dir.tmp";
         if (root.empty() ? listing->Open((stem + suffix).c_str(), kListingOpenFlags)
-                         : listing->OpenAt(peer.Dir(), (peer.Name() + suffix).c_str(), kListingOpenFlags))
-            return listing->GetFilePath();
-        if (plat::LastSystemError() != plat::kErrorFileExists)
+                         : listing->OpenAt(peer.Dir(), (peer.Name() + suffix).c_str(), kListingOpenFlags)) {
+            *held = HeldListing{listing, root, stem + suffix};
+            return;
+        }
+        const int error = plat::LastSystemError();
+        if (error != plat::kErrorSharingViolation && error != plat::kErrorAccessDenied)
             break;
     }
-    return std::string();
 }
 
-// The connection's previous listing, when a plain file still holds its
-// name; beneath a root, only one inside it.
-void RemoveListingFile(const std::string& root, const std::string& name)
+// Deletes the listing, if its name is still its file's, before letting
+// the name go.
+void RemoveListingFile(const HeldListing& held)
 {
-    if (root.empty()) {
-        plat::RemoveRegularFile(name.c_str());
+    if (held.root.empty()) {
+        held.file->RemoveHeld(nullptr, held.path.c_str());
         return;
     }
-    const std::string prefix = root.back() == plat::kPathSeparator ? root : root + plat::kPathSeparator;
     CPeerPath peer;
-    plat::FileStatus status;
-    if (name.compare(0, prefix.size(), prefix) == 0 && peer.Open(root, name.c_str() + prefix.size()) &&
-        plat::StatAt(peer.Dir(), peer.Name(), &status, nullptr) && (status.attribute & plat::FILE_ATTR_DIRECTORY) == 0)
-        plat::RemoveFileAt(peer.Dir(), peer.Name());
+    if (peer.Open(held.root, held.path.c_str()) && !peer.Name().empty())
+        held.file->RemoveHeld(&peer.Dir(), peer.Name().c_str());
+    else
+        held.file->Release();
 }
 } // namespace
+
+void DropListingOf(const void* object)
+{
+    HeldListing held;
+    {
+        std::lock_guard<std::mutex> guard(g_heldMutex);
+        auto found = g_held.find(object);
+        if (found == g_held.end())
+            return;
+        held = found->second;
+        g_held.erase(found);
+    }
+    RemoveListingFile(held);
+}
 
 std::string CGLSocket::ListDirectory(const FileRequest* request)
 {
@@ -74,7 +107,9 @@ std::string CGLSocket::ListDirectory(const FileRequest* request)
         SetError(plat::kErrorAccessDenied);
         return std::string();
     }
-    CDiskFile listing(CDiskFile::Accept::kNewFile);
+    // Shared with the registry: another thread's listing on this object may
+    // drop it while this one still writes it.
+    auto listing = std::make_shared<CDiskFile>(CDiskFile::Accept::kHeldFile);
     std::string name;
     {
         CSingleLock lock(&m_lock);
@@ -82,19 +117,24 @@ std::string CGLSocket::ListDirectory(const FileRequest* request)
         char number[16];
         std::snprintf(number, sizeof(number), "%lu",
                       static_cast<unsigned long>(static_cast<std::uint32_t>(m_hSocket)));
-        // A new listing replaces this connection's previous one. Whatever
-        // has taken that name since, other than a plain file, is not ours.
-        if (!m_strListingFile.empty())
-            RemoveListingFile(root, m_strListingFile);
-        name = CreateListingFile(&listing, root, tempDir + number);
+        // A new listing replaces this connection's previous one, which
+        // first gives up its name, free to be had again.
+        DropListingOf(this);
+        HeldListing held;
+        CreateListingFile(listing, root, tempDir + number, &held);
+        if (!held.path.empty()) {
+            name = listing->GetFilePath();
+            std::lock_guard<std::mutex> guard(g_heldMutex);
+            g_held[this] = held;
+        }
         m_strListingFile = name;
     }
     if (name.empty()) {
         SetError(COMM_ERR_FILE_CREATE);
         return std::string();
     }
-    WriteListingRecords(&listing, request->Path());
-    listing.Close();
+    WriteListingRecords(listing.get(), request->Path());
+    listing->Close();
     return name;
 }
 

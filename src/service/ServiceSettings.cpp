@@ -1,10 +1,15 @@
 // The service side's settings on the class: its root and its programs.
 #include "platform/Beneath.h"
 #include "platform/SystemErrors.h"
+#include "service/ListingFiles.h"
 #include "service/ServiceLimits.h"
 #include "vexacomm/GLSocket.h"
 
-CGLSocket::~CGLSocket() { ForgetServiceLimits(this); }
+CGLSocket::~CGLSocket()
+{
+    DropListingOf(this);
+    ForgetServiceLimits(this);
+}
 
 BOOL CGLSocket::SetServiceRoot(const char* root)
 {

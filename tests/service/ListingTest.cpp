@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <map>
+#include <memory>
 
 #ifdef _WIN32
 #include "platform/win32/WinApi.h"
@@ -120,21 +123,46 @@ TEST(ListDirectory, SubdirectoriesWithoutDots)
     }
 }
 
-TEST(ListDirectory, NoMatchGivesAnEmptyFileBesideAForeignOne)
+// Stale listings are reused, the plain name first, however many there are.
+TEST(ListDirectory, NoMatchGivesAnEmptyFileInPlaceOfAStaleOne)
 {
     TempDir tmp;
     ScopedTempDir temp(tmp.path() + kSep);
     // Without a socket the handle is the invalid one.
-    const std::string foreign = tmp.File(std::to_string(kInvalidSocket & 0xFFFFFFFFu) + ".dir.tmp");
-    WriteWholeFile(foreign, "not ours");
-    Exposed<CGLSocket> s;
+    for (int k = 0; k <= 1000; ++k)
+        WriteWholeFile(tmp.File("4294967295" + (k > 0 ? "-" + std::to_string(k) : "") + ".dir.tmp"), "stale");
+    Exposed<CGLSocket> s, other;
     auto request = Pattern(tmp.File("*.none"));
     std::string name = s.ListDirectory(AsRequest(request));
-    EXPECT_EQ(name, tmp.File("4294967295-1.dir.tmp"));
-    EXPECT_TRUE(PathExists(name));
+    EXPECT_EQ(name, tmp.File("4294967295.dir.tmp"));
     EXPECT_EQ(ReadWholeFile(name), "");
-    EXPECT_EQ(ReadWholeFile(foreign), "not ours");
     EXPECT_EQ(s.m_nLastError, 0);
+    EXPECT_EQ(other.ListDirectory(AsRequest(request)), tmp.File("4294967295-1.dir.tmp"));
+}
+
+// Another process's listing keeps its name while its object lives.
+TEST(ListDirectory, ANameHeldByAnotherProcessIsPassedOver)
+{
+    TempDir tmp;
+    ScopedTempDir temp(tmp.path() + kSep);
+    const std::string gate = tmp.File("gate");
+#ifdef _WIN32
+    // cmd takes off the outer quotes.
+    const std::string command = "\"\"" + ProgramDirectory() + "service_test_child.exe\" list \"" + tmp.path() +
+                                "\" \"" + gate + "\"\"";
+#else
+    const std::string command = std::string(SERVICE_TEST_CHILD) + " list " + tmp.path() + " " + gate;
+#endif
+    FILE* lister = ::popen(command.c_str(), "r");
+    ASSERT_NE(lister, nullptr);
+    char line[300] = "";
+    const std::string theirs(line, std::fgets(line, sizeof(line), lister) ? std::strcspn(line, "\r\n") : 0);
+    Exposed<CGLSocket> s;
+    EXPECT_EQ(s.ListDirectory(AsRequest(Pattern(tmp.File("*.none")))), tmp.File("4294967295-1.dir.tmp"));
+    WriteWholeFile(gate, "");
+    EXPECT_EQ(::pclose(lister), 0);
+    EXPECT_EQ(theirs, tmp.File("4294967295.dir.tmp"));
+    EXPECT_FALSE(PathExists(theirs));
 }
 
 // Two objects with the same handle list at once: each keeps its own file.
@@ -156,6 +184,25 @@ TEST(ListDirectory, ObjectsWithOneHandleNeverShareAFile)
     };
     EXPECT_EQ(onlyPath("4294967295.dir.tmp"), tmp.File("a.dat"));
     EXPECT_EQ(onlyPath("4294967295-1.dir.tmp"), tmp.File("b.dat"));
+}
+
+// Objects come and go, listing again and again: one file per live object stays.
+TEST(ListDirectory, FilesStayAsManyAsTheObjects)
+{
+    TempDir tmp;
+    ScopedTempDir temp(tmp.File("t") + kSep);
+    auto request = Pattern(tmp.File("*.none"));
+    auto files = [&] { return std::distance(std::filesystem::directory_iterator(tmp.File("t")), {}); };
+    {
+        std::unique_ptr<Exposed<CGLSocket>> objects[3];
+        for (int i = 0; i < 60; ++i) {
+            if (objects[i % 3] == nullptr || i % 7 == 0)
+                objects[i % 3] = std::make_unique<Exposed<CGLSocket>>();
+            EXPECT_FALSE(objects[i % 3]->ListDirectory(AsRequest(request)).empty());
+            EXPECT_LE(files(), 3);
+        }
+    }
+    EXPECT_EQ(files(), 0);
 }
 
 TEST(ListDirectory, CreatesTheTemporaryDirectoryOrFailsWith71200)
@@ -235,6 +282,19 @@ TEST(ListDirectory, FullDiskReturnsTheNameWithTheDiskFullCause)
     EXPECT_EQ(s.m_nLastError, 13);
 }
 
+// A link or a directory at the name is passed over; what the link names is
+// left alone.
+TEST(ListDirectory, NamesThatAreNoPlainFilesArePassedOver)
+{
+    TempDir tmp;
+    ScopedTempDir temp(tmp.path() + "/");
+    WriteWholeFile(tmp.File("victim"), "theirs");
+    ASSERT_EQ(::symlink(tmp.File("victim").c_str(), tmp.File("4294967295.dir.tmp").c_str()), 0);
+    MakeDir(tmp.File("4294967295-1.dir.tmp"));
+    Exposed<CGLSocket> s;
+    EXPECT_EQ(s.ListDirectory(AsRequest(Pattern(tmp.File("*.none")))), tmp.File("4294967295-2.dir.tmp"));
+    EXPECT_EQ(ReadWholeFile(tmp.File("victim")), "theirs");
+}
 #endif
 
 } // namespace

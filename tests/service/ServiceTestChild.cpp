@@ -3,6 +3,8 @@
 //                           command line it received comes first)
 //   child sleep PIDFILE     starts a second process, writes both ids, sleeps
 //   child waitfor GATE FILE waits for GATE to exist, then writes FILE
+//   child list DIR GATE     lists into DIR as an object of its own, prints
+//                           the listing's name, keeps it until GATE exists
 // As a document opener it stands in for the desktop's own: on POSIX when
 // started under a name beginning with "fake-opener" (it writes its
 // arguments to "<argv[0]>.out"), on Windows as "child opener DOCUMENT"
@@ -12,6 +14,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+
+#include "VexaCommLib.h"
+#include "VexaCommService.h"
 
 #ifdef _WIN32
 #include "platform/win32/WinApi.h"
@@ -120,6 +125,20 @@ int main(int argc, char** argv)
         for (int i = 0; i < 6000 && !Exists(argv[2]); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         WriteFileAtomically(argv[3], "done\n");
+        return 0;
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "list") == 0) {
+        const std::string dir = std::string(argv[2]) + (std::strchr(argv[2], '\\') ? "\\" : "/");
+        VexaComm_SetTempDir(dir.c_str());
+        VexaCommObject* obj = VexaComm_CreateObject();
+        const std::string request = std::string(12, '\0') + dir + "*.none" + std::string(1, '\0');
+        char name[300] = "";
+        VexaComm_ServiceListDirectory(obj, reinterpret_cast<const FileRequest*>(request.data()), name, sizeof(name));
+        std::printf("%s\n", name);
+        std::fflush(stdout);
+        for (int i = 0; i < 6000 && !Exists(argv[3]); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        VexaComm_DestroyObject(obj);
         return 0;
     }
     return 2;

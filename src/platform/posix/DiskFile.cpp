@@ -2,6 +2,7 @@
 #include "platform/DiskFile.h"
 
 #include <cerrno>
+#include <limits>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -38,6 +39,31 @@ long plat::backend::LastFileError() { return errno; }
 
 namespace {
 int Fd(intptr_t fd) { return static_cast<int>(fd); }
+
+// A held file's lock: an exclusive lock of the open file (OFD), so that
+// two opens in one process exclude each other, on a byte no reader or
+// flock sharing touches. Where the kernel has no such lock, flock itself:
+// exclusive while the file is emptied, then shared (EmptyHeld), which a
+// second holder's exclusive attempt still meets.
+constexpr off_t kHoldByte = std::numeric_limits<off_t>::max() / 2;
+
+enum class Hold { kRefused, kOpenFile, kFlock };
+
+Hold TakeHold(int fd)
+{
+#ifdef F_OFD_SETLK
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kHoldByte;
+    lock.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+        return Hold::kOpenFile;
+    if (errno != EINVAL)
+        return Hold::kRefused;
+#endif
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? Hold::kFlock : Hold::kRefused;
+}
 } // namespace
 
 // Sharing on POSIX is advisory (flock), and only openers that lock honour
@@ -51,7 +77,7 @@ bool CDiskFile::Open(const char* path, unsigned flags) { return OpenIn(AT_FDCWD,
 bool CDiskFile::OpenAt(const plat::BeneathDir& dir, const char* name, unsigned flags)
 {
     const Accept asked = m_accept;
-    if (m_accept != Accept::kNewFile)
+    if (m_accept != Accept::kHeldFile)
         m_accept = Accept::kRegularFileNoLink;
     bool opened = OpenIn(dir.Handle(), name, dir.PathOf(name), flags);
     m_accept = asked;
@@ -61,19 +87,18 @@ bool CDiskFile::OpenAt(const plat::BeneathDir& dir, const char* name, unsigned f
 bool CDiskFile::OpenIn(std::intptr_t dir, const char* path, const std::string& shown, unsigned flags)
 {
     Close();
+    Release();
     const bool regularOnly = m_accept != Accept::kAnyFile;
-    const bool newFile = m_accept == Accept::kNewFile;
-    const bool noLink = m_accept == Accept::kRegularFileNoLink || newFile;
+    const bool held = m_accept == Accept::kHeldFile;
+    const bool noLink = m_accept == Accept::kRegularFileNoLink || held;
     int oflags = O_CLOEXEC | O_NOCTTY;
     switch (flags & 3u) {
     case modeWrite: oflags |= O_WRONLY; break;
     case modeReadWrite: oflags |= O_RDWR; break;
     default: oflags |= O_RDONLY; break;
     }
-    if ((flags & modeCreate) || newFile)
+    if (flags & modeCreate)
         oflags |= O_CREAT;
-    if (newFile)
-        oflags |= O_EXCL;
     if (regularOnly)
         oflags |= O_NONBLOCK;
     if (noLink)
@@ -82,9 +107,7 @@ bool CDiskFile::OpenIn(std::intptr_t dir, const char* path, const std::string& s
     if (fd < 0) {
         // ENXIO: a FIFO without a reader, a device without its hardware;
         // ELOOP: a link where none may be.
-        if (newFile && errno == EEXIST)
-            plat::SetLastSystemError(plat::kErrorFileExists);
-        else if (regularOnly && (errno == ENXIO || errno == ENODEV || errno == ELOOP))
+        if (regularOnly && (errno == ENXIO || errno == ENODEV || errno == ELOOP))
             plat::SetLastSystemError(plat::kErrorAccessDenied);
         else
             plat::RecordPathErrno(shown.c_str());
@@ -107,6 +130,12 @@ bool CDiskFile::OpenIn(std::intptr_t dir, const char* path, const std::string& s
         plat::SetLastSystemError(plat::kErrorSharingViolation);
         return false;
     }
+    const Hold hold = held ? TakeHold(fd) : Hold::kRefused;
+    if (held && hold == Hold::kRefused) {
+        ::close(fd);
+        plat::SetLastSystemError(plat::kErrorSharingViolation);
+        return false;
+    }
     // Emptied only once the lock is held: a refused opener leaves another
     // opener's content alone.
     if ((flags & modeCreate) && !(flags & modeNoTruncate) && S_ISREG(st.st_mode) &&
@@ -114,6 +143,21 @@ bool CDiskFile::OpenIn(std::intptr_t dir, const char* path, const std::string& s
         plat::RecordErrno();
         ::close(fd);
         return false;
+    }
+    if (held) {
+        // The flock turned shared: a reader may then share the file. Should
+        // another holder slip in meanwhile, the name is theirs.
+        if (hold == Hold::kFlock && ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+            ::close(fd);
+            plat::SetLastSystemError(plat::kErrorSharingViolation);
+            return false;
+        }
+        m_hold = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (m_hold < 0) {
+            plat::RecordErrno();
+            ::close(fd);
+            return false;
+        }
     }
     m_fd = fd;
     m_path = shown;
@@ -125,6 +169,25 @@ void CDiskFile::Close()
     if (m_fd >= 0) {
         ::close(Fd(m_fd));
         m_fd = -1;
+    }
+}
+
+bool CDiskFile::RemoveHeld(const plat::BeneathDir* dir, const char* name)
+{
+    const int at = dir != nullptr ? static_cast<int>(dir->Handle()) : AT_FDCWD;
+    struct stat held {}, found {};
+    const bool removed = m_hold >= 0 && ::fstat(Fd(m_hold), &held) == 0 &&
+                         ::fstatat(at, name, &found, AT_SYMLINK_NOFOLLOW) == 0 && found.st_dev == held.st_dev &&
+                         found.st_ino == held.st_ino && ::unlinkat(at, name, 0) == 0;
+    Release();
+    return removed;
+}
+
+void CDiskFile::Release()
+{
+    if (m_hold >= 0) {
+        ::close(Fd(m_hold));
+        m_hold = -1;
     }
 }
 

@@ -43,6 +43,37 @@ long plat::backend::LastFileError() { return static_cast<long>(::GetLastError())
 
 namespace {
 HANDLE Handle(intptr_t fd) { return reinterpret_cast<HANDLE>(fd); }
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A held file's lock: on a byte far past any content, so that it keeps no
+// reader out, taken on a read-only handle of the file's own.
+bool TakeHold(HANDLE file, HANDLE* hold)
+{
+    *hold = ::ReOpenFile(file, GENERIC_READ, kShareAll, 0);
+    if (*hold == INVALID_HANDLE_VALUE) {
+        plat::RecordLastError();
+        return false;
+    }
+    OVERLAPPED at;
+    ZeroMemory(&at, sizeof(at));
+    at.OffsetHigh = 0x40000000;
+    if (!::LockFileEx(*hold, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        ::CloseHandle(*hold);
+        *hold = INVALID_HANDLE_VALUE;
+        plat::SetLastSystemError(plat::kErrorSharingViolation);
+        return false;
+    }
+    return true;
+}
+
+bool SameFile(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return ::GetFileInformationByHandle(a, &first) && ::GetFileInformationByHandle(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
 } // namespace
 
 // The sharing of the open flags is the system's own here: compat and
@@ -53,6 +84,7 @@ HANDLE Handle(intptr_t fd) { return reinterpret_cast<HANDLE>(fd); }
 bool CDiskFile::Open(const char* path, unsigned flags)
 {
     Close();
+    Release();
     DWORD access;
     switch (flags & 3u) {
     case modeWrite: access = GENERIC_WRITE; break;
@@ -66,21 +98,20 @@ bool CDiskFile::Open(const char* path, unsigned flags)
     case shareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
     default: share = 0; break;
     }
-    const bool newFile = m_accept == Accept::kNewFile;
-    const bool noLink = m_accept == Accept::kRegularFileNoLink || newFile;
+    const bool held = m_accept == Accept::kHeldFile;
+    const bool noLink = m_accept == Accept::kRegularFileNoLink || held;
+    // The holder deletes its file while others may have it open.
+    if (held)
+        share |= FILE_SHARE_DELETE;
     DWORD creation = OPEN_EXISTING;
-    if (newFile)
-        creation = CREATE_NEW;
-    else if (flags & modeCreate)
+    if (flags & modeCreate)
         creation = (flags & modeNoTruncate) || noLink ? OPEN_ALWAYS : CREATE_ALWAYS;
     // Without following a reparse point, a link at the name is opened itself
     // and refused below; emptying waits until then.
     DWORD attributes = FILE_ATTRIBUTE_NORMAL | (noLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE h = ::CreateFileA(path, access, share, nullptr, creation, attributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        // Whatever holds the name, the caller is told it is taken.
-        if (plat::RecordLastError() == ERROR_ALREADY_EXISTS && newFile)
-            plat::SetLastSystemError(plat::kErrorFileExists);
+        plat::RecordLastError();
         return false;
     }
     bool refused = m_accept != Accept::kAnyFile && ::GetFileType(h) != FILE_TYPE_DISK;
@@ -94,11 +125,19 @@ bool CDiskFile::Open(const char* path, unsigned flags)
         plat::SetLastSystemError(plat::kErrorAccessDenied);
         return false;
     }
-    if (noLink && !newFile && (flags & modeCreate) && !(flags & modeNoTruncate) && !::SetEndOfFile(h)) {
-        plat::RecordLastError();
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    if (held && !TakeHold(h, &hold)) {
         ::CloseHandle(h);
         return false;
     }
+    if (noLink && (flags & modeCreate) && !(flags & modeNoTruncate) && !::SetEndOfFile(h)) {
+        plat::RecordLastError();
+        if (hold != INVALID_HANDLE_VALUE)
+            ::CloseHandle(hold);
+        ::CloseHandle(h);
+        return false;
+    }
+    m_hold = reinterpret_cast<intptr_t>(hold);
     m_fd = reinterpret_cast<intptr_t>(h);
     m_path = path;
     return true;
@@ -108,7 +147,7 @@ bool CDiskFile::Open(const char* path, unsigned flags)
 bool CDiskFile::OpenAt(const plat::BeneathDir& dir, const char* name, unsigned flags)
 {
     const Accept asked = m_accept;
-    if (m_accept != Accept::kNewFile)
+    if (m_accept != Accept::kHeldFile)
         m_accept = Accept::kRegularFileNoLink;
     bool opened = Open(dir.PathOf(name).c_str(), flags);
     m_accept = asked;
@@ -125,6 +164,35 @@ void CDiskFile::Close()
     if (m_fd != -1) {
         ::CloseHandle(Handle(m_fd));
         m_fd = -1;
+    }
+}
+
+// Deleted through a handle of its own, opened at the name without
+// following a link: whatever the name holds is deleted only if it is ours.
+bool CDiskFile::RemoveHeld(const plat::BeneathDir* dir, const char* name)
+{
+    bool removed = false;
+    if (m_hold != -1) {
+        const std::string path = dir != nullptr ? dir->PathOf(name) : std::string(name);
+        HANDLE found = ::CreateFileA(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (found != INVALID_HANDLE_VALUE) {
+            FILE_DISPOSITION_INFO disposition;
+            disposition.DeleteFile = TRUE;
+            removed = SameFile(found, Handle(m_hold)) &&
+                      ::SetFileInformationByHandle(found, FileDispositionInfo, &disposition, sizeof(disposition));
+            ::CloseHandle(found);
+        }
+    }
+    Release();
+    return removed;
+}
+
+void CDiskFile::Release()
+{
+    if (m_hold != -1) {
+        ::CloseHandle(Handle(m_hold));
+        m_hold = -1;
     }
 }
 
