@@ -19,7 +19,8 @@ Handle Accept(Handle listener, unsigned timeoutMs);
 Handle Connect(const std::string& address, std::uint16_t port, unsigned timeoutMs, std::string* error);
 bool SendAll(Handle s, const std::uint8_t* data, std::size_t n);
 
-enum : long { kTimedOut = -1, kBroken = -2 };
+constexpr long kTimedOut = -1;
+constexpr long kBroken = -2;
 // Up to n bytes within timeoutMs: the count, 0 when the peer closed in
 // order, kTimedOut, or kBroken (a reset or another error).
 long Receive(Handle s, std::uint8_t* buffer, std::size_t n, unsigned timeoutMs);

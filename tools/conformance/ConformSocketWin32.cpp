@@ -114,7 +114,7 @@ long Receive(Handle s, std::uint8_t* buffer, std::size_t n, unsigned timeoutMs)
     if (!Await(Sock(s), false, timeoutMs))
         return kTimedOut;
     int k = ::recv(Sock(s), reinterpret_cast<char*>(buffer), static_cast<int>(n), 0);
-    return k < 0 ? kBroken : k;
+    return k < 0 ? static_cast<long>(kBroken) : static_cast<long>(k);
 }
 
 void ShutdownSend(Handle s) { ::shutdown(Sock(s), SD_SEND); }
