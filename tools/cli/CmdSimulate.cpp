@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "DeviceSimulator.h"
+#include "Deviations.h"
 #include "ReplayDevice.h"
 #include "SimSocket.h"
 #include "cli/Args.h"
@@ -74,6 +75,12 @@ const char kUsage[] =
     "  --timeout S          wait limit for the client, seconds (default 30)\n"
     "  --trace[=hex]        one line per packet on stderr, as the device sees it,\n"
     "                       \"[cN] \" for connection N (=hex: and its first 64 bytes)\n"
+    "  --strict             check every packet of the host against the protocol:\n"
+    "                       each deviation is a line \"strict: RULE: expected ...,\n"
+    "                       got ... (connection N)\" on stderr, and the exit status\n"
+    "                       is 3 when there was any\n"
+    "  --deviate NAME       break one rule of the device on purpose, for checking a\n"
+    "                       conformance test; --deviate list names them\n"
     "\n"
     "  --replay FILE.pcap   answer with the device's packets of a recorded session\n"
     "                       (a capture of --pcap or tcpdump) instead, in order, and\n"
@@ -245,12 +252,21 @@ int CmdSimulate(int argc, char** argv)
                {"--once", false}, {"--pcap", true}, {"--replay", true}, {"--device", true},
                {"--replay-timing", false},
                {"--once", false}, {"--count", true}, {"--fault-mix", true}, {"--list", true},
-               {"--timeout", true}, {"--trace", true, true}});
+               {"--timeout", true}, {"--trace", true, true}, {"--strict", false}, {"--deviate", true}});
     if (args.Help()) {
         std::fputs(kUsage, stdout);
         return 0;
     }
     SimulatorOptions o;
+    if (args.Value("--deviate", "") == "list") {
+        for (const DeviationInfo& d : kDeviations)
+            std::printf("%-22s %s\n", d.name, d.description);
+        return 0;
+    }
+    if (args.Has("--deviate") && !ParseDeviation(args.Value("--deviate", ""), &o.deviation))
+        throw UsageError{"--deviate: unknown deviation '" + args.Value("--deviate", "") +
+                         "' (--deviate list names them)"};
+    o.strict = args.Has("--strict");
     o.bindAddress = args.Value("--bind", o.bindAddress);
     if (o.bindAddress == "localhost")
         o.bindAddress = "127.0.0.1";
@@ -296,6 +312,8 @@ int CmdSimulate(int argc, char** argv)
     // One trace per connection: each numbers its own data packets.
     const bool hex = TraceWantsHex(args.Value("--trace", ""));
     if (args.Has("--replay")) {
+        if (args.Has("--strict") || args.Has("--deviate"))
+            throw UsageError{"--strict and --deviate do not go with --replay"};
         uint32_t bound = sim::ParseIPv4(o.bindAddress);
         if (bound == kNoAddress || (bound & 0xFF) != 127)
             throw UsageError{"--bind: the simulator listens on loopback addresses (127.x.y.z) only"};
@@ -412,14 +430,18 @@ int CmdSimulate(int argc, char** argv)
             t.join();
     }
     unsigned transfers = 0;
-    for (auto& sim : sims)
+    unsigned deviations = 0;
+    for (auto& sim : sims) {
         transfers += sim->TransfersCompleted();
+        deviations += sim->StrictDeviations();
+    }
     std::printf("served %u connection(s), %u complete transfer(s)\n", served(), transfers);
+    const int status = deviations != 0 ? 3 : 0;
     if (!o.askFiles.empty()) {
         CDeviceSimulator& sim = *sims[0];
         std::string outcome = sim.AskFilesOutcome();
         std::printf("ask-files: %s\n", outcome.empty() ? "failed: no client answered" : outcome.c_str());
-        return outcome.rfind("ok", 0) == 0 ? 0 : 1;
+        return outcome.rfind("ok", 0) == 0 ? status : 1;
     }
-    return 0;
+    return status;
 }

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "SimSocket.h"
+#include "StrictChecks.h"
 #include "VexaCommSocket.h"
 #include "vexacomm/ByteSum.h"
 
@@ -18,6 +20,9 @@ namespace {
 constexpr int kAcceptPollMs = 50;
 constexpr WaitLimit kStallPoll = {0, 50000};
 constexpr std::chrono::milliseconds kPausePoll{50};
+
+// Strict lines of all connections and simulators, one whole line at a time.
+std::mutex g_strictLog;
 
 // A whole file's bytes; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string* bytes)
@@ -55,6 +60,8 @@ struct CDeviceSimulator::Connection : public CGLSocket {
     using CGLSocket::m_tvTimeout;
     using CGLSocket::m_wAckMode;
     using CGLSocket::m_wPacketSizeMax;
+    using CGLSocket::m_bPeerEnvelope;
+    using CGLSocket::m_bEnvelopeAllowed;
 
     std::mutex fdMutex;
 
@@ -74,15 +81,37 @@ struct CDeviceSimulator::Connection : public CGLSocket {
 
     unsigned asdu10Requests = 0;
 
-    // The simulator's trace, for this connection's packets.
+    // The simulator's trace and strict checks, for this connection's packets.
     const SimulatorOptions* options = nullptr;
     unsigned number = 0;
+    SimDeviation deviation = SimDeviation::None;
+    std::unique_ptr<CStrictChecks> strict;
+    bool answeringProbe = false;
     static void VEXACOMM_CALL Trace(void* user, std::int32_t direction, std::uint32_t command, std::uint32_t length,
                                     std::int32_t enveloped, const void* payload)
     {
         auto* c = static_cast<Connection*>(user);
-        c->options->trace(c->number, direction, command, length, enveloped != 0,
-                          static_cast<const std::uint8_t*>(payload));
+        const auto* bytes = static_cast<const std::uint8_t*>(payload);
+        if (c->options->trace)
+            c->options->trace(c->number, direction, command, length, enveloped != 0, bytes);
+        if (c->strict && direction == VEXACOMM_TRACE_SENT)
+            c->strict->DeviceSent(command, length, bytes, enveloped != 0, c->answeringProbe);
+    }
+
+    // m_packet as framed now; the checksum deviation writes the envelope itself.
+    bool Transmit()
+    {
+        if (deviation != SimDeviation::EnvelopeChecksum || !m_bPeerEnvelope || !m_bEnvelopeAllowed)
+            return SendPacket(m_packet, TRUE) != 0;
+        const std::uint32_t bare = static_cast<std::uint32_t>(PACKET_HEADER_SIZE) + Header().length;
+        if (bare > PACKET_BUFFER_SIZE)
+            return false;
+        std::uint8_t envelope[ENVELOPE_OVERHEAD + PACKET_BUFFER_SIZE];
+        WriteEnvelopeHead(envelope);
+        std::memcpy(envelope + ENVELOPE_HEAD_SIZE, m_packet, bare);
+        WriteEnvelopeTrailer(envelope + ENVELOPE_HEAD_SIZE + bare, ByteSum(m_packet, bare) + 1);
+        TracePacket(VEXACOMM_TRACE_SENT, m_packet, TRUE);
+        return SendAll(envelope, static_cast<std::int32_t>(ENVELOPE_OVERHEAD + bare), TRUE) != 0;
     }
 
     bool Send(std::uint32_t command, const void* payload, std::uint32_t length)
@@ -90,7 +119,83 @@ struct CDeviceSimulator::Connection : public CGLSocket {
         SetHeader(command, length);
         if (length != 0)
             std::memcpy(Payload(), payload, length);
-        return SendPacket(m_packet, TRUE) != 0;
+        return Transmit();
+    }
+
+    // SendReply's packet, built here so that the deviations reach it.
+    void Reply(std::uint32_t code)
+    {
+        SetHeader(CMD_REPLY, 0);
+        if (code != 0) {
+            SetError(static_cast<std::int32_t>(code));
+            std::memset(Payload(), 0, REPLY_CLEARED_BYTES);
+            WriteU32(Payload(), code);
+            WriteU32(Payload() + 4, deviation == SimDeviation::ReplyReserved ? 1 : 0);
+            std::string text = GetErrorString();
+            text.resize(std::min(text.size(), REPLY_TEXT_AREA - 1));
+            std::memcpy(Payload() + REPLY_TEXT_OFFSET, text.c_str(), text.size() + 1);
+            SetHeader(CMD_REPLY, ReplyLength(text.size()));
+        }
+        Transmit();
+    }
+
+    // The library's answer, unless the checksum deviation must frame it.
+    void AnswerNegotiation(std::uint32_t command, std::uint16_t requested)
+    {
+        const bool size = command == CMD_PACKET_SIZE;
+        if (deviation != SimDeviation::EnvelopeChecksum) {
+            size ? AnswerPacketSize(requested) : AnswerAckMode(requested);
+            return;
+        }
+        if (size && requested >= PACKET_SIZE_MIN && requested <= PACKET_PAYLOAD_MAX)
+            m_wPacketSizeMax = requested;
+        if (!size && requested <= ACK_MODE_MAX)
+            m_wAckMode = requested;
+        std::uint8_t value[2];
+        WriteU16(value, size ? m_wPacketSizeMax : m_wAckMode);
+        Send(command, value, sizeof(value));
+    }
+
+    // ReceivePacket; in strict mode read by hand, so that a broken envelope
+    // or length is told apart, and judged.
+    bool Receive(CStrictChecks::Moment moment)
+    {
+        if (!strict)
+            return ReceivePacket(m_packet, TRUE) != 0;
+        std::uint8_t* p = m_packet;
+        std::memset(p, 0, PACKET_BUFFER_SIZE);
+        if (!ReceiveAll(p, PACKET_HEADER_SIZE, TRUE))
+            return false;
+        const bool enveloped = ReadU32(p) == ENVELOPE_HEAD_MAGIC && ReadU32(p + 4) == ENVELOPE_HEAD_MAGIC;
+        if (enveloped && !ReceiveAll(p, PACKET_HEADER_SIZE, TRUE))
+            return false;
+        m_bPeerEnvelope = enveloped;
+        const std::uint32_t length = ReadU32(p + 4);
+        if (length > PACKET_PAYLOAD_MAX) {
+            strict->BadLength(length, enveloped);
+            StoreError(COMM_ERR_PROTOCOL);
+            return false;
+        }
+        if (length != 0 && !ReceiveAll(Payload(), static_cast<std::int32_t>(length), TRUE))
+            return false;
+        if (enveloped) {
+            std::uint8_t trailer[sizeof(EnvelopeTrailer)];
+            if (!ReceiveAll(trailer, sizeof(trailer), TRUE))
+                return false;
+            const std::uint32_t sum = ByteSum(p, PACKET_HEADER_SIZE + length);
+            if (ReadU32(trailer) != sum || ReadU32(trailer + 4) != ENVELOPE_TAIL_MAGIC ||
+                ReadU32(trailer + 8) != ENVELOPE_TAIL_MAGIC) {
+                char came[96];
+                std::snprintf(came, sizeof(came), "checksum %u, tail words %08x %08x for %s", ReadU32(trailer),
+                              ReadU32(trailer + 4), ReadU32(trailer + 8), CommandText(ReadU32(p)).c_str());
+                strict->BadEnvelope("checksum " + std::to_string(sum) + ", tail words 76927633 76927633", came);
+                StoreError(COMM_ERR_PROTOCOL);
+                return false;
+            }
+        }
+        TracePacket(VEXACOMM_TRACE_RECEIVED, p, enveloped ? TRUE : FALSE);
+        strict->HostPacket(p, enveloped, moment);
+        return true;
     }
 };
 
@@ -179,8 +284,20 @@ void CDeviceSimulator::AcceptLoop()
         connection->number = ++m_connections;
         if (m_captureKeeper)
             connection->SetCaptureFile(m_options.captureFile.c_str());
-        if (m_options.trace) {
-            connection->options = &m_options;
+        connection->options = &m_options;
+        connection->deviation = m_options.deviation;
+        if (m_options.strict) {
+            const unsigned number = connection->number;
+            connection->strict.reset(new CStrictChecks(
+                [this, number](const char* rule, const std::string& expected, const std::string& came) {
+                    ++m_strictDeviations;
+                    std::lock_guard<std::mutex> guard(g_strictLog);
+                    std::fprintf(stderr, "strict: %s: %s, %s (connection %u)\n", rule, expected.c_str(),
+                                 came.c_str(), number);
+                    std::fflush(stderr);
+                }));
+        }
+        if (m_options.trace || m_options.strict) {
             connection->m_pfnTrace = &Connection::Trace;
             connection->m_pTraceUser = connection.get();
         }
@@ -208,6 +325,9 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
                               static_cast<std::int32_t>(m_options.ioTimeoutMs % 1000) * 1000};
     c.m_wPacketSizeMax = m_options.packetSize;
     c.m_wAckMode = m_options.ackMode;
+    // The probe's answer still turns envelopes on; nothing goes out in one.
+    if (c.deviation == SimDeviation::EnvelopeDropped)
+        c.m_bEnvelopeAllowed = FALSE;
     if (m_stopping)
         c.Interrupt();
 
@@ -216,13 +336,17 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
         c.Close();
         return;
     }
-    c.SendReply(m_options.refuseGreeting ? COMM_ERR_CONNECT_REFUSED : 0);
+    std::uint8_t noFlags[4] = {0, 0, 0, 0};
+    if (c.deviation == SimDeviation::GreetingCommand)
+        c.Send(CMD_STATUS, noFlags, sizeof(noFlags));
+    else
+        c.Reply(m_options.refuseGreeting ? COMM_ERR_CONNECT_REFUSED : 0);
     if (m_options.refuseGreeting) {
         c.Close();
         return;
     }
     while (!m_stopping && c.Open()) {
-        if (!c.ReceivePacket(c.m_packet, TRUE)) {
+        if (!c.Receive(CStrictChecks::Moment::Request)) {
             if (c.m_nLastError == COMM_ERR_TIMED_OUT && c.Open())
                 continue; // an idle client; keep it until it goes
             break;
@@ -240,29 +364,41 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
             continue;
         }
         if (m_options.replyCommand != 0 && header.command == m_options.replyCommand) {
-            c.SendReply(static_cast<std::uint32_t>(m_options.replyCode));
+            c.Reply(static_cast<std::uint32_t>(m_options.replyCode));
             continue;
         }
-        switch (header.command) {
-        case CMD_ENVELOPE_PROBE:
-            c.SendReply(m_options.envelope ? static_cast<std::uint32_t>(COMM_CODE_ENVELOPE_ON) : 0);
-            break;
-        case CMD_PACKET_SIZE:
-            c.AnswerPacketSize(ReadU16(c.Payload()));
-            break;
-        case CMD_ACK_MODE:
-            c.AnswerAckMode(ReadU16(c.Payload()));
-            break;
-        case CMD_DEVICE_TYPE: {
+        auto sendType = [&] {
             std::uint8_t type[2];
             WriteU16(type, m_options.deviceType);
             c.Send(CMD_DEVICE_TYPE, type, sizeof(type));
-            break;
-        }
-        case CMD_IDENT: {
+        };
+        auto sendIdent = [&] {
             std::size_t n = std::min<std::size_t>(m_options.ident.size(), PACKET_PAYLOAD_MAX - 1);
             std::string text = m_options.ident.substr(0, n);
             c.Send(CMD_IDENT, text.c_str(), static_cast<std::uint32_t>(n + 1));
+        };
+        switch (header.command) {
+        case CMD_ENVELOPE_PROBE:
+            c.answeringProbe = true;
+            if (c.deviation == SimDeviation::ProbeAnswerCommand)
+                c.Send(CMD_STATUS, noFlags, sizeof(noFlags));
+            else
+                c.Reply(m_options.envelope ? static_cast<std::uint32_t>(COMM_CODE_ENVELOPE_ON) : 0);
+            c.answeringProbe = false;
+            break;
+        case CMD_PACKET_SIZE:
+        case CMD_ACK_MODE:
+            if (c.deviation == (header.command == CMD_PACKET_SIZE ? SimDeviation::PacketSizeCommand
+                                                                  : SimDeviation::AckModeCommand))
+                c.Reply(0);
+            else
+                c.AnswerNegotiation(header.command, ReadU16(c.Payload()));
+            break;
+        case CMD_DEVICE_TYPE:
+            c.deviation == SimDeviation::DeviceTypeCommand ? sendIdent() : sendType();
+            break;
+        case CMD_IDENT: {
+            c.deviation == SimDeviation::IdentCommand ? sendType() : sendIdent();
             if (!m_options.askFiles.empty()) {
                 std::string outcome = AskFiles(c);
                 std::lock_guard<std::mutex> guard(m_mutex);
@@ -280,7 +416,7 @@ void CDeviceSimulator::Serve(std::shared_ptr<Connection> connection)
         case CMD_CANCEL:
             break; // late acknowledgements and cancels of an ended transfer
         default:
-            c.SendReply(COMM_ERR_NOT_SUPPORTED);
+            c.Reply(COMM_ERR_NOT_SUPPORTED);
             break;
         }
     }
@@ -294,7 +430,7 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
     if (!m_options.dataFile.empty()) {
         file.open(m_options.dataFile, std::ios::binary | std::ios::ate);
         if (!file) {
-            c.SendReply(COMM_ERR_FILE_CREATE);
+            c.Reply(COMM_ERR_FILE_CREATE);
             return true;
         }
         total = static_cast<std::uint32_t>(file.tellg());
@@ -305,13 +441,15 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
     if (!first && (fault == SimFault::Flood || fault == SimFault::Pause))
         fault = SimFault::None;
     const bool promise = first && m_options.promisedBytes >= 0;
-    const std::uint32_t announced = promise ? static_cast<std::uint32_t>(m_options.promisedBytes) : total;
+    const bool overstate = first && c.deviation == SimDeviation::Asdu10Total;
+    const std::uint32_t announced =
+        promise ? static_cast<std::uint32_t>(m_options.promisedBytes) : total + (overstate ? 1 : 0);
 
     std::uint8_t head[4];
     WriteU32(head, announced);
     if (!c.Send(CMD_ASDU10, head, sizeof(head)))
         return false;
-    if (total == 0 && !promise)
+    if (announced == 0 && !promise)
         return true; // the client expects no data packet at all
 
     // Unread acknowledgements pile up in the socket: a stream of more packets
@@ -319,10 +457,22 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
     const bool flood = fault == SimFault::Flood || (promise && announced == 0);
     const bool acks = c.m_wAckMode != 0 && !flood;
     const bool watchCancel = c.m_wAckMode == 0 && !flood;
+    // Tells the strict checks where the stream ended, on every way out.
+    struct StreamEnd {
+        Connection& c;
+        unsigned unreadAcks = 0;
+        ~StreamEnd()
+        {
+            if (c.strict)
+                c.strict->StreamEnds(unreadAcks);
+        }
+    } streamEnd{c};
+    if (c.strict)
+        c.strict->StreamBegins(acks);
     // Answers the client's packet after a data packet: true to go on.
     auto takeClientPacket = [&](bool* cancelled) {
         *cancelled = false;
-        if (!c.ReceivePacket(c.m_packet, TRUE))
+        if (!c.Receive(acks ? CStrictChecks::Moment::Acknowledgement : CStrictChecks::Moment::Streaming))
             return false;
         if (c.Header().command == CMD_CANCEL) {
             ++m_cancelsReceived;
@@ -364,7 +514,7 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
             case SimFault::Cancel:
                 return c.Send(CMD_CANCEL, nullptr, 0);
             case SimFault::ReplyCode:
-                c.SendReply(static_cast<std::uint32_t>(m_options.faultCode));
+                c.Reply(static_cast<std::uint32_t>(m_options.faultCode));
                 return true;
             case SimFault::BadChecksum: {
                 std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, total - offset));
@@ -376,6 +526,8 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
                 WriteU32(packet + 4, n);
                 FillGenerated(offset, packet + PACKET_HEADER_SIZE, n);
                 WriteEnvelopeTrailer(packet + bare, ByteSum(packet, bare) + 1);
+                if (c.strict)
+                    c.strict->DeviceSent(CMD_ASDU10, n, packet + PACKET_HEADER_SIZE, true, false);
                 c.SendAll(envelope, static_cast<std::int32_t>(ENVELOPE_OVERHEAD + bare), TRUE);
                 return true;
             }
@@ -410,7 +562,7 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
         } else {
             FillGenerated(offset, c.Payload(), n);
         }
-        if (!c.SendPacket(c.m_packet, TRUE))
+        if (!c.Transmit())
             return false;
         offset += n;
         ++sent;
@@ -421,6 +573,14 @@ bool CDeviceSimulator::ServeAsdu10(Connection& c)
         const int outcome = pause();
         if (outcome != kPauseOver)
             return outcome == kPauseCancelled;
+    }
+    // A flood's acknowledgements, one before and one after each packet,
+    // still wait unread (a client told 0 bytes sends none).
+    if (fault == SimFault::Flood && c.m_wAckMode != 0 && !(promise && announced == 0))
+        streamEnd.unreadAcks = sent + 1;
+    if (c.deviation == SimDeviation::Asdu10EndMark) {
+        c.Close();
+        return false;
     }
     // Counted before the end mark leaves, so a client that has seen the
     // mark also sees the count.

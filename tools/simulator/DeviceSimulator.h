@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "Deviations.h"
 #include "vexacomm/Types.h"
 
 enum class SimFault {
@@ -77,6 +78,11 @@ struct SimulatorOptions {
     std::string captureFile;
     // Limit of every wait for the client, in milliseconds.
     unsigned ioTimeoutMs = 30000;
+    // Judge every packet of the host against the protocol's rules; each
+    // deviation is one "strict: RULE: ..." line on stderr.
+    bool strict = false;
+    // Break this one device-side rule on purpose.
+    SimDeviation deviation = SimDeviation::None;
     // Sees every packet of every connection (numbered from 1 in the order
     // they were accepted), on that connection's thread.
     std::function<void(unsigned connection, std::int32_t direction, std::uint32_t command, std::uint32_t length,
@@ -109,6 +115,8 @@ public:
     unsigned ConnectionsServed() const { return m_connections.load(); }
     unsigned TransfersCompleted() const { return m_transfersCompleted.load(); }
     unsigned CancelsReceived() const { return m_cancelsReceived.load(); }
+    // Deviations of the hosts seen with the strict option.
+    unsigned StrictDeviations() const { return m_strictDeviations.load(); }
     // What the last ask-files exchange found: "" while none ended, else a
     // line that starts with "ok" or "failed".
     std::string AskFilesOutcome();
@@ -147,4 +155,5 @@ private:
     std::atomic<unsigned> m_connections{0};
     std::atomic<unsigned> m_transfersCompleted{0};
     std::atomic<unsigned> m_cancelsReceived{0};
+    std::atomic<unsigned> m_strictDeviations{0};
 };
