@@ -3,6 +3,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,6 +44,14 @@ bool Await(int fd, short events, unsigned timeoutMs)
     return n > 0;
 }
 
+// Each line goes out when the script reaches it, not when an earlier
+// segment has been acknowledged.
+void NoDelay(int fd)
+{
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+}
+
 } // namespace
 
 Handle Listen(const std::string& address, std::uint16_t port, std::string* error)
@@ -70,7 +79,10 @@ Handle Accept(Handle listener, unsigned timeoutMs)
     if (!Await(Fd(listener), POLLIN, timeoutMs))
         return kNone;
     int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
-    return fd < 0 ? kNone : fd;
+    if (fd < 0)
+        return kNone;
+    NoDelay(fd);
+    return fd;
 }
 
 Handle Connect(const std::string& address, std::uint16_t port, unsigned timeoutMs, std::string* error)
@@ -98,6 +110,7 @@ Handle Connect(const std::string& address, std::uint16_t port, unsigned timeoutM
         ::close(fd);
         return kNone;
     }
+    NoDelay(fd);
     return fd;
 }
 

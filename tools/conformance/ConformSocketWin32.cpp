@@ -39,6 +39,14 @@ bool Await(SOCKET s, bool write, unsigned timeoutMs)
     return n > 0 && FD_ISSET(s, &set);
 }
 
+// Each line goes out when the script reaches it, not when an earlier
+// segment has been acknowledged.
+void NoDelay(SOCKET s)
+{
+    BOOL one = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
+}
+
 void Blocking(SOCKET s, bool blocking)
 {
     u_long on = blocking ? 0 : 1;
@@ -71,7 +79,10 @@ Handle Accept(Handle listener, unsigned timeoutMs)
     if (!Await(Sock(listener), false, timeoutMs))
         return kNone;
     SOCKET s = ::accept(Sock(listener), nullptr, nullptr);
-    return s == INVALID_SOCKET ? kNone : static_cast<Handle>(s);
+    if (s == INVALID_SOCKET)
+        return kNone;
+    NoDelay(s);
+    return static_cast<Handle>(s);
 }
 
 Handle Connect(const std::string& address, std::uint16_t port, unsigned timeoutMs, std::string* error)
@@ -94,6 +105,7 @@ Handle Connect(const std::string& address, std::uint16_t port, unsigned timeoutM
         return kNone;
     }
     Blocking(s, true);
+    NoDelay(s);
     return static_cast<Handle>(s);
 }
 

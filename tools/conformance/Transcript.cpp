@@ -286,7 +286,7 @@ private:
             step->kind = StepKind::DevMatch;
             if (!ParseBytes(rest, true, &step->pattern, why))
                 return false;
-            return step->pattern.size() >= 8 || (*why = "a pattern covers at least a header", false);
+            return step->pattern.size() >= 4 || (*why = "a pattern covers at least the command", false);
         }
         *why = "unknown directive '" + word + "'";
         return false;
