@@ -135,6 +135,8 @@ typedef struct VexaCommObject VexaCommObject;
 #define VEXACOMM_ERR_BUSY 71014            /* called from inside one of the object's own callbacks
                                                 (see "Callbacks" above); nothing was changed */
 #define VEXACOMM_ERR_FILE_CREATE 71200       /* a file (or write function) could not be had */
+#define VEXACOMM_ERR_FILE_UNRECOGNISED 71201 /* VexaComm_GetAsdu10: the file object is of no kind the
+                                                library can drive safely; nothing was called or sent */
 #define VEXACOMM_ERR_NOT_SUPPORTED 71305     /* the operation is not supported */
 #define VEXACOMM_ERR_USER_VERIFY 75001       /* the device refused the user's verification */
 
@@ -188,7 +190,18 @@ VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* ob
  * device code, 71011). The library neither opens, seeks nor closes the file.
  * `file` is a C++ object (VexaCommFile.h) and works only when host and
  * library share a C++ ABI; other hosts use VexaComm_GetAsdu10ToCallback,
- * or, for a C++ file object of their own, VexaCommBridge.h. */
+ * or, for a C++ file object of their own, VexaCommBridge.h.
+ * Windows: the object is sorted by the module that holds its virtual table
+ * before anything is called or sent. Our own CFile (a table in this DLL or
+ * in an image that imports it, of our compiler's shape) is driven as above.
+ * 32-bit DLL: a CFile of the platform framework's shared DLL (release or
+ * debug, the table in MFC42[U][D].DLL or in an image importing one) is
+ * driven through that framework's own interface; a CFileException* its
+ * Write throws ends the transfer with m_cause and is deleted as
+ * CException::Delete does; any other exception gives 71011. The 64-bit DLL
+ * refuses framework objects. Anything else, a host with the framework linked
+ * statically included, is refused with 71201 (VEXACOMM_ERR_FILE_UNRECOGNISED)
+ * and the connection is left as it was (docs/platform-windows.md). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,
                                                      const void* request);
 

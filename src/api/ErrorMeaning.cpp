@@ -78,6 +78,7 @@ const Meaning kMeanings[] = {
     {71013, "compressed data is corrupt"},
     {71014, "the object is busy: called from inside one of its own callbacks"},
     {71200, "a file could not be created or opened"},
+    {71201, "the file object is of a kind the library does not recognise"},
     {71305, "the operation is not supported"},
     {75001, "the device refused the user's verification"},
 };

@@ -56,7 +56,9 @@ VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* ob
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,
                                                      const void* request)
 {
-    return RunOperation(obj, [&](CDeviceSocket& s) { return s.GetAsdu10(file, request); }, true);
+    // api/FrameworkFile.cpp: the host's file sorted by kind before anything is sent.
+    BOOL FetchIntoHostFile(CDeviceSocket& s, VexaCommFile* file, const void* request);
+    return RunOperation(obj, [&](CDeviceSocket& s) { return FetchIntoHostFile(s, file, request); }, true);
 }
 
 } // extern "C"
