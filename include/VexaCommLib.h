@@ -134,6 +134,8 @@ typedef struct VexaCommObject VexaCommObject;
 #define VEXACOMM_ERR_DATA_CORRUPT 71013    /* compressed data is damaged */
 #define VEXACOMM_ERR_BUSY 71014            /* called from inside one of the object's own callbacks
                                                 (see "Callbacks" above); nothing was changed */
+#define VEXACOMM_ERR_NOT_DEVICE_ADDRESS 71015 /* the host is 0.0.0.0/8, multicast, reserved or
+                                                 broadcast (224..255.x.x.x): no device is there */
 #define VEXACOMM_ERR_FILE_CREATE 71200       /* a file (or write function) could not be had */
 #define VEXACOMM_ERR_FILE_UNRECOGNISED 71201 /* VexaComm_GetAsdu10: the file object is of no kind the
                                                 library can drive safely; nothing was called or sent */
@@ -157,7 +159,16 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj);
 
 /* Ordinal 3. Connects to the device `host` (host name or dotted IPv4
  * address) on TCP port 30282: greeting, envelope probe, packet-size and
- * acknowledgement negotiation, device type and identification. Does nothing
+ * acknowledgement negotiation, device type and identification. A dotted
+ * address is exactly four decimal parts 0..255 without leading zeros
+ * ("127.0.0.51"); any other text is a host name, looked up for an IPv4
+ * address. The shorthand numeric forms ("127.51", "0x7f.0.0.51",
+ * "2130706483", an address with text after a space) are neither: 11001
+ * (host not found) without a look-up. IPv6 text ("::1") is looked up as a
+ * name and fails with the look-up's code (11001 or 11004). An address that
+ * no device can have (0.x.x.x, 224.0.0.0 and up, 255.255.255.255 among
+ * them), given or looked up, is VEXACOMM_ERR_NOT_DEVICE_ADDRESS (71015),
+ * with no traffic. Does nothing
  * and returns 0 when the object is already connected. On failure the object
  * is left closed and the result is the reason: a Windows Sockets number for
  * name look-up or connect failures (10060 when the TCP connect does not
@@ -295,7 +306,11 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj
 
 /* Ordinal 19. VexaComm_GetAsdu10 into a file by path, for hosts without a
  * file class: the file is created (or emptied), written and closed.
- * 71200 when it cannot be created; 71006 without a connection, the file
+ * Only a regular file, or a new one, is written: a FIFO, device or socket
+ * at `path` (or a directory) gives 71200 at once, without waiting for a
+ * reader, and is left as it is; a host that streams uses
+ * VexaComm_GetAsdu10ToCallback. 71200 when it cannot be created; 71006
+ * without a connection, the file
  * left untouched; otherwise the results of VexaComm_GetAsdu10, and a
  * failed close of the file (a network file system's deferred write) is a
  * failed write: its file exception cause, never 0. What arrived before a

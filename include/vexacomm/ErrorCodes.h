@@ -29,6 +29,7 @@ enum CommError : std::int32_t {
     // Reported by the exports only: a call from inside one of the object's
     // own callbacks that would change the running exchange.
     COMM_ERR_BUSY = VEXACOMM_ERR_BUSY,
+    COMM_ERR_NOT_DEVICE_ADDRESS = VEXACOMM_ERR_NOT_DEVICE_ADDRESS,
     COMM_ERR_FILE_CREATE = VEXACOMM_ERR_FILE_CREATE,
     COMM_ERR_NOT_SUPPORTED = VEXACOMM_ERR_NOT_SUPPORTED,
     COMM_ERR_USER_VERIFY = VEXACOMM_ERR_USER_VERIFY,

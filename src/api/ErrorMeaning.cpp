@@ -77,6 +77,7 @@ const Meaning kMeanings[] = {
     {71012, "compressed data is truncated"},
     {71013, "compressed data is corrupt"},
     {71014, "the object is busy: called from inside one of its own callbacks"},
+    {71015, "not a device address: this-network, multicast, reserved or broadcast"},
     {71200, "a file could not be created or opened"},
     {71201, "the file object is of a kind the library does not recognise"},
     {71305, "the operation is not supported"},

@@ -158,7 +158,9 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
             s.StoreError(COMM_ERR_NOT_CONNECTED);
             return FALSE;
         }
-        CDiskFile file;
+        // Opened without waiting: a FIFO without a reader would hold the
+        // object's lock, and no cancel or destroy could end that open.
+        CDiskFile file(CDiskFile::Accept::kRegularFile);
         if (path == nullptr ||
             !file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {
             s.StoreError(COMM_ERR_FILE_CREATE);

@@ -54,7 +54,8 @@ void SocketClose(SocketHandle s);
 int SocketEnds(SocketHandle s, SocketAddress* local, SocketAddress* peer);
 
 // Dotted IPv4 text -> address in network byte order, 0xFFFFFFFF when the
-// text is no address (inet_addr semantics, so "255.255.255.255" too).
+// text is no address (inet_pton's strict four parts; "255.255.255.255" is
+// 0xFFFFFFFF too). The connect parses hosts itself (socket/Connect.cpp).
 std::uint32_t ParseIPv4(const char* text);
 // Address in network byte order -> dotted text (inet_ntoa).
 std::string FormatIPv4(std::uint32_t address);

@@ -1,25 +1,95 @@
 // The connect sequence: the TCP connect within the wait limit, the peer's
 // greeting, then the envelope probe and the negotiations.
+#include <cctype>
 #include <cstring>
 
 #include "platform/Socket.h"
+#include "platform/SocketErrors.h"
 #include "vexacomm/GLSocket.h"
+
+namespace {
+
+// inet_pton's reading: exactly four decimal parts 0..255, no leading zeros,
+// nothing before or after.
+bool ParseDottedQuad(const char* text, std::uint32_t* address)
+{
+    unsigned char octets[4];
+    const char* p = text;
+    for (int i = 0; i < 4; ++i) {
+        if (i != 0 && *p++ != '.')
+            return false;
+        if (*p < '0' || *p > '9' || (p[0] == '0' && p[1] >= '0' && p[1] <= '9'))
+            return false;
+        unsigned value = 0;
+        for (int digits = 0; *p >= '0' && *p <= '9'; ++p) {
+            if (++digits > 3)
+                return false;
+            value = value * 10 + static_cast<unsigned>(*p - '0');
+        }
+        if (value > 255)
+            return false;
+        octets[i] = static_cast<unsigned char>(value);
+    }
+    if (*p != '\0')
+        return false;
+    std::memcpy(address, octets, 4); // network byte order
+    return true;
+}
+
+// inet_aton's shorthand forms ("127.1", "0x7f.0.0.1", "2130706433", and a
+// quad with text after a space): no host name, and a resolver would read
+// them as an address. One to four C-style numbers, then the end or a space.
+bool IsShorthandAddress(const char* text)
+{
+    const char* p = text;
+    for (int part = 0; part < 4; ++part) {
+        if (part != 0 && *p++ != '.')
+            return false;
+        if (*p < '0' || *p > '9')
+            return false;
+        if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+            p += 2;
+            while (std::isxdigit(static_cast<unsigned char>(*p)))
+                ++p;
+        } else {
+            while (*p >= '0' && *p <= '9')
+                ++p;
+        }
+        if (*p == '\0' || std::isspace(static_cast<unsigned char>(*p)))
+            return true;
+    }
+    return false;
+}
+
+// 0.0.0.0/8 (this network), multicast, reserved and broadcast addresses:
+// no device answers a TCP connect there.
+bool IsDeviceAddress(std::uint32_t address)
+{
+    unsigned char octets[4];
+    std::memcpy(octets, &address, 4);
+    return octets[0] != 0 && octets[0] < 224;
+}
+
+} // namespace
 
 BOOL CPacketSocket::ConnectHost(const char* host, std::uint16_t port)
 {
-    std::uint32_t address = plat::ParseIPv4(host);
-    if (address == kNoAddress) {
-        std::uint32_t resolved = 0;
-        if (!plat::ResolveIPv4(host, &resolved)) {
+    std::uint32_t address = 0;
+    if (host == nullptr || !ParseDottedQuad(host, &address)) {
+        if (host == nullptr || IsShorthandAddress(host)) {
+            Close();
+            SetError(plat::kWsaHostNotFound);
+            return FALSE;
+        }
+        if (!plat::ResolveIPv4(host, &address)) {
             SetError(plat::SocketLastError());
             return FALSE;
         }
-        // Round trip through dotted text, as the resolver answer is taken.
-        address = plat::ParseIPv4(plat::FormatIPv4(resolved).c_str());
-        if (address == kNoAddress) {
-            SetError(plat::SocketLastError());
-            return FALSE;
-        }
+    }
+    if (!IsDeviceAddress(address)) {
+        Close();
+        SetError(COMM_ERR_NOT_DEVICE_ADDRESS);
+        return FALSE;
     }
     return ConnectAddr(address, port);
 }

@@ -16,12 +16,19 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 # Bounded wait until a command succeeds (at most 10 s).
 wait_for() { local n=0; until "$@"; do n=$((n + 1)); [ $n -lt 500 ] || return 1; sleep 0.02; done; }
 
+# Standard output of rows: out.txt, or with stdout=pipe a pipe that nobody
+# reads (fd 5), with stdout=closed none at all. Each row ends within 10 s.
+stdout=
 rows() { # [COMMAND]: the table on stdin; a row without arguments is skipped
     local code pattern args prefix=("$@")
     while IFS='|' read -r code pattern args; do
         [ -n "$args" ] || continue
         eval "set -- $args"
-        "$cli" "${prefix[@]}" "$@" < /dev/null > out.txt 2> err.txt
+        case "$stdout" in
+        pipe) timeout 10 "$cli" "${prefix[@]}" "$@" < /dev/null >&5 2> err.txt ;;
+        closed) timeout 10 "$cli" "${prefix[@]}" "$@" < /dev/null >&- 2> err.txt ;;
+        *) timeout 10 "$cli" "${prefix[@]}" "$@" < /dev/null > out.txt 2> err.txt ;;
+        esac
         local rc=$?
         [ "$rc" = "$code" ] || fail "vexacomm ${prefix[*]} $args: exit $rc, expected $code: $(cat err.txt)"
         grep -Eq -- "$pattern" err.txt || fail "vexacomm ${prefix[*]} $args: stderr lacks /$pattern/: $(cat err.txt)"
@@ -87,6 +94,12 @@ rows fetch <<'EOF'
 1|count 2048 at byte 6 is outside|127.4.9.1 --request count --out keep
 1|output file d: Is a directory|127.4.9.1 --out d
 1|output file nodir/x: No such file|127.4.9.1 --out nodir/x
+1|^error: output file fifo: not a regular file \(a FIFO, device or socket\); to stream, use --out - |127.4.9.1 --out fifo
+1|output file /dev/null: not a regular file|127.4.9.1 --out /dev/null
+1|^vexacomm: 127\.51:30282: host not found \(11001\)$|127.51 --out keep
+1|^vexacomm: 127\.4\.9\.1 :30282: host not found \(11001\)$|'127.4.9.1 ' --out keep
+1|^vexacomm: 255\.255\.255\.255:30282: not a device address: .* \(71015\)$|255.255.255.255 --out keep
+1|^vexacomm: 0\.0\.0\.0:30282: not a device address: .* \(71015\)$|0.0.0.0 --out keep
 1|log file nodir/x: No such file|127.4.9.1 --out keep --log nodir/x
 1|^vexacomm: 127\.4\.9\.2:30282: connection refused: .*\(10061\)$|127.4.9.2 --out keep
 2|--timeout: expected seconds from 0.001 to 2147483.647|127.4.9.1 --out x --timeout 0.0009
@@ -111,6 +124,23 @@ grep -q 'packet size 400$' info && grep -q "ident \"A\\\\x09B$(printf '\303\251'
 kept=$(sed -n 's/^\([0-9]*\) bytes kept in full$/\1/p' err.txt)
 [ $rc = 1 ] && grep -q '^error: writing full: File too large' err.txt && [ "$kept" = "$(stat -c %s full)" ] ||
     fail "failed write: exit $rc, kept '$kept' of $(stat -c %s full): $(cat err.txt)"
+
+# --- standard output a pipe without a reader, or closed: one line says
+# so and the command fails, whether the data arrived or not.
+mkfifo gone && exec 4<>gone 5>gone 4<&- && rm gone || fail "no reader-less pipe"
+echo "127.4.9.3:30282 dev1" > list
+stdout=pipe rows <<'EOF'
+1|^vexacomm fetch-all: standard output: Broken pipe$|fetch-all list --out-dir e1
+1|^vexacomm fetch-all: standard output: Broken pipe$|fetch-all list --out-dir e2 --json -
+1|^vexacomm fetch: standard output: Broken pipe$|fetch 127.4.9.3 --out -
+1|^vexacomm compress: standard output: Broken pipe$|compress c/a -
+1|^vexacomm decompress: standard output: Broken pipe$|decompress c/a.z -
+1|^vexacomm simulate: standard output: Broken pipe$|simulate --deviate list
+EOF
+stdout=closed rows <<'EOF'
+1|^vexacomm fetch-all: standard output: Bad file descriptor$|fetch-all list --out-dir e3
+EOF
+exec 5>&-
 
 # --- signals: at once while connecting, cancel and keep during a transfer,
 # at once on a second signal; the simulator stops promptly.

@@ -27,7 +27,7 @@ sim=$!
 n=0
 until grep -qs simulating sim; do n=$((n + 1)); [ $n -lt 200 ] || fail "simulator: $(cat sim)"; sleep 0.05; done
 t0=$(date +%s%N)
-on_tty "'$cli' fetch 127.4.20.1 --out /dev/null" || fail "fetch: $(cat tty)"
+on_tty "'$cli' fetch 127.4.20.1 --out - > /dev/null" || fail "fetch: $(cat tty)"
 ms=$(( ($(date +%s%N) - t0) / 1000000 ))
 # Each redraw starts with a carriage return; the terminal ends lines with
 # CR LF, so those are dropped first.

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+#include <utility>
+
 #include "SimulatedDevice.h"
 #include "doubles/TestPeer.h"
 #include "vexacomm/Protocol.h"
@@ -116,6 +120,36 @@ TEST(DeviceConnect, IdentAnsweredWithStatusIsUnexpected)
     Object obj = NewObject();
     EXPECT_EQ(VexaComm_Connect(obj.get(), dev.address()), 71003);
     EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0);
+}
+
+// Only a strict dotted quad is an address; the shorthand forms of the
+// simulator's own address never reach it, and no device has the others.
+TEST(DeviceConnect, AddressForms)
+{
+    SimulatedDevice dev(SimulatorOptions{});
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    ASSERT_EQ(std::sscanf(dev.address(), "%u.%u.%u.%u", &a, &b, &c, &d), 4);
+    const std::string quad = dev.address();
+    const std::pair<std::string, std::int32_t> rows[] = {
+        {std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c * 256 + d), 11001},
+        {"0x7f." + std::to_string(b) + "." + std::to_string(c) + "." + std::to_string(d), 11001},
+        {std::to_string(((a * 256 + b) * 256 + c) * 256 + d), 11001},
+        {quad + " ", 11001},
+        {quad + " trailing", 11001},
+        {"255.255.255.255", VEXACOMM_ERR_NOT_DEVICE_ADDRESS},
+        {"0.0.0.0", VEXACOMM_ERR_NOT_DEVICE_ADDRESS},
+        {"0.1.2.3", VEXACOMM_ERR_NOT_DEVICE_ADDRESS},
+        {"224.0.0.1", VEXACOMM_ERR_NOT_DEVICE_ADDRESS},
+        {"240.1.2.3", VEXACOMM_ERR_NOT_DEVICE_ADDRESS},
+    };
+    for (const auto& row : rows) {
+        Object obj = NewObject();
+        EXPECT_EQ(VexaComm_Connect(obj.get(), row.first.c_str()), row.second) << "'" << row.first << "'";
+        EXPECT_EQ(VexaComm_IsConnected(obj.get()), 0) << "'" << row.first << "'";
+    }
+    EXPECT_EQ(dev->ConnectionsServed(), 0u);
+    Object obj = NewObject();
+    EXPECT_EQ(VexaComm_Connect(obj.get(), quad.c_str()), 0);
 }
 
 TEST(DeviceConnect, LocalhostResolves)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -8,6 +10,12 @@
 #include "SimulatedDevice.h"
 #include "doubles/FailingClose.h"
 #include "doubles/TempDir.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -121,6 +129,7 @@ TEST(ExtensionApi, ErrorTexts)
         {71004, "the device cancelled the transfer"},
         {71005, "cancelled at the host's request"},
         {71006, "no connection is open"},
+        {71015, "not a device address: this-network, multicast, reserved or broadcast"},
         {75001, "the device refused the user's verification"},
         {-5, "device error -5"},
     };
@@ -182,6 +191,28 @@ TEST(ExtensionApi, FetchIntoAPath)
     EXPECT_EQ(VexaComm_GetAsdu10ToPath(obj.get(), dir.File("no/such/dir/x").c_str(),
                                        AllEntries().data()),
               71200);
+#ifndef _WIN32
+    // Refused at once, not waited on: a FIFO without a reader would block
+    // the open, and with it every call on the object.
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& refused : {fifo, std::string("/dev/null")}) {
+        auto call = std::async(std::launch::async, [&] {
+            return VexaComm_GetAsdu10ToPath(obj.get(), refused.c_str(), AllEntries().data());
+        });
+        if (call.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << refused << ": the open waits for a reader";
+            // A reader frees it; its data is drained until it ends.
+            const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            char sink[65536];
+            for (int i = 0; i < 100000 && call.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready; ++i)
+                (void)!::read(reader, sink, sizeof(sink));
+            ::close(reader);
+        }
+        EXPECT_EQ(call.get(), 71200) << refused;
+        EXPECT_EQ(VexaComm_IsConnected(obj.get()), 1) << refused;
+    }
+#endif
 #ifdef VEXACOMM_FAILING_CLOSE
     // The data were not all written when the close says so.
     ScopedFailingClose failing;

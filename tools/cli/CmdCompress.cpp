@@ -143,6 +143,8 @@ void PrintFileFailure(const Job& job, const Source& src, const SystemFile& out)
 {
     if (src.file.LastError() != 0)
         PrintSystemError("reading " + job.srcName, src.file.LastError());
+    else if (out.LastError() != 0 && job.dst == "-")
+        PrintStdoutError(SystemErrorText(out.LastError()));
     else if (out.LastError() != 0)
         PrintSystemError("writing " + job.dstName, out.LastError());
     else

@@ -30,9 +30,11 @@ const char kUsage[] =
     "Ctrl-C ends at once.\n"
     "\n"
     "options:\n"
-    "  --out FILE         output file, emptied when the transfer starts; - for\n"
-    "                     standard output (every other line then goes to stderr),\n"
-    "                     refused when that is a terminal unless --force\n"
+    "  --out FILE         output file, emptied when the transfer starts: a regular\n"
+    "                     file or a new one (a FIFO, device or socket is refused);\n"
+    "                     - for standard output, the only way to stream (--out - >\n"
+    "                     FIFO, --out - | program; every other line then goes to\n"
+    "                     stderr), refused when that is a terminal unless --force\n"
     "  --force            write the data to standard output even on a terminal\n"
     "  --request FILE     request block: 8 + 8*N bytes, N at byte 6 (-1..2046)\n"
     "  --packet-size N    ask the device for packets of N bytes (248..16376)\n"
@@ -71,8 +73,15 @@ struct Output {
             return true;
         }
         name = path;
-        if (int error = file->OpenOutput(path, &created)) {
-            PrintSystemError("output file " + path, error);
+        // Only "-" streams: opening a FIFO would wait for its reader, and
+        // a device is no place for a file that is emptied first.
+        if (int error = file->OpenOutput(path, &created, true)) {
+            if (error == kErrorNotRegularFile)
+                std::fprintf(stderr, "error: output file %s: %s; to stream, use --out - and a shell redirection "
+                                     "(--out - > %s)\n",
+                             path.c_str(), SystemErrorText(error).c_str(), path.c_str());
+            else
+                PrintSystemError("output file " + path, error);
             return false;
         }
         if (created)
@@ -204,6 +213,13 @@ int CmdFetch(int argc, char** argv)
         std::fflush(out.info);
         summary();
         return 0;
+    }
+    const bool toStdout = args.Value("--out", "") == "-";
+    if (toStdout && (file->LastError() != 0 || rc == 0)) {
+        // A closed pipe: its reader has gone, so no count is worth a line.
+        PrintStdoutError(SystemErrorText(file->LastError() != 0 ? file->LastError() : closeError));
+        summary();
+        return Interrupted() ? InterruptExitCode() : 1;
     }
     if (file->LastError() != 0 || rc == 0)
         PrintSystemError("writing " + name, file->LastError() != 0 ? file->LastError() : closeError);

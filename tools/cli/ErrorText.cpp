@@ -2,6 +2,7 @@
 // for the terminal.
 #include "cli/ErrorText.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "cli/Platform.h"
@@ -58,4 +59,19 @@ void PrintConnectionError(VexaCommObject* obj, const std::string& host, unsigned
 void PrintSystemError(const std::string& what, int error)
 {
     std::fprintf(stderr, "error: %s: %s\n", what.c_str(), SystemErrorText(error).c_str());
+}
+
+namespace {
+const char* g_command = "";
+std::atomic<bool> g_stdoutReported{false};
+} // namespace
+
+void SetCommandName(const char* name) { g_command = name; }
+
+bool PrintStdoutError(const std::string& reason)
+{
+    if (g_stdoutReported.exchange(true))
+        return false;
+    std::fprintf(stderr, "vexacomm %s: standard output: %s\n", g_command, reason.c_str());
+    return true;
 }

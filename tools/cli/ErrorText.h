@@ -17,3 +17,8 @@ bool IsConnectionError(int32_t code);
 void PrintConnectionError(VexaCommObject* obj, const std::string& host, unsigned port, int32_t code);
 // `error` is a system error number (errno, GetLastError()).
 void PrintSystemError(const std::string& what, int error);
+// The command that runs, as failure lines name it.
+void SetCommandName(const char* name);
+// "vexacomm <command>: standard output: <reason>", at most once a run
+// (a closed pipe fails every later write too); true when printed now.
+bool PrintStdoutError(const std::string& reason);

@@ -20,6 +20,11 @@ bool TerminalSize(std::FILE* stream, int* rows, int* columns);
 // terminal; false when it does not take them.
 bool EnableTerminalControl(std::FILE* stream);
 
+// Why writes to `stream` fail, when the stream's error flag is all that
+// is left (stdio keeps no errno): a closed pipe, a closed descriptor, else
+// "write error".
+std::string StreamFailure(std::FILE* stream);
+
 // Raises the limit of open descriptors towards `wanted` where the system
 // has one; returns the limit then in force.
 unsigned RaiseDescriptorLimit(unsigned wanted);

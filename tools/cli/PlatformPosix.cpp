@@ -1,7 +1,11 @@
 // Sockets and the terminal on POSIX: nothing to start, isatty and iconv.
 #include "cli/Platform.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <iconv.h>
+#include <poll.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -11,6 +15,18 @@
 bool StartSockets() { return true; }
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+std::string StreamFailure(std::FILE* stream)
+{
+    const int fd = ::fileno(stream);
+    if (fd < 0 || ::fcntl(fd, F_GETFL) < 0)
+        return std::strerror(EBADF);
+    // A pipe without readers polls as an error.
+    pollfd p {fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0)
+        return std::strerror(EPIPE);
+    return "write error";
+}
 
 bool TerminalSize(std::FILE* stream, int* rows, int* columns)
 {

@@ -15,6 +15,8 @@ bool StartSockets()
 
 bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
 
+std::string StreamFailure(std::FILE*) { return "write error"; }
+
 bool TerminalSize(std::FILE* stream, int* rows, int* columns)
 {
     CONSOLE_SCREEN_BUFFER_INFO info;

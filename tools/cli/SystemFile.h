@@ -40,6 +40,8 @@ int RemoveFile(const std::string& path);
 // Creates one directory; one that is already there is no error.
 int MakeDirectory(const std::string& path);
 std::string SystemErrorText(int error);
+// OpenOutput's refusal of a FIFO, device or socket; no system's number.
+constexpr int kErrorNotRegularFile = -1;
 
 class SystemFile : public CFile {
 public:
@@ -52,8 +54,9 @@ public:
     // target's permission bits when target exists (`mode`, else default).
     int CreateBeside(const std::string& target, unsigned mode);
     // Opens for writing without emptying, creating the file if it is missing;
-    // *created says which.
-    int OpenOutput(const std::string& path, bool* created);
+    // *created says which. regularOnly: never waits for a FIFO's reader, and
+    // anything but a regular file gives kErrorNotRegularFile.
+    int OpenOutput(const std::string& path, bool* created, bool regularOnly = false);
     // Standard output or input, in binary.
     void UseStdout();
     void UseStdin();

@@ -79,7 +79,10 @@ int MakeDirectory(const std::string& path)
     return error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : error;
 }
 
-std::string SystemErrorText(int error) { return std::strerror(error); }
+std::string SystemErrorText(int error)
+{
+    return error == kErrorNotRegularFile ? "not a regular file (a FIFO, device or socket)" : std::strerror(error);
+}
 
 int SystemFile::OpenRead(const std::string& path)
 {
@@ -139,14 +142,27 @@ int SystemFile::CreateBeside(const std::string& target, unsigned mode)
     return 0;
 }
 
-int SystemFile::OpenOutput(const std::string& path, bool* created)
+int SystemFile::OpenOutput(const std::string& path, bool* created, bool regularOnly)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Without O_NONBLOCK, opening a FIFO waits for a reader, perhaps forever.
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (regularOnly ? O_NONBLOCK : 0);
+    int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
     *created = fd >= 0;
     if (fd < 0 && errno == EEXIST)
-        fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        fd = ::open(path.c_str(), flags);
     if (fd < 0)
-        return errno;
+        // ENXIO: a FIFO without a reader, or a socket; ENODEV: a device.
+        return regularOnly && (errno == ENXIO || errno == ENODEV) ? kErrorNotRegularFile : errno;
+    if (regularOnly) {
+        struct stat st {};
+        int error = ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? kErrorNotRegularFile : 0;
+        if (error == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+            error = errno;
+        if (error != 0) {
+            ::close(fd);
+            return error;
+        }
+    }
     m_handle = fd;
     m_path = path;
     return 0;

@@ -84,6 +84,8 @@ int MakeDirectory(const std::string& path)
 
 std::string SystemErrorText(int error)
 {
+    if (error == kErrorNotRegularFile)
+        return "not a regular file (a pipe or device)";
     char text[512];
     DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                static_cast<DWORD>(error), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
@@ -124,7 +126,7 @@ int SystemFile::CreateBeside(const std::string& target, unsigned)
     return 0;
 }
 
-int SystemFile::OpenOutput(const std::string& path, bool* created)
+int SystemFile::OpenOutput(const std::string& path, bool* created, bool regularOnly)
 {
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -134,6 +136,11 @@ int SystemFile::OpenOutput(const std::string& path, bool* created)
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return static_cast<int>(::GetLastError());
+    // CreateFile never waits for a pipe's server; its type is checked after.
+    if (regularOnly && KindOfHandle(h) != FileKind::Regular) {
+        ::CloseHandle(h);
+        return kErrorNotRegularFile;
+    }
     m_handle = FromHandle(h);
     m_path = path;
     return 0;

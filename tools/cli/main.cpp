@@ -1,4 +1,5 @@
 // vexacomm: fetch data from a device, simulate one, compress files.
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "VexaCommLib.h"
 #include "cli/Args.h"
 #include "cli/Commands.h"
+#include "cli/ErrorText.h"
 #include "cli/Interrupt.h"
 #include "cli/Platform.h"
 
@@ -38,6 +40,32 @@ void PrintUsage(FILE* out)
                       "Ctrl-C/SIGTERM.\n");
 }
 
+// A lost line of standard output (a closed pipe, a full disk) fails the
+// command however it ended: the reader would take what it got for all.
+// Closing tells of a write the system deferred; a descriptor closed before
+// the start (>&-) with nothing written to it is no failure.
+int FinishStandardOutput(int rc)
+{
+    errno = 0;
+    bool failed = std::ferror(stdout) != 0;
+    int error = 0;
+    if (std::fflush(stdout) != 0) {
+        failed = true;
+        error = errno;
+    }
+    if (!failed) {
+        errno = 0;
+        if (std::fclose(stdout) != 0 && errno != EBADF) {
+            failed = true;
+            error = errno;
+        }
+    }
+    if (!failed)
+        return rc;
+    PrintStdoutError(error != 0 ? std::strerror(error) : StreamFailure(stdout));
+    return rc != 0 ? rc : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -65,8 +93,9 @@ int main(int argc, char** argv)
     for (const Command& c : kCommands) {
         if (std::strcmp(argv[1], c.name) != 0)
             continue;
+        SetCommandName(c.name);
         try {
-            return c.run(argc, argv);
+            return FinishStandardOutput(c.run(argc, argv));
         } catch (const UsageError& e) {
             std::fprintf(stderr, "vexacomm %s: %s (see --help)\n", c.name, e.message.c_str());
             return 2;

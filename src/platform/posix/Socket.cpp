@@ -200,7 +200,11 @@ int SocketEnds(SocketHandle s, SocketAddress* local, SocketAddress* peer)
     return 0;
 }
 
-std::uint32_t ParseIPv4(const char* text) { return ::inet_addr(text); }
+std::uint32_t ParseIPv4(const char* text)
+{
+    in_addr in {};
+    return ::inet_pton(AF_INET, text, &in) == 1 ? in.s_addr : 0xFFFFFFFFu;
+}
 
 std::string FormatIPv4(std::uint32_t address)
 {
