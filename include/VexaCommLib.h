@@ -34,8 +34,12 @@
  *
  * Thread safety: different objects are independent and may be used on
  * different threads at once. Calls on one object from several threads are
- * served one at a time (each call holds the object's lock from clearing the
- * last error to reading it).
+ * served one at a time (each call holds the object's operation from
+ * clearing the last error to reading it); a thread outside every callback
+ * waits for the operation in progress. The getters (GetIdent,
+ * GetDeviceType, IsConnected, GetWaitLimit, GetPacketSizeMax),
+ * SetWaitLimit, CancelTransfer and DispatchProgress never wait for one:
+ * the getters report the state the last operation or close left.
  *
  * Lifetime: an object lives from VexaComm_CreateObject to
  * VexaComm_DestroyObject; a lost connection is closed by the library and a
@@ -43,7 +47,10 @@
  * while another thread is inside a call on the object: calls that start
  * after it return 71006, the call in progress is asked to stop (as by
  * VexaComm_CancelTransfer) and DestroyObject waits until it has returned,
- * then frees the object. After that the handle is invalid.
+ * then frees the object. Called from inside a callback (of another object's
+ * call), it does not wait: it returns 0 at once and the object is freed as
+ * the call in progress returns. Either way the handle is invalid from the
+ * moment DestroyObject is called.
  *
  * No stream outlives its call: a request whose answer did not arrive whole
  * (a time-out, a failing write function or file, a packet that failed its
@@ -61,6 +68,16 @@
  * fetches, SetProgressCallback, SetProgressWindow, DestroyObject, the
  * packet and service functions of VexaCommService.h) returns
  * VEXACOMM_ERR_BUSY and changes nothing, not even the running call's result.
+ * A callback never waits for an operation that another thread runs (it may
+ * itself sit in a callback that calls back here): on another object whose
+ * operation runs on another thread, the getters listed above, SetWaitLimit
+ * (then in force from that object's next operation), CancelTransfer and
+ * DispatchProgress work as anywhere; DestroyObject returns 0 at once (see
+ * "Lifetime"); WaitTransferDone does not wait; every other call returns
+ * VEXACOMM_ERR_BUSY and changes nothing. So two objects whose callbacks
+ * call each other always finish. A callback runs while its own object's
+ * operation is held, and while no lock is held that a call from another
+ * callback waits for.
  *
  * Windows hosts must start Windows Sockets (WSAStartup) before the first
  * connect; the library never does.
@@ -132,8 +149,10 @@ typedef struct VexaCommObject VexaCommObject;
                                                 ran out; the connection is closed */
 #define VEXACOMM_ERR_DATA_TRUNCATED 71012  /* compressed data ends before the size its header gives */
 #define VEXACOMM_ERR_DATA_CORRUPT 71013    /* compressed data is damaged */
-#define VEXACOMM_ERR_BUSY 71014            /* called from inside one of the object's own callbacks
-                                                (see "Callbacks" above); nothing was changed */
+#define VEXACOMM_ERR_BUSY 71014            /* called from inside one of the object's own callbacks,
+                                                or from any callback while another thread's call
+                                                runs on the object (see "Callbacks" above); nothing
+                                                was changed */
 #define VEXACOMM_ERR_NOT_DEVICE_ADDRESS 71015 /* the host is 0.0.0.0/8, multicast, reserved or
                                                  broadcast (224..255.x.x.x): no device is there */
 #define VEXACOMM_ERR_FILE_CREATE 71200       /* a file (or write function) could not be had */
@@ -245,7 +264,9 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path);
 
 /* Ordinal 12. Limit of every wait for the device, in milliseconds
  * (default 30030): the TCP connect, the greeting, each reply and each data
- * packet. 0 restores the default. Takes effect at the next wait. */
+ * packet. 0 restores the default. Takes effect at the next wait; while
+ * another thread's call runs on the object, as the next call starts (this
+ * one never waits for it). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds);
 
 /* Ordinal 13. The wait limit in milliseconds. */
@@ -267,7 +288,10 @@ typedef void(VEXACOMM_CALL* VexaCommProgressFn)(void* user, uint32_t wParam, int
  * observer. queued 0: fn runs on the transferring thread before the
  * transfer goes on. queued 1: messages wait until the host calls
  * VexaComm_DispatchProgress, which runs fn on the host's thread. Waits for a
- * running transfer on the object to end. Removing drops queued messages. */
+ * running transfer on the object to end (from a callback: VEXACOMM_ERR_BUSY
+ * instead, see "Callbacks"). Removing drops queued messages. fn follows the
+ * rules of "Callbacks"; run by VexaComm_DispatchProgress it is inside no
+ * call and may make any. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* obj,
                                                                VexaCommProgressFn fn, void* user,
                                                                int32_t queued);
@@ -301,7 +325,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CancelTransfer(VexaCommObject* obj);
  * (VexaComm_GetAsdu10 and the two below) is called on the object until it
  * has stopped touching it, so after 1 the host may destroy the object at
  * once. 1 when none runs, 0 on time-out and from inside a callback of the
- * object's own transfer. */
+ * object's own transfer. From inside any other callback it does not wait
+ * (as with timeoutMs 0). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj, uint32_t timeoutMs);
 
 /* Ordinal 19. VexaComm_GetAsdu10 into a file by path, for hosts without a
@@ -325,14 +350,16 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
  * window's thread has handled each message (so that thread must not wait
  * for this object meanwhile). Messages stop when the window is destroyed.
  * Replaces a progress callback (and a callback replaces the window); NULL
- * removes it. Waits for a running transfer on the object to end. Other
- * platforms have no windows: nothing is sent. */
+ * removes it. Waits for a running transfer on the object to end (from a
+ * callback: VEXACOMM_ERR_BUSY instead). Other platforms have no windows:
+ * nothing is sent. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressWindow(VexaCommObject* obj, void* window,
                                                              int32_t post);
 
 /* Receives the data of VexaComm_GetAsdu10ToCallback: each packet's payload
  * in order. 0 goes on; any other value ends the transfer with that value as
- * the result. */
+ * the result. Runs on the fetching thread; it may make the calls
+ * "Callbacks" lists, on this object and on others. */
 typedef int32_t(VEXACOMM_CALL* VexaCommWriteFn)(void* user, const void* data, uint32_t size);
 
 /* Ordinal 21. VexaComm_GetAsdu10 into a function instead of a C++ file
@@ -348,10 +375,11 @@ typedef void(VEXACOMM_CALL* VexaCommDiagnosticFn)(void* user, const char* line);
 /* Ordinal 22. Process-wide: hands every diagnostic line to fn as well (the
  * debugger output, VEXACOMM_DEBUG on POSIX, and the log file go on as
  * before); NULL removes it. Lines arrive one at a time, on the thread that
- * logs them, with no lock of the library held: fn may call any function on
- * any object (see "Callbacks" for the object whose call logged). Lines
- * logged during a call on an object reach fn as that call returns. Returns
- * 0; after it returns, no line reaches a replaced fn. */
+ * logs them, with no lock of the library held that another call waits
+ * for: fn may call any function on any object, under the rules of
+ * "Callbacks" (it counts as a callback, and of the object whose call
+ * logged). Lines logged during a call on an object reach fn as that call
+ * returns. Returns 0; after it returns, no line reaches a replaced fn. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user);
 
 /* A packet as it crosses the wire: VEXACOMM_TRACE_SENT as it goes out,
@@ -365,13 +393,15 @@ typedef void(VEXACOMM_CALL* VexaCommTraceFn)(void* user, int32_t direction, uint
 
 /* Ordinal 47. Sets (or with fn NULL removes) the object's packet trace: fn
  * sees every packet the object sends and receives, on the thread that moves
- * it, while the object's lock is held (on this object fn may make only the
- * calls "Callbacks" lists). Costs nothing while unset. Takes effect at the next packet. */
+ * it, while the object's operation is held: fn may make the calls
+ * "Callbacks" lists, on this object and on others. Costs nothing while
+ * unset. Takes effect at the next packet; waits for a running call on the
+ * object (from a callback: VEXACOMM_ERR_BUSY instead). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user);
 
 /* Progress of a fetch in bytes: `done` of `total`, where total is the size
  * the device announced. Called on the fetching thread while the object's
- * lock is held (see "Callbacks"), at most once per 1 % of total or per
+ * operation is held (see "Callbacks"), at most once per 1 % of total or per
  * 100 ms, and once at the end of every transfer that got an announcement:
  * after a complete one with done = total = the bytes received; after a
  * failure with what arrived and the announced total. */
@@ -379,7 +409,8 @@ typedef void(VEXACOMM_CALL* VexaCommTransferFn)(void* user, uint64_t done, uint6
 
 /* Ordinal 48. Sets (or with fn NULL removes) the object's byte progress,
  * beside the progress callback or window. Waits for a running transfer on
- * the object to end; refused with VEXACOMM_ERR_BUSY from its callbacks. */
+ * the object to end; refused with VEXACOMM_ERR_BUSY from its callbacks, and
+ * from any callback while another thread's transfer runs on the object. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTransferCallback(VexaCommObject* obj, VexaCommTransferFn fn,
                                                                void* user);
 

@@ -17,20 +17,17 @@ constexpr uint32_t kDefaultWaitMs =
     static_cast<uint32_t>(kDefaultWaitLimit.tv_sec) * 1000 + static_cast<uint32_t>(kDefaultWaitLimit.tv_usec) / 1000;
 static_assert(kDefaultWaitMs == 30030, "the documented default");
 
-// Setters: 0, 71006 for a NULL object, 71011 when memory ran out; with
+// Setters: 0, 71006 for a NULL object, 71011 when memory ran out, 71014
+// from a callback while another thread's operation runs on the object; with
 // `refuseInCallback`, 71014 from inside one of the object's own callbacks.
 template <class Op>
 int32_t ChangeObject(VexaCommObject* obj, Op&& op, bool refuseInCallback = false)
 {
     if (refuseInCallback && obj != nullptr && InsideCallOn(obj))
         return COMM_ERR_BUSY;
-    return WithObject<int32_t>(obj, COMM_ERR_NOT_CONNECTED, [&](CDeviceSocket& s) {
-        try {
-            op(s);
-            return 0;
-        } catch (...) {
-            return static_cast<int32_t>(COMM_ERR_EXCEPTION);
-        }
+    return ChangeUnderOperation(obj, [&](CDeviceSocket& s) {
+        op(s);
+        return 0;
     });
 }
 
@@ -42,12 +39,12 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetIdent(VexaCommObject* obj, char* 
 {
     if (obj == nullptr)
         return CopyText(std::string(), buffer, size);
-    return WithObject<int32_t>(obj, 0, [&](CDeviceSocket& s) { return CopyText(s.m_strIdent, buffer, size); });
+    return ReadState<int32_t>(obj, 0, [&](const CHostObject::State& s) { return CopyText(s.ident, buffer, size); });
 }
 
 VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetDeviceType(VexaCommObject* obj)
 {
-    return WithObject<uint16_t>(obj, 0, [](CDeviceSocket& s) { return s.m_wDeviceType; });
+    return ReadState<uint16_t>(obj, 0, [](const CHostObject::State& s) { return s.deviceType; });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject*, int32_t code, char* buffer,
@@ -69,9 +66,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject*, int32_
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_IsConnected(VexaCommObject* obj)
 {
-    return WithObject<int32_t>(obj, 0, [](CDeviceSocket& s) {
-        return s.IsEstablished() ? 1 : 0;
-    });
+    return ReadState<int32_t>(obj, 0, [](const CHostObject::State& s) { return s.established ? 1 : 0; });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path)
@@ -81,20 +76,24 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetLogPath(const char* path)
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, uint32_t milliseconds)
 {
-    return ChangeObject(obj, [&](CDeviceSocket& s) {
-        if (milliseconds == 0) {
-            s.SetWaitLimit(kDefaultWaitLimit);
-        } else {
-            uint32_t ms = milliseconds > 0x7FFFFFFFu ? 0x7FFFFFFFu : milliseconds;
-            s.SetWaitLimit(WaitLimit{static_cast<int32_t>(ms / 1000), static_cast<int32_t>(ms % 1000) * 1000});
-        }
-    });
+    WaitLimit limit = kDefaultWaitLimit;
+    if (milliseconds != 0) {
+        uint32_t ms = milliseconds > 0x7FFFFFFFu ? 0x7FFFFFFFu : milliseconds;
+        limit = WaitLimit{static_cast<int32_t>(ms / 1000), static_cast<int32_t>(ms % 1000) * 1000};
+    }
+    // Never waits: an operation running on another thread keeps its limit
+    // and the next one takes this.
+    CObjectCall call(obj);
+    if (call.Socket() == nullptr)
+        return COMM_ERR_NOT_CONNECTED;
+    HostObject(*call.Socket())->RequestWaitLimit(limit);
+    return 0;
 }
 
 VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj)
 {
-    return WithObject<uint32_t>(obj, 0, [](CDeviceSocket& s) {
-        const WaitLimit t = s.GetWaitLimit();
+    return ReadState<uint32_t>(obj, 0, [](const CHostObject::State& s) {
+        const WaitLimit t = s.waitLimit;
         if (t.tv_sec == kDefaultWaitLimit.tv_sec && t.tv_usec == kDefaultWaitLimit.tv_usec)
             return kDefaultWaitMs;
         return static_cast<uint32_t>(t.tv_sec) * 1000u + static_cast<uint32_t>(t.tv_usec) / 1000u;
@@ -141,7 +140,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CancelTransfer(VexaCommObject* obj)
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj, uint32_t timeoutMs)
 {
-    // From inside its own callback the transfer cannot end while it waits.
+    // From inside its own callback the transfer cannot end while it waits;
+    // from any other callback AwaitNoFetch only looks.
     if (obj == nullptr || InsideCallOn(obj))
         return 0;
     long wait = timeoutMs == 0xFFFFFFFFu ? -1 : static_cast<long>(timeoutMs);
@@ -201,7 +201,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetCaptureFile(VexaCommObject* obj, const char* path)
 {
-    return WithObject<int32_t>(obj, COMM_ERR_NOT_CONNECTED, [&](CDeviceSocket& s) { return s.SetCaptureFile(path); });
+    return ChangeUnderOperation(obj, [&](CDeviceSocket& s) { return s.SetCaptureFile(path); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTransferCallback(VexaCommObject* obj, VexaCommTransferFn fn,

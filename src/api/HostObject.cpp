@@ -38,6 +38,8 @@ void CHostObject::BindCallback(VexaCommProgressFn fn, void* user, bool queued)
 
 void CHostObject::DeliverBytes(std::uint64_t done, std::uint64_t total, BOOL end)
 {
+    if (m_retired.load(std::memory_order_relaxed))
+        m_evCancel.SetEvent();
     if (m_pfnTransfer == nullptr)
         return;
     const std::int64_t now = plat::MonotonicMs();
@@ -81,4 +83,71 @@ int CHostObject::DispatchQueued()
     for (const Message& m : pending)
         fn(user, static_cast<uint32_t>(m.wParam), static_cast<int32_t>(m.lParam));
     return static_cast<int>(pending.size());
+}
+
+bool CHostObject::Claim(bool mayWait)
+{
+    std::unique_lock<std::mutex> guard(m_stateMutex);
+    const std::thread::id self = std::this_thread::get_id();
+    if (m_claims != 0 && m_owner == self) {
+        ++m_claims;
+        return true;
+    }
+    if (m_claims != 0 && !mayWait)
+        return false;
+    m_claimFreed.wait(guard, [this] { return m_claims == 0; });
+    m_owner = self;
+    m_claims = 1;
+    // No operation reads the limit now: this is where one set meanwhile
+    // reaches the waits.
+    if (m_waitPending) {
+        SetWaitLimit(m_state.waitLimit);
+        m_waitPending = false;
+    }
+    return true;
+}
+
+void CHostObject::Unclaim()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_stateMutex);
+        if (--m_claims != 0)
+            return;
+        m_owner = std::thread::id();
+    }
+    m_claimFreed.notify_one();
+}
+
+void CHostObject::Publish()
+{
+    const bool established = IsEstablished() != FALSE;
+    std::lock_guard<std::mutex> guard(m_stateMutex);
+    m_state.established = established;
+    m_state.deviceType = m_wDeviceType;
+    m_state.ident = m_strIdent;
+}
+
+CHostObject::State CHostObject::Snapshot()
+{
+    std::lock_guard<std::mutex> guard(m_stateMutex);
+    return m_state;
+}
+
+void CHostObject::RequestWaitLimit(WaitLimit limit)
+{
+    std::lock_guard<std::mutex> guard(m_stateMutex);
+    m_state.waitLimit = limit;
+    // The owner's own callbacks change it for the operation's next wait.
+    if (m_claims == 0 || m_owner == std::this_thread::get_id()) {
+        SetWaitLimit(limit);
+        m_waitPending = false;
+    } else {
+        m_waitPending = true;
+    }
+}
+
+void CHostObject::Close()
+{
+    CDeviceSocket::Close();
+    Publish();
 }

@@ -1,11 +1,13 @@
-// The opaque handle the host holds is a CDeviceSocket; every export runs its
-// operation through one of the frames below, so that the NULL check, the
-// locking, the cleared last error, the exception barrier and the guard
-// against a failure without a recorded reason are written once.
+// The opaque handle the host holds is a CDeviceSocket (a CHostObject);
+// every export runs its operation through one of the frames below, so that
+// the NULL check, the locking, the cleared last error, the exception
+// barrier and the guard against a failure without a recorded reason are
+// written once.
 #pragma once
 
 #include "VexaCommFile.h"
 #include "VexaCommLib.h"
+#include "api/HostObject.h"
 #include "api/ObjectRegistry.h"
 #include "api/UnrecordedFailure.h"
 #include "device/DeviceSocket.h"
@@ -57,14 +59,46 @@ private:
     const CDeviceSocket* m_socket;
 };
 
-// An export that returns a result code: the lock is held from clearing the
-// last error to reading it, so that threads sharing an object never see
-// each other's codes. `op(CDeviceSocket&)` returns the operation's truth
-// value; a failure without a recorded reason is mapped by FailureCode.
-// From inside one of the object's own callbacks the call is refused with
-// 71014 and changes nothing: it would take packets of the running exchange
-// or change the connection under it. `fetch`: a transfer, which
-// VexaComm_WaitTransferDone waits for.
+// The object's operation for one export: its claim (CHostObject::Claim),
+// then m_lock, both held until the export returns; the getters' state is
+// published as it ends. A call from a callback never waits for another
+// thread's operation, which may itself sit in a callback that waits for
+// this thread: Held() is false instead, and the export answers 71014.
+class COperationClaim {
+public:
+    explicit COperationClaim(const CObjectCall& call) : m_host(*HostObject(*call.Socket()))
+    {
+        m_held = m_host.Claim(!call.FromCallback());
+        if (m_held)
+            m_host.ObjectLock().Lock();
+    }
+    ~COperationClaim()
+    {
+        if (!m_held)
+            return;
+        m_host.Publish();
+        m_host.ObjectLock().Unlock();
+        m_host.Unclaim();
+    }
+    COperationClaim(const COperationClaim&) = delete;
+    COperationClaim& operator=(const COperationClaim&) = delete;
+
+    bool Held() const { return m_held; }
+
+private:
+    CHostObject& m_host;
+    bool m_held;
+};
+
+// An export that returns a result code: the object's operation is held
+// from clearing the last error to reading it, so that threads sharing an
+// object never see each other's codes. `op(CDeviceSocket&)` returns the
+// operation's truth value; a failure without a recorded reason is mapped
+// by FailureCode. From inside one of the object's own callbacks the call
+// is refused with 71014 and changes nothing: it would take packets of the
+// running exchange or change the connection under it; so is one from any
+// callback while another thread's operation runs on the object. `fetch`: a
+// transfer, which VexaComm_WaitTransferDone waits for.
 template <class Op>
 std::int32_t RunOperation(VexaCommObject* obj, Op&& op, bool fetch = false)
 {
@@ -74,9 +108,14 @@ std::int32_t RunOperation(VexaCommObject* obj, Op&& op, bool fetch = false)
         return COMM_ERR_NOT_CONNECTED;
     if (call.ReEntered())
         return COMM_ERR_BUSY;
-    // The lock is released before the call ends (and with it the held
-    // diagnostic lines go out).
-    CSingleLock lock(&socket->ObjectLock());
+    // Released before the call ends (and with it the held diagnostic
+    // lines go out, and a deferred destroy deletes the object).
+    COperationClaim claim(call);
+    if (!claim.Held())
+        return COMM_ERR_BUSY;
+    // Destroyed while this call waited for the one before.
+    if (call.Retired())
+        return COMM_ERR_NOT_CONNECTED;
     CCaptureFlush flush(socket);
     socket->StoreError(0);
     try {
@@ -87,19 +126,38 @@ std::int32_t RunOperation(VexaCommObject* obj, Op&& op, bool fetch = false)
     }
 }
 
-// An export that reads or sets something of the object under its lock
-// without touching the last error; `fallback` for a NULL or unknown object
-// or an exception (out of memory).
-template <class Result, class Op>
-Result WithObject(VexaCommObject* obj, Result fallback, Op&& op)
+// An export that sets something of the object that its operation reads:
+// under the operation's claim, with RunOperation's rules for waiting (a
+// call from the object's own callbacks nests in its operation). `op`
+// returns the result; 71006 for a NULL or unknown object, 71011 for an
+// exception (out of memory).
+template <class Op>
+std::int32_t ChangeUnderOperation(VexaCommObject* obj, Op&& op)
 {
     CObjectCall call(obj);
-    CDeviceSocket* socket = call.Socket();
-    if (socket == nullptr)
-        return fallback;
-    CSingleLock lock(&socket->ObjectLock());
+    if (call.Socket() == nullptr)
+        return COMM_ERR_NOT_CONNECTED;
+    COperationClaim claim(call);
+    if (!claim.Held())
+        return COMM_ERR_BUSY;
     try {
-        return op(*socket);
+        return op(*call.Socket());
+    } catch (...) {
+        return COMM_ERR_EXCEPTION;
+    }
+}
+
+// An export that reads what the getters report: never waits for the
+// object's operation; `fallback` for a NULL or unknown object or an
+// exception (out of memory).
+template <class Result, class Op>
+Result ReadState(VexaCommObject* obj, Result fallback, Op&& op)
+{
+    CObjectCall call(obj);
+    if (call.Socket() == nullptr)
+        return fallback;
+    try {
+        return op(HostObject(*call.Socket())->Snapshot());
     } catch (...) {
         return fallback;
     }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "api/HostObject.h"
 #include "support/DebugLog.h"
 
 namespace {
@@ -16,6 +17,8 @@ struct Uses {
     int calls = 0;
     int fetches = 0;
     bool retiring = false;
+    // Destroyed from a callback: the last call to end deletes the object.
+    bool deferred = false;
 };
 
 std::mutex g_mutex;
@@ -56,6 +59,8 @@ void RegisterObject(CDeviceSocket* socket)
 
 bool InsideCallOn(VexaCommObject* obj) { return Inside(obj); }
 
+bool InsideAnyCall() { return t_depth > 0 || InsideDiagnosticHook(); }
+
 CObjectCall::CObjectCall(VexaCommObject* obj, bool fetch, bool inside) : m_fetch(fetch), m_inside(inside)
 {
     if (obj == nullptr)
@@ -71,6 +76,7 @@ CObjectCall::CObjectCall(VexaCommObject* obj, bool fetch, bool inside) : m_fetch
     }
     m_socket = AsSocket(obj);
     m_reEntered = Inside(obj);
+    m_fromCallback = InsideAnyCall();
     if (!m_inside)
         return;
     if (t_depth < kMaxNesting)
@@ -79,18 +85,32 @@ CObjectCall::CObjectCall(VexaCommObject* obj, bool fetch, bool inside) : m_fetch
     HoldDiagnostics();
 }
 
+bool CObjectCall::Retired() const
+{
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return Objects()[m_socket].retiring;
+}
+
 CObjectCall::~CObjectCall()
 {
     if (m_socket == nullptr)
         return;
+    bool last = false;
     {
         std::lock_guard<std::mutex> guard(g_mutex);
-        Uses& uses = Objects()[m_socket];
+        auto it = Objects().find(m_socket);
+        Uses& uses = it->second;
         --uses.calls;
         if (m_fetch)
             --uses.fetches;
+        last = uses.deferred && uses.calls == 0;
+        if (last)
+            Objects().erase(it);
     }
     g_callEnded.notify_all();
+    // Its lines, if any, are held until the call has returned.
+    if (last)
+        delete m_socket;
     if (!m_inside)
         return;
     // The lines go out with no lock held, so the hook may call any export;
@@ -110,6 +130,12 @@ bool RetireObject(VexaCommObject* obj)
     if (it == Objects().end() || it->second.retiring)
         return true;
     it->second.retiring = true;
+    static_cast<CHostObject*>(socket)->MarkRetired();
+    if (it->second.calls != 0 && InsideAnyCall()) {
+        it->second.deferred = true;
+        socket->CancelRequest().SetEvent();
+        return true;
+    }
     // A call that began before it may reset the cancel request as it
     // starts a transfer: ask again until it has returned.
     while (Objects()[obj].calls != 0) {
@@ -133,6 +159,8 @@ bool RequestCancel(VexaCommObject* obj)
 
 bool AwaitNoFetch(VexaCommObject* obj, long milliseconds)
 {
+    if (InsideAnyCall())
+        milliseconds = 0;
     auto idle = [obj] {
         auto it = Objects().find(obj);
         return it == Objects().end() || it->second.fetches == 0;

@@ -55,16 +55,21 @@ std::map<std::thread::id, HeldLines>& Held()
 // host that loops inside one of its callbacks.
 constexpr std::size_t kMaxHeldLines = 1000;
 
+// How deep this thread is in the host's hook, which holds HookMutex.
+thread_local int t_hookDepth = 0;
+
 void CallHook(const char* text)
 {
     std::lock_guard<std::recursive_mutex> guard(HookMutex());
     if (g_hook == nullptr)
         return;
+    ++t_hookDepth;
     // A C++ host's exception must not end the operation that logged.
     try {
         g_hook(g_hookUser, text);
     } catch (...) {
     }
+    --t_hookDepth;
 }
 
 void DeliverToHook(const char* text)
@@ -84,6 +89,8 @@ void DeliverToHook(const char* text)
 } // namespace
 
 void HoldDiagnostics() { ++t_holdDepth; }
+
+bool InsideDiagnosticHook() { return t_hookDepth > 0; }
 
 void ReleaseDiagnostics()
 {

@@ -32,6 +32,9 @@ void SetDiagnosticHook(DiagnosticHook hook, void* user);
 // with no lock of the library held and may call any export.
 void HoldDiagnostics();
 void ReleaseDiagnostics();
+// True while the calling thread runs the host's hook (holding the lock
+// that a change of hook waits for): it must not wait for an operation.
+bool InsideDiagnosticHook();
 
 // Process-wide log state, each read and change under the log's lock. The
 // library itself never sets the texts; hosts do, through the exports.

@@ -176,8 +176,9 @@ TEST(LifeCycleThreads, WaitTransferDoneAndDestroyWhileAnotherThreadFetches)
     }
 }
 
-// Thread B's hook calls a getter on A's object while A's transfer is about
-// to log a line: neither waits for the other.
+// Thread B's hook calls a getter on A's object while A's transfer sits in
+// its write function until the getter has answered: the getter does not
+// wait for the transfer.
 TEST(LifeCycleThreads, DiagnosticHookCallsTheObjectOfAnotherThreadsTransfer)
 {
     SimulatorOptions o;
@@ -191,7 +192,11 @@ TEST(LifeCycleThreads, DiagnosticHookCallsTheObjectOfAnotherThreadsTransfer)
     ha.hook = Hook::Write;
     ha.call = [&] { aStreaming.SetEvent(); return bInHook.Lock(kSignalWaitMs) ? 0 : -1; };
     hb.hook = Hook::Diagnostic;
-    hb.call = [&] { bInHook.SetEvent(); return VexaComm_IsConnected(a.get()); };
+    hb.call = [&] {
+        std::int32_t connected = VexaComm_IsConnected(a.get());
+        bInHook.SetEvent();
+        return connected;
+    };
     std::int32_t fetch = -1;
     std::thread threadA([&] {
         ha.thread = std::this_thread::get_id();
@@ -207,7 +212,9 @@ TEST(LifeCycleThreads, DiagnosticHookCallsTheObjectOfAnotherThreadsTransfer)
     threadA.join();
     VexaComm_SetDiagnosticCallback(nullptr, nullptr);
     EXPECT_EQ(fetch, 13);
-    EXPECT_EQ(hb.called, 0) << "A's stream, left early, closed its connection";
+    EXPECT_EQ(ha.called, 0) << "A waited in vain for B's getter";
+    EXPECT_EQ(hb.called, 1) << "answered while A's transfer held its connection";
+    EXPECT_EQ(VexaComm_IsConnected(a.get()), 0) << "A's stream, left early, closed its connection";
 }
 
 TEST(StreamNeverInherited, DevicesThatKeepStreamingAndHostsThatRetry)
