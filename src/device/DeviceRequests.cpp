@@ -101,16 +101,21 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
     if (!Exchange(CMD_ASDU10, block, length))
         return FALSE;
     PacketHeader answer = Header();
+    const bool afterNothing = m_bNothingPromised;
+    m_bNothingPromised = false;
     // T is the answer's first 4 bytes; more are ignored. A shorter answer
     // holds no total at all, and what follows it cannot be sized: the
-    // stream is given up with the connection.
-    if (answer.command == CMD_ASDU10 && answer.length < ASDU10_ANSWER_SIZE) {
+    // stream is given up with the connection. Right after a device said
+    // nothing follows, a longer one is data it sent all the same.
+    if (answer.command == CMD_ASDU10 &&
+        (answer.length < ASDU10_ANSWER_SIZE || (afterNothing && answer.length != ASDU10_ANSWER_SIZE))) {
         m_nStreamState = STREAM_REQUEST_SENT;
         SetError(COMM_ERR_PROTOCOL);
         return FALSE;
     }
 
     std::uint32_t total = ReadU32(Payload());
+    m_bNothingPromised = answer.command == CMD_ASDU10 && total == 0;
     std::uint32_t packetSize = PacketSizeInUse();
     std::uint32_t expected =
         static_cast<std::uint32_t>((static_cast<std::uint64_t>(total) + packetSize - 1) / packetSize);

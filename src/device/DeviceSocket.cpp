@@ -24,6 +24,7 @@ void CDeviceSocket::Close()
     CGLSocket::Close();
     m_wDeviceType = 0;
     m_strIdent.clear();
+    m_bNothingPromised = false;
 }
 
 std::string CDeviceSocket::DeviceErrorTextFor(std::int32_t code)

@@ -30,6 +30,9 @@ public:
 
     std::string m_strIdent;
     std::uint16_t m_wDeviceType;
+    // The last ASDU 10 answer on this connection announced 0 bytes: the
+    // next one's length tells a leftover data packet from an answer.
+    bool m_bNothingPromised = false;
 
 private:
     BOOL Exchange(std::uint32_t command, const void* payload, std::uint32_t length);
