@@ -425,12 +425,17 @@ VEXACOMM_API const char* VEXACOMM_CALL VexaComm_GetVersion(void);
  * with the bytes (a handshake opens each connection, this side's FIN closes
  * it; TCP checksums are left 0). The file is created or emptied, unless
  * another object already captures into the same path: they then share it.
+ * A file has one writer: it is locked (all its names alike) while captured
+ * into, so the same file under another name (a link, "./cap.pcap" beside
+ * "cap.pcap") or one that another process captures into is refused with
+ * 71200 and a diagnostic line, and left as it is.
  * Records are held back briefly and are on disk when a call on the object
  * returns. NULL or "" stops the capture and closes the file once no object
  * writes it; so does VexaComm_DestroyObject. A failing capture file (a full
  * disk) never fails a call: the capture stops, with one diagnostic line.
  * Returns 0, 71006 for a NULL object, 71200 when the file cannot be
- * created (the object then captures nothing). */
+ * created or is captured into by another writer (the object then captures
+ * nothing). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetCaptureFile(VexaCommObject* obj, const char* path);
 
 /* Fills buffer with up to size bytes of the source and sets *got (0 only

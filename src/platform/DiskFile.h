@@ -8,7 +8,32 @@
 
 namespace plat {
 class BeneathDir;
-}
+
+// Which file a name reaches and the state of its content: the file's
+// identity (device and inode; volume serial and file ID), its size, and its
+// last modification and last change of status (which no copier can set
+// back) at the system's full resolution: nanoseconds since 1970, FILETIME.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+
+    bool SameFile(const FileStamp& o) const { return device == o.device && file == o.file; }
+    bool operator==(const FileStamp& o) const
+    {
+        return SameFile(o) && size == o.size && modified == o.modified && changed == o.changed;
+    }
+    bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+
+// The stamp of the regular file `path` names, a link followed.
+bool StampPath(const char* path, FileStamp* stamp);
+// The stamp of the entry `name` of a held directory, refused as StatAt
+// refuses (a link, a file with a second hard link: kErrorAccessDenied).
+bool StampAt(const BeneathDir& dir, const std::string& name, FileStamp* stamp);
+} // namespace plat
 
 // A file on disk. Open() throws nothing: on failure it returns false and
 // plat::LastSystemError() holds the reason. Read/Write/Seek failures throw
@@ -30,6 +55,10 @@ public:
         // by a dead process) is reused, and emptied (modeCreate) only once
         // held. The hold is no sharing: other openers are not affected.
         kHeldFile,
+        // As kHeldFile for a file the host names (a capture file): a link
+        // at the name is followed and a file with other names is taken, so
+        // every name of one file meets the one hold.
+        kHeldNamedFile,
     };
 
     explicit CDiskFile(Accept accept = Accept::kAnyFile) : m_accept(accept) {}
@@ -54,6 +83,8 @@ public:
     uint32_t GetPosition() const override;
 
     const std::string& GetFilePath() const { return m_path; }
+    // plat::FileStamp of the open file; false when closed or on failure.
+    bool Stamp(plat::FileStamp* stamp) const;
 
     // kHeldFile: deletes the entry `name` of `dir` (null: the path `name`)
     // if it is still this file, then gives up the hold. The name goes

@@ -52,8 +52,12 @@ bool CPcapWriter::Open(const std::string& path)
     m_failed = false;
     // Others may read it meanwhile: an analyser following the capture.
     if (!m_file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {
-        m_failureLine = "CPcapWriter::Open(" + path + "): cannot create the capture file (system error " +
-                        std::to_string(plat::LastSystemError()) + ")\n";
+        const int error = plat::LastSystemError();
+        m_failureLine = "CPcapWriter::Open(" + path + "): " +
+                        (error == plat::kErrorSharingViolation
+                             ? std::string("another writer (a capture of another process?) has the file; left as it is")
+                             : "cannot create the capture file (system error " + std::to_string(error) + ")") +
+                        "\n";
         m_failed = true;
         return false;
     }
@@ -145,6 +149,7 @@ void CPcapWriter::Close()
         return;
     Flush();
     m_file.Close();
+    m_file.Release();
     m_open = false;
 }
 

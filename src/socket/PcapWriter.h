@@ -61,14 +61,18 @@ struct Part {
 // later records are dropped; nothing of it reaches the connection.
 class CPcapWriter {
 public:
-    CPcapWriter() : m_file(CDiskFile::Accept::kRegularFile) {}
+    CPcapWriter() : m_file(CDiskFile::Accept::kHeldNamedFile) {}
     ~CPcapWriter() { Close(); }
     CPcapWriter(const CPcapWriter&) = delete;
     CPcapWriter& operator=(const CPcapWriter&) = delete;
 
     // Creates or empties `path` and writes the file header; false (with a
-    // diagnostic line) when it cannot.
+    // diagnostic line) when it cannot. The file is held, under any of its
+    // names, until Close: another writer, of this process or another, is
+    // refused before it empties anything.
     bool Open(const std::string& path);
+    // Which file is open (plat::FileStamp's device and file); false when none.
+    bool Identify(plat::FileStamp* stamp) const { return m_open && m_file.Stamp(stamp); }
     // One record: the headers and the parts' bytes (at most
     // kSegmentPayloadMax in all).
     void Write(const pcap::Segment& segment, const pcap::Part* parts, int count);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/Socket.h"
 #include "support/DebugLog.h"
@@ -33,7 +34,8 @@ struct Tap {
 struct State {
     std::mutex mutex;
     std::map<const CPacketSocket*, Tap> taps;
-    std::map<std::string, std::weak_ptr<CPcapWriter>> writers;
+    // By the file's identity (device and file), whatever its name.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::weak_ptr<CPcapWriter>> writers;
 };
 
 State& Shared()
@@ -99,6 +101,11 @@ public:
         if (m_line.empty())
             m_line = writer.TakeFailureLine();
     }
+    void Say(std::string line)
+    {
+        if (m_line.empty())
+            m_line = std::move(line);
+    }
 
 private:
     std::string m_line;
@@ -126,14 +133,29 @@ std::int32_t Start(const CPacketSocket* owner, const char* path)
     }
     if (path == nullptr || *path == '\0')
         return 0;
-    std::shared_ptr<CPcapWriter> writer = state.writers[path].lock();
+    // Objects that name one file alike share its writer on purpose; the
+    // same file under another name is taken for a second writer, which
+    // would empty it and write at offsets of its own.
+    std::shared_ptr<CPcapWriter> writer;
+    plat::FileStamp named;
+    if (plat::StampPath(path, &named)) {
+        auto found = state.writers.find({named.device, named.file});
+        if (found != state.writers.end())
+            writer = found->second.lock();
+    }
+    if (writer && writer->Path() != path) {
+        report.Say(std::string("capture::Start(") + path + "): the file is captured into as " + writer->Path() +
+                   " already; left as it is\n");
+        return COMM_ERR_FILE_CREATE;
+    }
     if (!writer) {
         writer = std::make_shared<CPcapWriter>();
-        if (!writer->Open(path)) {
+        plat::FileStamp opened;
+        if (!writer->Open(path) || !writer->Identify(&opened)) {
             report.Take(*writer);
             return COMM_ERR_FILE_CREATE;
         }
-        state.writers[path] = writer;
+        state.writers[{opened.device, opened.file}] = writer;
     }
     // Forget files nobody writes any more.
     for (auto it = state.writers.begin(); it != state.writers.end();)

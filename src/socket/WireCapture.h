@@ -19,7 +19,8 @@ inline bool Active() { return g_capturing.load(std::memory_order_relaxed) != 0; 
 
 // `owner` captures into `path` from now on (a path another object captures
 // into is shared, not emptied); a null or empty path ends its capture.
-// 0, or 71200 when the file cannot be created.
+// 0, or 71200 when the file cannot be created or another writer has it:
+// one of another process, or of this one under another name.
 std::int32_t Start(const CPacketSocket* owner, const char* path);
 // Bytes that `owner` just moved over socket `s`, in order: one segment.
 void Record(const CPacketSocket* owner, SocketHandle s, bool sent, const pcap::Part* parts, int count);

@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
 #ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include "SimulatedDevice.h"
 #include "doubles/DebugCapture.h"
 #include "doubles/TempDir.h"
+#include "doubles/TestFs.h"
 #include "vexacomm/Protocol.h"
 
 namespace {
@@ -109,6 +113,69 @@ TEST(WireCapture, BothSidesCaptureTheSameStreamsAsTheyWent)
         EXPECT_TRUE(device[devicePort] == fromDevice);
         for (auto& side : host)
             EXPECT_TRUE(device[side.first] == side.second) << side.first;
+    }
+}
+
+// A file has one writer: a second one, under another name of the file or
+// in another process, is refused before it empties anything, and the file
+// stays one whole capture. The same name shares the writer.
+TEST(WireCapture, ASecondWriterOfOneFileIsRefused)
+{
+    enum Second { kSameName, kDotName, kSymbolicLink, kHardLink, kOtherProcess };
+    const struct { const char* name; Second second; std::int32_t result; } rows[] = {
+        {"the same name", kSameName, 0}, {"a name through .", kDotName, VEXACOMM_ERR_FILE_CREATE},
+#ifndef _WIN32
+        {"a symbolic link", kSymbolicLink, 71200}, {"a hard link", kHardLink, 71200},
+#endif
+        {"another process", kOtherProcess, VEXACOMM_ERR_FILE_CREATE}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        SimulatorOptions o;
+        o.generatedBytes = 100000;
+        SimulatedDevice dev(o);
+        const std::string path = dir.File("cap.pcap");
+        Object first = NewObject(), second = NewObject();
+        ASSERT_EQ(VexaComm_SetCaptureFile(first.get(), path.c_str()), 0);
+        ASSERT_EQ(VexaComm_Connect(first.get(), dev.address()), 0);
+        CaptureFile before, after;
+        ASSERT_EQ(VexaComm_GetAsdu10(first.get(), &before, AllEntries().data()), 0);
+        std::string other = row.second == kSameName ? path : dir.File("./cap.pcap"), said;
+        std::int32_t result = -1;
+        if (row.second == kOtherProcess) {
+#ifdef _WIN32
+            const std::string command =
+                "\"\"" + ProgramDirectory() + "service_test_child.exe\" capture \"" + path + "\"\"";
+#else
+            const std::string command = ProgramDirectory() + "service_test_child capture '" + path + "'";
+#endif
+            FILE* child = ::popen(command.c_str(), "r");
+            ASSERT_NE(child, nullptr);
+            char line[300];
+            for (int i = 0; i < 10 && std::fgets(line, sizeof(line), child) != nullptr; ++i)
+                said += line;
+            ASSERT_EQ(::pclose(child), 0) << "service_test_child built?";
+            result = std::atoi(said.c_str());
+        } else {
+#ifndef _WIN32
+            auto* make = row.second == kHardLink ? ::link : row.second == kSymbolicLink ? ::symlink : nullptr;
+            if (make != nullptr) {
+                ASSERT_EQ(make(path.c_str(), (other = dir.File("l")).c_str()), 0);
+            }
+#endif
+            DebugCapture log;
+            result = VexaComm_SetCaptureFile(second.get(), other.c_str());
+            for (const std::string& line : log.Lines())
+                said += line;
+        }
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(said.find("left as it is") != std::string::npos, row.result != 0) << said;
+        ASSERT_EQ(VexaComm_GetAsdu10(first.get(), &after, AllEntries().data()), 0);
+        first.reset();
+        second.reset();
+        Streams host = Reassemble(ReadWholeFile(path));
+        ASSERT_EQ(host.size(), 2u);
+        EXPECT_TRUE(DataPayloads(host[30282]) == before.data + after.data);
     }
 }
 

@@ -5,6 +5,7 @@
 //   child waitfor GATE FILE waits for GATE to exist, then writes FILE
 //   child list DIR GATE     lists into DIR as an object of its own, prints
 //                           the listing's name, keeps it until GATE exists
+//   child capture FILE      captures into FILE: prints the result, the diagnostics
 // As a document opener it stands in for the desktop's own: on POSIX when
 // started under a name beginning with "fake-opener" (it writes its
 // arguments to "<argv[0]>.out"), on Windows as "child opener DOCUMENT"
@@ -55,6 +56,8 @@ bool Exists(const char* path)
     }
     return false;
 }
+
+void VEXACOMM_CALL KeepLine(void* user, const char* line) { *static_cast<std::string*>(user) += line; }
 
 #ifdef _WIN32
 unsigned long StartSleeper()
@@ -139,6 +142,16 @@ int main(int argc, char** argv)
         for (int i = 0; i < 6000 && !Exists(argv[3]); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         VexaComm_DestroyObject(obj);
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "capture") == 0) {
+        std::string said;
+        VexaComm_SetDiagnosticCallback(KeepLine, &said);
+        VexaCommObject* obj = VexaComm_CreateObject();
+        const int result = VexaComm_SetCaptureFile(obj, argv[2]);
+        VexaComm_DestroyObject(obj);
+        VexaComm_SetDiagnosticCallback(nullptr, nullptr);
+        std::printf("%d\n%s", result, said.c_str());
         return 0;
     }
     return 2;

@@ -40,6 +40,25 @@ long plat::backend::LastFileError() { return errno; }
 namespace {
 int Fd(intptr_t fd) { return static_cast<int>(fd); }
 
+std::int64_t Nanoseconds(const struct timespec& t)
+{
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+bool StampOf(const struct stat& st, plat::FileStamp* stamp)
+{
+    if (!S_ISREG(st.st_mode)) {
+        plat::SetLastSystemError(plat::kErrorAccessDenied);
+        return false;
+    }
+    stamp->device = static_cast<std::uint64_t>(st.st_dev);
+    stamp->file = static_cast<std::uint64_t>(st.st_ino);
+    stamp->size = static_cast<std::uint64_t>(st.st_size);
+    stamp->modified = Nanoseconds(st.st_mtim);
+    stamp->changed = Nanoseconds(st.st_ctim);
+    return true;
+}
+
 // A held file's lock: an exclusive lock of the open file (OFD), so that
 // two opens in one process exclude each other, on a byte no reader or
 // flock sharing touches. Where the kernel has no such lock, flock itself:
@@ -77,7 +96,9 @@ bool CDiskFile::Open(const char* path, unsigned flags) { return OpenIn(AT_FDCWD,
 bool CDiskFile::OpenAt(const plat::BeneathDir& dir, const char* name, unsigned flags)
 {
     const Accept asked = m_accept;
-    if (m_accept != Accept::kHeldFile)
+    if (m_accept == Accept::kHeldNamedFile)
+        m_accept = Accept::kHeldFile;
+    else if (m_accept != Accept::kHeldFile)
         m_accept = Accept::kRegularFileNoLink;
     bool opened = OpenIn(dir.Handle(), name, dir.PathOf(name), flags);
     m_accept = asked;
@@ -89,8 +110,8 @@ bool CDiskFile::OpenIn(std::intptr_t dir, const char* path, const std::string& s
     Close();
     Release();
     const bool regularOnly = m_accept != Accept::kAnyFile;
-    const bool held = m_accept == Accept::kHeldFile;
-    const bool noLink = m_accept == Accept::kRegularFileNoLink || held;
+    const bool held = m_accept == Accept::kHeldFile || m_accept == Accept::kHeldNamedFile;
+    const bool noLink = m_accept == Accept::kRegularFileNoLink || m_accept == Accept::kHeldFile;
     int oflags = O_CLOEXEC | O_NOCTTY;
     switch (flags & 3u) {
     case modeWrite: oflags |= O_WRONLY; break;
@@ -162,6 +183,45 @@ bool CDiskFile::OpenIn(std::intptr_t dir, const char* path, const std::string& s
     m_fd = fd;
     m_path = shown;
     return true;
+}
+
+bool CDiskFile::Stamp(plat::FileStamp* stamp) const
+{
+    struct stat st {};
+    if (m_fd < 0) {
+        plat::SetLastSystemError(plat::kErrorInvalidHandle);
+        return false;
+    }
+    if (::fstat(Fd(m_fd), &st) != 0) {
+        plat::RecordErrno();
+        return false;
+    }
+    return StampOf(st, stamp);
+}
+
+bool plat::StampPath(const char* path, FileStamp* stamp)
+{
+    struct stat st {};
+    if (::stat(path, &st) != 0) {
+        RecordPathErrno(path);
+        return false;
+    }
+    return StampOf(st, stamp);
+}
+
+bool plat::StampAt(const BeneathDir& dir, const std::string& name, FileStamp* stamp)
+{
+    struct stat st {};
+    if (::fstatat(static_cast<int>(dir.Handle()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        RecordErrno();
+        return false;
+    }
+    // A second hard link may be the name of a file outside.
+    if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
+        SetLastSystemError(kErrorAccessDenied);
+        return false;
+    }
+    return StampOf(st, stamp);
 }
 
 void CDiskFile::Close()

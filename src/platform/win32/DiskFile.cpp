@@ -74,7 +74,68 @@ bool SameFile(HANDLE a, HANDLE b)
            first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
            first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
+std::int64_t FileTimeValue(const LARGE_INTEGER& t) { return static_cast<std::int64_t>(t.QuadPart); }
+
+// The change time comes from the basic information only.
+bool StampOf(HANDLE h, plat::FileStamp* stamp)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandle(h, &info) ||
+        !::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof(basic))) {
+        plat::RecordLastError();
+        return false;
+    }
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        ::GetFileType(h) != FILE_TYPE_DISK) {
+        plat::SetLastSystemError(plat::kErrorAccessDenied);
+        return false;
+    }
+    stamp->device = info.dwVolumeSerialNumber;
+    stamp->file = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    stamp->size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    stamp->modified = FileTimeValue(basic.LastWriteTime);
+    stamp->changed = FileTimeValue(basic.ChangeTime);
+    return true;
+}
+
+// Opened for its attributes alone, which no sharing mode refuses.
+bool StampNamed(const std::string& path, DWORD attributes, plat::FileStamp* stamp)
+{
+    HANDLE h = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | attributes, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        plat::RecordLastError();
+        return false;
+    }
+    bool stamped = StampOf(h, stamp);
+    BY_HANDLE_FILE_INFORMATION info;
+    // A second hard link may be the name of a file outside.
+    if (stamped && (attributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0 &&
+        (!::GetFileInformationByHandle(h, &info) || info.nNumberOfLinks > 1)) {
+        plat::SetLastSystemError(plat::kErrorAccessDenied);
+        stamped = false;
+    }
+    ::CloseHandle(h);
+    return stamped;
+}
 } // namespace
+
+bool CDiskFile::Stamp(plat::FileStamp* stamp) const
+{
+    if (m_fd == -1) {
+        plat::SetLastSystemError(plat::kErrorInvalidHandle);
+        return false;
+    }
+    return StampOf(Handle(m_fd), stamp);
+}
+
+bool plat::StampPath(const char* path, FileStamp* stamp) { return StampNamed(path, 0, stamp); }
+
+bool plat::StampAt(const BeneathDir& dir, const std::string& name, FileStamp* stamp)
+{
+    return StampNamed(dir.PathOf(name), FILE_FLAG_OPEN_REPARSE_POINT, stamp);
+}
 
 // The sharing of the open flags is the system's own here: compat and
 // exclusive share nothing, deny-write lets others read, deny-read lets them
@@ -98,14 +159,16 @@ bool CDiskFile::Open(const char* path, unsigned flags)
     case shareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
     default: share = 0; break;
     }
-    const bool held = m_accept == Accept::kHeldFile;
-    const bool noLink = m_accept == Accept::kRegularFileNoLink || held;
+    const bool held = m_accept == Accept::kHeldFile || m_accept == Accept::kHeldNamedFile;
+    const bool noLink = m_accept == Accept::kRegularFileNoLink || m_accept == Accept::kHeldFile;
     // The holder deletes its file while others may have it open.
     if (held)
         share |= FILE_SHARE_DELETE;
+    // Emptied only once examined (and held): a refused opener leaves it alone.
+    const bool emptyLate = noLink || held;
     DWORD creation = OPEN_EXISTING;
     if (flags & modeCreate)
-        creation = (flags & modeNoTruncate) || noLink ? OPEN_ALWAYS : CREATE_ALWAYS;
+        creation = (flags & modeNoTruncate) || emptyLate ? OPEN_ALWAYS : CREATE_ALWAYS;
     // Without following a reparse point, a link at the name is opened itself
     // and refused below; emptying waits until then.
     DWORD attributes = FILE_ATTRIBUTE_NORMAL | (noLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
@@ -130,7 +193,7 @@ bool CDiskFile::Open(const char* path, unsigned flags)
         ::CloseHandle(h);
         return false;
     }
-    if (noLink && (flags & modeCreate) && !(flags & modeNoTruncate) && !::SetEndOfFile(h)) {
+    if (emptyLate && (flags & modeCreate) && !(flags & modeNoTruncate) && !::SetEndOfFile(h)) {
         plat::RecordLastError();
         if (hold != INVALID_HANDLE_VALUE)
             ::CloseHandle(hold);
@@ -147,7 +210,9 @@ bool CDiskFile::Open(const char* path, unsigned flags)
 bool CDiskFile::OpenAt(const plat::BeneathDir& dir, const char* name, unsigned flags)
 {
     const Accept asked = m_accept;
-    if (m_accept != Accept::kHeldFile)
+    if (m_accept == Accept::kHeldNamedFile)
+        m_accept = Accept::kHeldFile;
+    else if (m_accept != Accept::kHeldFile)
         m_accept = Accept::kRegularFileNoLink;
     bool opened = Open(dir.PathOf(name).c_str(), flags);
     m_accept = asked;
