@@ -173,7 +173,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObj
                                                                     VexaCommTransfer** file);
 /* Opens the file of `request` for sending and fills *record; with
  * VEXACOMM_FILE_REQ_COMPRESSED a large file is sent as its compressed copy.
- * *file receives it, or NULL on failure. A start offset past the end of the
+ * The copy "<path>.lrz" is reused only while its record "<path>.lrz.src"
+ * names the source as it is now (the same file, size, modification and
+ * status-change times to the system's resolution); otherwise, and for a
+ * copy without a record, it is made again. *file receives it, or NULL on failure. A start offset past the end of the
  * file sent is refused with 87 (invalid parameter): nothing is opened and
  * *record describes the whole file (start offset 0, count its size); an
  * offset at its end gives count 0. */

@@ -2,12 +2,14 @@
 // caller owns each file object until it hands it back to be closed.
 #include <memory>
 #include <new>
+#include <string>
 
 #include "platform/DiskFile.h"
 #include "platform/FileOps.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemErrors.h"
 #include "service/PeerFiles.h"
+#include "service/PeerPath.h"
 #include "service/RecordFields.h"
 #include "service/ServiceLimits.h"
 #include "support/FileCause.h"
@@ -21,20 +23,84 @@ constexpr unsigned kSendOpenFlags = CFile::modeRead | CFile::shareDenyWrite;
 static_assert(kReceiveOpenFlags == 0x1001, "create, write, no sharing");
 static_assert(kSendOpenFlags == 0x20, "read, others may only read");
 
-// Whether the ".lrz" copy beside `source` has to be made again. A copy of
-// a large source is kept while it is younger than the source by at least a
-// second; a source that cannot be examined gets no copy of the past.
-bool CopyIsStale(const std::string& root, const std::string& source, const std::string& copy)
+// The ".lrz" copy beside a large source is reused only while its side
+// record "<copy>.src" says it was made from the source as it is now: the
+// same file, size, modification and status change, to the system's full
+// resolution. Times alone cannot say it: a copier sets them back (cp -p,
+// tar, rsync -t). The copy's own format stays as others read it.
+const char kRecordSuffix[] = ".src";
+
+std::string StampText(const char* what, const plat::FileStamp& stamp)
 {
-    if (!PeerFileExists(root, copy.c_str()))
-        return true;
-    plat::FileStatus sourceStatus;
-    plat::FileStatus copyStatus;
-    if (!PeerStatus(root, source.c_str(), &sourceStatus) || !PeerStatus(root, copy.c_str(), &copyStatus))
-        return true;
-    if (sourceStatus.size < static_cast<std::int64_t>(COMPRESS_MIN_SIZE))
-        return true;
-    return !(copyStatus.mtime > sourceStatus.mtime);
+    return std::string(what) + " " + std::to_string(stamp.device) + " " + std::to_string(stamp.file) + " " +
+           std::to_string(stamp.size) + " " + std::to_string(stamp.modified) + " " +
+           std::to_string(stamp.changed) + "\n";
+}
+
+std::string RecordText(const plat::FileStamp& source, const plat::FileStamp& copy)
+{
+    return "vexacomm compressed copy 1\n" + StampText("source", source) + StampText("copy", copy);
+}
+
+bool PeerStamp(const std::string& root, const std::string& path, plat::FileStamp* stamp)
+{
+    if (root.empty())
+        return plat::StampPath(path.c_str(), stamp);
+    CPeerPath peer;
+    return peer.Open(root, path.c_str()) && !peer.Name().empty() && !peer.Trailing() &&
+           plat::StampAt(peer.Dir(), peer.Name(), stamp);
+}
+
+// The record's text; "" when there is none (a copy of an older version).
+std::string ReadRecord(const std::string& root, const std::string& path)
+{
+    CDiskFile file(CDiskFile::Accept::kRegularFile);
+    char text[512];
+    try {
+        if (!PeerOpen(root, &file, path.c_str(), CFile::modeRead | CFile::shareDenyNone, false))
+            return std::string();
+        return std::string(text, file.Read(text, sizeof(text)));
+    } catch (CFileException* e) {
+        e->Delete();
+        return std::string();
+    }
+}
+
+// Whole or not at all: a record that cannot be written leaves none, and
+// the copy is made again next time.
+void WriteRecord(const std::string& root, const std::string& path, const std::string& text)
+{
+    const std::string temp = path + ".z!!";
+    PeerDelete(root, temp.c_str());
+    CDiskFile out(CDiskFile::Accept::kRegularFileNoLink);
+    bool written = false;
+    try {
+        if (PeerOpen(root, &out, temp.c_str(), CFile::modeCreate | CFile::modeWrite, false)) {
+            out.Write(text.data(), static_cast<std::uint32_t>(text.size()));
+            out.CloseWritten();
+            written = true;
+        }
+    } catch (CFileException* e) {
+        e->Delete();
+        out.Close();
+    }
+    bool moved = false;
+    if (written && root.empty()) {
+        moved = plat::MoveFile(temp.c_str(), path.c_str());
+    } else if (written) {
+        CPeerPath from, to;
+        moved = from.Open(root, temp.c_str()) && to.Open(root, path.c_str()) &&
+                plat::RenameAt(to.Dir(), from.Name(), to.Name());
+    }
+    if (!moved)
+        PeerDelete(root, temp.c_str());
+}
+
+bool CopyIsCurrent(const std::string& root, const plat::FileStamp& source, const std::string& copy)
+{
+    plat::FileStamp made;
+    return source.size >= COMPRESS_MIN_SIZE && PeerStamp(root, copy, &made) &&
+           ReadRecord(root, copy + kRecordSuffix) == RecordText(source, made);
 }
 
 // `path` opened as a regular file for a transfer, or null with the reason
@@ -103,7 +169,11 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
             SetError(plat::LastSystemError());
             return nullptr;
         }
-        if (CopyIsStale(root, source, sendPath)) {
+        plat::FileStamp before;
+        const bool stamped = PeerStamp(root, source, &before);
+        if (!stamped || !CopyIsCurrent(root, before, sendPath)) {
+            const std::string recordPath = sendPath + kRecordSuffix;
+            PeerDelete(root, recordPath.c_str());
             // A copy that could not be written in full is no copy; its cause
             // is reported like every other file failure here instead of
             // leaving through the virtual table.
@@ -113,6 +183,11 @@ CFile* CGLSocket::OpenSendFile(FileInfoRecord* record, const FileRequest* reques
                 SetError(TakeCause(e));
                 return nullptr;
             }
+            // A source that changed while it was read gets no record.
+            plat::FileStamp after, made;
+            if (stamped && before.size >= COMPRESS_MIN_SIZE && PeerStamp(root, source, &after) && after == before &&
+                PeerStamp(root, sendPath, &made))
+                WriteRecord(root, recordPath, RecordText(before, made));
         }
     }
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "ServiceTestUtil.h"
 #include "VexaCommFile.h"
 #include "lzh/LzhufDecoder.h"
+#include "platform/DiskFile.h"
 #include "service/ServiceRecords.h"
 #include "doubles/TempDir.h"
 #include "doubles/Exposed.h"
@@ -94,19 +96,41 @@ TEST_F(CompressedCopy, SmallSourceIsCompressedOnEveryRequest)
     EXPECT_EQ(Decoded(m_copy, tmp.File("out")), m_text);
 }
 
-TEST_F(CompressedCopy, LargeSourceWithANewerCopyKeepsIt)
+// The copy is reused only while its record names the source as it is:
+// times alone are what a copier sets back (cp -p, tar x, rsync -t). A
+// source "from the future" was once compressed on every request.
+TEST_F(CompressedCopy, CopyIsReusedOnlyForTheSourceItWasMadeFrom)
 {
-    // 256 KiB exactly: the smallest source whose copy is kept.
-    Prepare(262144, true, 1);
-    CFile* file = Open();
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(ReadWholeFile(m_copy), kJunk);
-    EXPECT_EQ(m_record.size, kJunk.size());
-    EXPECT_EQ(m_record.count, kJunk.size());
-    std::string sent(kJunk.size(), '\0');
-    EXPECT_EQ(file->Read(&sent[0], static_cast<std::uint32_t>(sent.size())), kJunk.size());
-    EXPECT_EQ(sent, kJunk);
-    s.CloseTransferFile(file, 0, 0);
+    enum Change { kNone, kRenamedOverOtherSize, kRewrittenSameSize, kRecordGone };
+    const struct { const char* name; Change change; long sourceAge; bool reused; } rows[] = {
+        {"unchanged", kNone, 7200, true},
+        {"renamed over, an hour older, other size", kRenamedOverOtherSize, 0, false},
+        {"rewritten in place, a minute older, same size", kRewrittenSameSize, 0, false},
+        {"no record (an older version's copy)", kRecordGone, 0, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Prepare(300000, true, -60);
+        ASSERT_TRUE(SetMtime(m_source, m_sourceTime + row.sourceAge));
+        plat::FileStamp first, second;
+        s.CloseTransferFile(Open(), 0, 0);
+        ASSERT_TRUE(plat::StampPath(m_copy.c_str(), &first));
+        if (row.change == kRenamedOverOtherSize) {
+            WriteWholeFile(tmp.File("new.dat"), m_text = SourceText(280000) + "renamed");
+            ASSERT_TRUE(SetMtime(tmp.File("new.dat"), m_sourceTime - 3600));
+            std::filesystem::rename(tmp.File("new.dat"), m_source); // replaces, on Windows too
+        } else if (row.change == kRewrittenSameSize) {
+            m_text[0] = 'R';
+            WriteWholeFile(m_source, m_text);
+            ASSERT_TRUE(SetMtime(m_source, m_sourceTime - 60));
+        } else if (row.change == kRecordGone) {
+            std::remove((m_copy + ".src").c_str());
+        }
+        s.CloseTransferFile(Open(), 0, 0);
+        ASSERT_TRUE(plat::StampPath(m_copy.c_str(), &second));
+        EXPECT_EQ(second == first, row.reused);
+        EXPECT_TRUE(Decoded(m_copy, tmp.File("out")) == m_text);
+        EXPECT_EQ(m_record.size, second.size);
+    }
 }
 
 TEST_F(CompressedCopy, CopyFromTheSameSecondIsRebuilt)
