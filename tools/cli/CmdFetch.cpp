@@ -159,7 +159,7 @@ int CmdFetch(int argc, char** argv)
         return 1;
     }
     if (!pcapPath.empty() && VexaComm_SetCaptureFile(obj.get(), pcapPath.c_str()) != 0) {
-        std::fprintf(stderr, "error: capture file %s: cannot be created\n", pcapPath.c_str());
+        std::fprintf(stderr, "error: capture file %s: cannot be created, or another writer holds it\n", pcapPath.c_str());
         out.Abandon();
         return 1;
     }
