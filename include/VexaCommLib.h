@@ -21,6 +21,16 @@
  * touching memory; result-code functions then return VEXACOMM_ERR_NOT_CONNECTED
  * (71006), value functions 0, VexaComm_DestroyObject 0.
  *
+ * NULL arguments: every other pointer a function needs (a host, a size, a
+ * request block, a record, a buffer to read from or into) is checked after
+ * the object and before anything else: NULL gives
+ * VEXACOMM_ERR_INVALID_PARAMETER (87), with nothing sent, nothing created
+ * on disk and the connection as it was. A NULL file, path or write or read
+ * function that data should go to or come from gives
+ * VEXACOMM_ERR_FILE_CREATE (71200) the same way. Where NULL means
+ * something (an optional callback, a `user` value, a buffer only the
+ * length is wanted for, "no capture"), the function's comment says so.
+ *
  * Exceptions: no C++ exception leaves a function of this library. A
  * CFileException* thrown by a host's file object ends the transfer with its
  * cause; anything else a host's object or callback throws ends it with
@@ -159,6 +169,9 @@ typedef struct VexaCommObject VexaCommObject;
 #define VEXACOMM_ERR_FILE_UNRECOGNISED 71201 /* VexaComm_GetAsdu10: the file object is of no kind the
                                                 library can drive safely; nothing was called or sent */
 #define VEXACOMM_ERR_NOT_SUPPORTED 71305     /* the operation is not supported */
+#define VEXACOMM_ERR_INVALID_PARAMETER 87    /* a pointer the function needs is NULL (the system's
+                                                "invalid parameter"); nothing was read, written,
+                                                sent or created, and a connection is left as it was */
 #define VEXACOMM_ERR_USER_VERIFY 75001       /* the device refused the user's verification */
 
 /* How long a cancelled transfer waits for the device to answer the cancel
@@ -194,7 +207,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj);
  * stand within the wait limit), 71001/71002 for a refused, missing or
  * damaged greeting, 71005 when VexaComm_CancelTransfer ended it, a device
  * code, or 71010 for a device-type or identification answer that failed its
- * checks. */
+ * checks. NULL host: 87. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const char* host);
 
 /* Ordinal 4. Negotiates the packet size with the device on the host's own
@@ -202,7 +215,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const c
  * is refused without traffic and leaves *size unchanged. Otherwise *size is
  * set to 16376 before the exchange and receives the device's answer when
  * one arrives; without a connection it stays 16376 and the result is 0.
- * The object's own packet size (VexaComm_GetPacketSizeMax) does not change. */
+ * The object's own packet size (VexaComm_GetPacketSizeMax) does not change.
+ * NULL size: 87, nothing sent. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj, uint16_t* size);
 
 /* Ordinal 5. The packet size agreed while connecting (16376 on a new
@@ -231,7 +245,9 @@ VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetPacketSizeMax(VexaCommObject* ob
  * CException::Delete does; any other exception gives 71011. The 64-bit DLL
  * refuses framework objects. Anything else, a host with the framework linked
  * statically included, is refused with 71201 (VEXACOMM_ERR_FILE_UNRECOGNISED)
- * and the connection is left as it was (docs/platform-windows.md). */
+ * and the connection is left as it was (docs/platform-windows.md).
+ * NULL file: 71200; NULL request: 87; either before the connection is
+ * looked at. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaCommFile* file,
                                                      const void* request);
 
@@ -239,7 +255,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaC
 
 /* Ordinal 7. Copies the connected device's identification text into
  * buffer (size bytes, always zero-terminated when size > 0, cut if needed)
- * and returns the text's full length; "" and 0 when not connected. */
+ * and returns the text's full length; "" and 0 when not connected. A
+ * NULL buffer (or size 0) gets nothing; the length is still returned. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetIdent(VexaCommObject* obj, char* buffer, int32_t size);
 
 /* Ordinal 8. The connected device's type code; 0 when not connected. */
@@ -251,7 +268,8 @@ VEXACOMM_API uint16_t VEXACOMM_CALL VexaComm_GetDeviceType(VexaCommObject* obj);
  * English meaning: for every code named in this header, the Windows Sockets
  * numbers, the file exception causes 1..14, and "device error <code>" for
  * any other code (the device's own). The diagnostic log keeps its fixed
- * format. Returns the full length; "" and 0 for code 0. */
+ * format. Returns the full length; "" and 0 for code 0. obj is not used
+ * (NULL is fine); a NULL buffer as in VexaComm_GetIdent. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetErrorText(VexaCommObject* obj, int32_t code,
                                                         char* buffer, int32_t size);
 
@@ -273,7 +291,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetWaitLimit(VexaCommObject* obj, ui
 VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj);
 
 /* Ordinal 14. VexaComm_Connect on another TCP port (port-forwarded
- * set-ups); port 0 means 30282. Same results. */
+ * set-ups); port 0 means 30282. Same results (NULL host: 87). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ConnectPort(VexaCommObject* obj, const char* host,
                                                        uint16_t port);
 
@@ -291,7 +309,7 @@ typedef void(VEXACOMM_CALL* VexaCommProgressFn)(void* user, uint32_t wParam, int
  * running transfer on the object to end (from a callback: VEXACOMM_ERR_BUSY
  * instead, see "Callbacks"). Removing drops queued messages. fn follows the
  * rules of "Callbacks"; run by VexaComm_DispatchProgress it is inside no
- * call and may make any. */
+ * call and may make any. `user` goes to fn as it is, NULL too. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* obj,
                                                                VexaCommProgressFn fn, void* user,
                                                                int32_t queued);
@@ -339,7 +357,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_WaitTransferDone(VexaCommObject* obj
  * left untouched; otherwise the results of VexaComm_GetAsdu10, and a
  * failed close of the file (a network file system's deferred write) is a
  * failed write: its file exception cause, never 0. What arrived before a
- * failure stays in the file. */
+ * failure stays in the file. NULL path: 71200; NULL request: 87; either
+ * before the connection is looked at, and no file is created. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj, const char* path,
                                                            const void* request);
 
@@ -365,7 +384,8 @@ typedef int32_t(VEXACOMM_CALL* VexaCommWriteFn)(void* user, const void* data, ui
 /* Ordinal 21. VexaComm_GetAsdu10 into a function instead of a C++ file
  * object, for hosts in C or built by another compiler. What was delivered
  * before a failure stays delivered. Results as VexaComm_GetAsdu10, plus the
- * write function's own non-zero answer and 71200 when `write` is NULL. */
+ * write function's own non-zero answer and 71200 when `write` is NULL;
+ * NULL request: 87. `user` goes to write as it is, NULL too. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToCallback(VexaCommObject* obj, VexaCommWriteFn write,
                                                                void* user, const void* request);
 
@@ -379,7 +399,8 @@ typedef void(VEXACOMM_CALL* VexaCommDiagnosticFn)(void* user, const char* line);
  * for: fn may call any function on any object, under the rules of
  * "Callbacks" (it counts as a callback, and of the object whose call
  * logged). Lines logged during a call on an object reach fn as that call
- * returns. Returns 0; after it returns, no line reaches a replaced fn. */
+ * returns. Returns 0; after it returns, no line reaches a replaced fn.
+ * `user` goes to fn as it is, NULL too. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetDiagnosticCallback(VexaCommDiagnosticFn fn, void* user);
 
 /* A packet as it crosses the wire: VEXACOMM_TRACE_SENT as it goes out,
@@ -396,7 +417,8 @@ typedef void(VEXACOMM_CALL* VexaCommTraceFn)(void* user, int32_t direction, uint
  * it, while the object's operation is held: fn may make the calls
  * "Callbacks" lists, on this object and on others. Costs nothing while
  * unset. Takes effect at the next packet; waits for a running call on the
- * object (from a callback: VEXACOMM_ERR_BUSY instead). */
+ * object (from a callback: VEXACOMM_ERR_BUSY instead). `user` goes to fn
+ * as it is, NULL too. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user);
 
 /* Progress of a fetch in bytes: `done` of `total`, where total is the size
@@ -410,7 +432,8 @@ typedef void(VEXACOMM_CALL* VexaCommTransferFn)(void* user, uint64_t done, uint6
 /* Ordinal 48. Sets (or with fn NULL removes) the object's byte progress,
  * beside the progress callback or window. Waits for a running transfer on
  * the object to end; refused with VEXACOMM_ERR_BUSY from its callbacks, and
- * from any callback while another thread's transfer runs on the object. */
+ * from any callback while another thread's transfer runs on the object.
+ * `user` goes to fn as it is, NULL too. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTransferCallback(VexaCommObject* obj, VexaCommTransferFn fn,
                                                                void* user);
 
@@ -449,14 +472,16 @@ typedef int32_t(VEXACOMM_CALL* VexaCommReadFn)(void* user, void* buffer, uint32_
  * or write function's own non-zero answer; 14 (end of file) when the
  * source ends before `length` bytes; 71011 when memory ran out. What was
  * written before a failure stays written: write to a temporary file and
- * keep it only on 0. */
+ * keep it only on 0. NULL read or write: 71200, nothing called; readUser
+ * and writeUser go to them as they are, NULL too. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_CompressStream(VexaCommReadFn read, void* readUser, uint32_t length,
                                                           VexaCommWriteFn write, void* writeUser);
 
 /* Ordinal 46. Restores an LZHUF stream that `read` delivers into `write`.
  * Returns 0; the read or write function's own non-zero answer;
  * VEXACOMM_ERR_DATA_TRUNCATED or VEXACOMM_ERR_DATA_CORRUPT; 71011 when
- * memory ran out. Bytes restored before a failure have been written. */
+ * memory ran out. Bytes restored before a failure have been written.
+ * NULL read or write, readUser, writeUser: as VexaComm_CompressStream. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DecompressStream(VexaCommReadFn read, void* readUser,
                                                             VexaCommWriteFn write, void* writeUser);
 

@@ -20,6 +20,10 @@
  * send a CMD_REPLY (or CMD_STATUS) on the object's connection. A NULL object
  * gives VEXACOMM_ERR_NOT_CONNECTED, and so does an operation whose answer
  * could not be sent for want of a connection (its local effect stays).
+ * Any other pointer an operation needs, given NULL, gives
+ * VEXACOMM_ERR_INVALID_PARAMETER (87) before anything is read, created or
+ * sent: the peer is not answered. Where NULL means something, the
+ * function's comment says so.
  * Like every export, none lets a C++ exception out.
  *
  * Thread safety: each function holds the object's lock for its own call,
@@ -147,11 +151,12 @@ VEXACOMM_LAYOUT_CHECK(offsetof(ProgramRequest, verb) == 18, "verb");
 typedef struct VexaCommTransfer VexaCommTransfer;
 
 /* Reads up to `count` bytes into `buffer`; *done receives the number read
- * (0 at the end). Returns 0 or a file exception cause. */
+ * (0 at the end). Returns 0 or a file exception cause. NULL file: 6
+ * (invalid file); NULL buffer: 87; done may be NULL. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_TransferRead(VexaCommTransfer* file, void* buffer, uint32_t count,
                                                         uint32_t* done);
 /* Writes all `count` bytes. Returns 0 or a file exception cause (13 disk
- * full). */
+ * full). NULL file: 6; NULL data: 87. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_TransferWrite(VexaCommTransfer* file, const void* data,
                                                          uint32_t count);
 /* The file's length in bytes; 0 for NULL. */
@@ -159,15 +164,17 @@ VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_TransferLength(VexaCommTransfer* fi
 
 /* ---- The operations ------------------------------------------------------ */
 
-/* Fills *record for the file `path` (its size, attributes, time and path). */
+/* Fills *record for the file `path` (its size, attributes, time and path).
+ * NULL record or path: 87. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceGetFileInfo(VexaCommObject* obj, FileInfoRecord* record,
                                                               const char* path);
-/* The same with the file's version text in front. */
+/* The same with the file's version text in front; NULL as there. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceGetFileInfoVersion(VexaCommObject* obj,
                                                                      FileInfoVersionRecord* record,
                                                                      const char* path);
 /* Creates (or empties) the file named by record->path for receiving it;
- * *file receives it, or NULL on failure. */
+ * *file receives it, or NULL on failure. NULL record or file: 87, nothing
+ * created. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObject* obj,
                                                                     const FileInfoRecord* record,
                                                                     VexaCommTransfer** file);
@@ -179,7 +186,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObj
  * copy without a record, it is made again. *file receives it, or NULL on failure. A start offset past the end of the
  * file sent is refused with 87 (invalid parameter): nothing is opened and
  * *record describes the whole file (start offset 0, count its size); an
- * offset at its end gives count 0. */
+ * offset at its end gives count 0. NULL record, request or file: 87, nothing
+ * opened and no compressed copy made. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceOpenSendFile(VexaCommObject* obj, FileInfoRecord* record,
                                                                const FileRequest* request,
                                                                VexaCommTransfer** file);
@@ -187,7 +195,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceOpenSendFile(VexaCommObject* 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCloseTransferFile(VexaCommObject* obj, VexaCommTransfer* file);
 /* Closes and frees a transfer file after the peer's status: without
  * `check` always; with it only for the statuses 0, 1 and 3. A NULL status
- * or another value leaves the file open and the host's. */
+ * or another value leaves the file open and the host's (result 0); a NULL
+ * file is ignored. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCloseFileOnStatus(VexaCommObject* obj, VexaCommTransfer* file,
                                                                     const uint16_t* status, int32_t check);
 /* Writes one FileInfoRecord per entry matching request's pattern to a new
@@ -200,16 +209,18 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCloseFileOnStatus(VexaCommObj
  * process or another, holds that name, or something other than a plain
  * file (left untouched) has it, the name is "<socket>-<k>.dir.tmp" with the
  * first k from 1 to 1000 that is free; a file nobody holds, left by an
- * ended process, is reused. */
+ * ended process, is reused. NULL request or name: 87, no file created. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceListDirectory(VexaCommObject* obj, const FileRequest* request,
                                                                 char* name, int32_t size);
 /* Hands a program request to the operation of its kind (kind 0: start it);
- * the peer gets the answer. */
+ * the peer gets the answer. NULL request: 87, nothing started or answered. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceRunProgramRequest(VexaCommObject* obj,
                                                                     const ProgramRequest* request);
-/* Starts the request's program and answers the peer with the outcome. */
+/* Starts the request's program and answers the peer with the outcome.
+ * NULL request: 87, nothing started or answered. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceStartProgram(VexaCommObject* obj, const ProgramRequest* request);
-/* Answers the peer with VEXACOMM_ERR_NOT_SUPPORTED. */
+/* Answers the peer with VEXACOMM_ERR_NOT_SUPPORTED; `request` is not read
+ * (NULL is fine). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceReplyNotSupported(VexaCommObject* obj, const void* request);
 /* Sends the status flags to the peer (CMD_STATUS). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSendStatusFlags(VexaCommObject* obj);
@@ -217,10 +228,10 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSendStatusFlags(VexaCommObjec
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceClearStatusFlags(VexaCommObject* obj, uint32_t mask);
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSetStatusFlags(VexaCommObject* obj, uint32_t mask);
 /* Creates the directory `path` with every missing level, and answers the
- * peer. */
+ * peer. NULL path: 87, the peer not answered. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceMakeDirectory(VexaCommObject* obj, const char* path);
 /* Deletes the file or the whole tree `path` (links are removed, never
- * followed), and answers the peer. */
+ * followed), and answers the peer. NULL path: 87, the peer not answered. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceDeletePath(VexaCommObject* obj, const char* path);
 
 /* ---- Confinement: opt-in, per object -------------------------------------- */
@@ -273,12 +284,14 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSetPrograms(VexaCommObject* o
 /* Waits up to the wait limit for the peer's next packet: *command and
  * *length receive its header, `payload` (capacity bytes) its payload, cut
  * to the capacity. Returns 0, or the reason (10060 when nothing came,
- * 71010 for a packet that failed its checks, 71006 without a connection). */
+ * 71010 for a packet that failed its checks, 71006 without a connection).
+ * command, length and payload may each be NULL: that part is dropped. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ReceivePacket(VexaCommObject* obj, uint32_t* command, uint32_t* length,
                                                          void* payload, uint32_t capacity);
 /* Sends one packet of the host's own: `command` and `length` bytes of
  * `payload` (at most 16376), framed as the connection negotiated (in an
- * envelope when the peer uses them). 71010 for a payload too long. */
+ * envelope when the peer uses them). 71010 for a payload too long; a NULL
+ * payload only with length 0 (else 87, nothing sent). */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint32_t command, const void* payload,
                                                       uint32_t length);
 /* Answers the peer with CMD_REPLY: empty for 0, else the code and its text. */

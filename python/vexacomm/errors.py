@@ -19,6 +19,7 @@ class Code(enum.IntEnum):
     OK = 0
     DISK_FULL = 13
     END_OF_FILE = 14
+    INVALID_PARAMETER = 87
     CONNECTION_ABORTED = 10053
     CONNECTION_RESET = 10054
     TIMED_OUT = 10060
@@ -50,8 +51,9 @@ class Code(enum.IntEnum):
 FILE_CAUSES = range(1, 15)
 SOCKET_NUMBERS = range(10035, 11005)
 # The library's own codes; any other code outside the two ranges above was
-# sent by the device (75001 included: the device refuses the user).
-_LIBRARY_CODES = frozenset(c for c in Code if 71000 <= c < 72000)
+# sent by the device (75001 included: the device refuses the user), but
+# for 87, a NULL argument.
+_LIBRARY_CODES = frozenset(c for c in Code if 71000 <= c < 72000) | {Code.INVALID_PARAMETER}
 
 
 class VexaCommError(Exception):

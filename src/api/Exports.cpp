@@ -2,6 +2,7 @@
 #include <new>
 
 #include "api/HostObject.h"
+#include "api/NullArgument.h"
 #include "api/ObjectHandle.h"
 
 extern "C" {
@@ -31,7 +32,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_DestroyObject(VexaCommObject* obj)
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_Connect(VexaCommObject* obj, const char* host)
 {
-    return RunOperation(obj, [&](CDeviceSocket& s) { return s.Connect(host); });
+    return RunOperation(obj, [&](CDeviceSocket& s) { return host != nullptr ? s.Connect(host) : RefuseNull(s); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj, uint16_t* size)
@@ -39,6 +40,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj
     // The negotiation's truth value is dropped: only a recorded reason
     // counts, and without a connection there is none (the size falls back).
     return RunOperation(obj, [&](CDeviceSocket& s) {
+        if (size == nullptr)
+            return RefuseNull(s);
         const bool open = s.IsOpen();
         s.NegotiatePacketSize(*size);
         if (!open)
@@ -58,7 +61,14 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10(VexaCommObject* obj, VexaC
 {
     // api/FrameworkFile.cpp: the host's file sorted by kind before anything is sent.
     BOOL FetchIntoHostFile(CDeviceSocket& s, VexaCommFile* file, const void* request);
-    return RunOperation(obj, [&](CDeviceSocket& s) { return FetchIntoHostFile(s, file, request); }, true);
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        // No file is as no write function (VexaComm_GetAsdu10ToCallback).
+        if (file == nullptr) {
+            s.StoreError(COMM_ERR_FILE_CREATE);
+            return FALSE;
+        }
+        return request != nullptr ? FetchIntoHostFile(s, file, request) : RefuseNull(s);
+    }, true);
 }
 
 } // extern "C"

@@ -5,6 +5,7 @@
 
 #include "api/CallbackFile.h"
 #include "api/ErrorMeaning.h"
+#include "api/NullArgument.h"
 #include "api/ObjectHandle.h"
 #include "api/HostObject.h"
 #include "api/TextCopy.h"
@@ -103,7 +104,9 @@ VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_GetWaitLimit(VexaCommObject* obj)
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ConnectPort(VexaCommObject* obj, const char* host,
                                                        uint16_t port)
 {
-    return RunOperation(obj, [&](CDeviceSocket& s) { return s.ConnectPort(host, port != 0 ? port : DEVICE_PORT); });
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        return host != nullptr ? s.ConnectPort(host, port != 0 ? port : DEVICE_PORT) : RefuseNull(s);
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetProgressCallback(VexaCommObject* obj,
@@ -152,6 +155,12 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
                                                            const void* request)
 {
     return RunOperation(obj, [&](CDeviceSocket& s) {
+        if (path == nullptr) {
+            s.StoreError(COMM_ERR_FILE_CREATE);
+            return FALSE;
+        }
+        if (request == nullptr)
+            return RefuseNull(s);
         // Nothing to fetch: the host's file stays as it is.
         s.IsLost();
         if (!s.IsOpen()) {
@@ -161,8 +170,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToPath(VexaCommObject* obj,
         // Opened without waiting: a FIFO without a reader would hold the
         // object's lock, and no cancel or destroy could end that open.
         CDiskFile file(CDiskFile::Accept::kRegularFile);
-        if (path == nullptr ||
-            !file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {
+        if (!file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {
             s.StoreError(COMM_ERR_FILE_CREATE);
             return FALSE;
         }
@@ -187,6 +195,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetAsdu10ToCallback(VexaCommObject* 
     if (write == nullptr)
         return obj == nullptr ? COMM_ERR_NOT_CONNECTED : COMM_ERR_FILE_CREATE;
     return RunOperation(obj, [&](CDeviceSocket& s) {
+        if (request == nullptr)
+            return RefuseNull(s);
         CCallbackFile file(write, user);
         return s.GetAsdu10(&file, request);
     }, true);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "VexaCommService.h"
+#include "api/NullArgument.h"
 #include "api/ObjectHandle.h"
 #include "api/TextCopy.h"
 #include "service/TempDir.h"
@@ -39,14 +40,11 @@ int32_t RunFileCall(Op&& op)
     }
 }
 
-// Hands a transfer file out (or, when the host wants none, closes it); a
-// failure without a recorded reason is the want of memory for the object.
+// Hands a transfer file out; a failure without a recorded reason is the
+// want of memory for the object.
 void HandOut(CDeviceSocket& s, CFile* opened, VexaCommTransfer** file)
 {
-    if (file != nullptr)
-        *file = ToTransfer(opened);
-    else
-        s.CloseTransferFile(opened, 0, 0);
+    *file = ToTransfer(opened);
     if (opened == nullptr && s.LastError() == 0)
         s.StoreError(COMM_ERR_FILE_CREATE);
 }
@@ -62,6 +60,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_TransferRead(VexaCommTransfer* file,
         *done = 0;
     if (file == nullptr)
         return CFileException::invalidFile;
+    if (buffer == nullptr)
+        return VEXACOMM_ERR_INVALID_PARAMETER;
     return RunFileCall([&] {
         uint32_t n = FromTransfer(file)->Read(buffer, count);
         if (done != nullptr)
@@ -73,6 +73,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_TransferWrite(VexaCommTransfer* file
 {
     if (file == nullptr)
         return CFileException::invalidFile;
+    if (data == nullptr)
+        return VEXACOMM_ERR_INVALID_PARAMETER;
     return RunFileCall([&] { FromTransfer(file)->Write(data, count); });
 }
 
@@ -88,14 +90,18 @@ VEXACOMM_API uint32_t VEXACOMM_CALL VexaComm_TransferLength(VexaCommTransfer* fi
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceGetFileInfo(VexaCommObject* obj, FileInfoRecord* record,
                                                               const char* path)
 {
-    return RunOperation(obj, [&](CDeviceSocket& s) { return s.GetFileInfo(record, path); });
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        return record != nullptr && path != nullptr ? s.GetFileInfo(record, path) : RefuseNull(s);
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceGetFileInfoVersion(VexaCommObject* obj,
                                                                      FileInfoVersionRecord* record,
                                                                      const char* path)
 {
-    return RunOperation(obj, [&](CDeviceSocket& s) { return s.GetFileInfoVersion(record, path); });
+    return RunOperation(obj, [&](CDeviceSocket& s) {
+        return record != nullptr && path != nullptr ? s.GetFileInfoVersion(record, path) : RefuseNull(s);
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObject* obj,
@@ -105,6 +111,9 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceCreateReceiveFile(VexaCommObj
     if (file != nullptr)
         *file = nullptr;
     return RunOperation(obj, [&](CDeviceSocket& s) {
+        // Without a place for the handle nothing is created.
+        if (record == nullptr || file == nullptr)
+            return RefuseNull(s);
         HandOut(s, s.CreateReceiveFile(record), file);
         return TRUE;
     });
@@ -117,6 +126,9 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceOpenSendFile(VexaCommObject* 
     if (file != nullptr)
         *file = nullptr;
     return RunOperation(obj, [&](CDeviceSocket& s) {
+        // Without a place for the handle no compressed copy is made.
+        if (record == nullptr || request == nullptr || file == nullptr)
+            return RefuseNull(s);
         HandOut(s, s.OpenSendFile(record, request), file);
         return TRUE;
     });
@@ -145,6 +157,9 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceListDirectory(VexaCommObject*
     if (name != nullptr && size > 0)
         name[0] = '\0';
     return RunOperation(obj, [&](CDeviceSocket& s) {
+        // A listing whose name the host cannot learn would only be litter.
+        if (request == nullptr || name == nullptr)
+            return RefuseNull(s);
         CopyText(s.ListDirectory(request), name, size);
         return TRUE;
     });
@@ -153,12 +168,19 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceListDirectory(VexaCommObject*
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceRunProgramRequest(VexaCommObject* obj,
                                                                     const ProgramRequest* request)
 {
-    return RunAnswer(obj, [&](CDeviceSocket& s) { s.RunProgramRequest(request); });
+    return RunAnswer(obj, [&](CDeviceSocket& s) {
+        request != nullptr ? s.RunProgramRequest(request) : RefuseNull(s);
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceStartProgram(VexaCommObject* obj, const ProgramRequest* request)
 {
-    return RunAnswer(obj, [&](CDeviceSocket& s) { s.StartProgram(request); });
+    return RunAnswer(obj, [&](CDeviceSocket& s) {
+        if (request != nullptr)
+            s.StartProgram(request);
+        else
+            RefuseNull(s);
+    });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceReplyNotSupported(VexaCommObject* obj, const void* request)
@@ -183,12 +205,12 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceSetStatusFlags(VexaCommObject
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceMakeDirectory(VexaCommObject* obj, const char* path)
 {
-    return RunAnswer(obj, [&](CDeviceSocket& s) { s.MakeDirectory(path); });
+    return RunAnswer(obj, [&](CDeviceSocket& s) { path != nullptr ? s.MakeDirectory(path) : RefuseNull(s); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ServiceDeletePath(VexaCommObject* obj, const char* path)
 {
-    return RunAnswer(obj, [&](CDeviceSocket& s) { s.DeletePath(path); });
+    return RunAnswer(obj, [&](CDeviceSocket& s) { path != nullptr ? s.DeletePath(path) : RefuseNull(s); });
 }
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ReceivePacket(VexaCommObject* obj, uint32_t* command, uint32_t* length,
@@ -212,7 +234,9 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint
                                                       uint32_t length)
 {
     return RunOperation(obj, [&](CDeviceSocket& s) {
-        if (length > PACKET_PAYLOAD_MAX || (length != 0 && payload == nullptr)) {
+        if (length != 0 && payload == nullptr)
+            return RefuseNull(s);
+        if (length > PACKET_PAYLOAD_MAX) {
             s.StoreError(COMM_ERR_PROTOCOL);
             return FALSE;
         }
