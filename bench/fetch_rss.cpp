@@ -117,7 +117,7 @@ int main(int argc, char** argv)
         return 1;
     }
     auto start = std::chrono::steady_clock::now();
-    pid_t fetch = Spawn({vexacomm, "fetch", kAddress, "--request", request, "--out", "/dev/null"}, nullptr);
+    pid_t fetch = Spawn({vexacomm, "fetch", kAddress, "--request", request, "--out", "-"}, nullptr);
     rusage usage;
     std::memset(&usage, 0, sizeof(usage));
     int status = fetch > 0 ? Reap(fetch, 120000, &usage) : -1;
