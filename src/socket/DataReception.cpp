@@ -150,9 +150,11 @@ BOOL CPacketSocket::ReceiveData(CFile* file, std::uint32_t dataCommand, std::uin
             }
             if (header.command != dataCommand) {
                 if (header.command == CMD_REPLY) {
-                    // The peer ended its stream with a reply of its own.
+                    // The peer ended its stream with a reply of its own. One
+                    // without a code still ends it short of its end mark.
                     m_nStreamState = STREAM_IDLE;
-                    SetError(static_cast<std::int32_t>(ReadU32(Payload())));
+                    const std::int32_t code = static_cast<std::int32_t>(ReadU32(Payload()));
+                    SetError(code != 0 ? code : static_cast<std::int32_t>(COMM_ERR_PROTOCOL));
                 } else {
                     SetError(COMM_ERR_UNEXPECTED_REPLY);
                 }

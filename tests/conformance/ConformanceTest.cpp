@@ -8,6 +8,7 @@
 
 #include "Players.h"
 #include "VexaCommLib.h"
+#include "api/UnrecordedFailure.h"
 #include "doubles/MemoryFile.h"
 
 namespace {
@@ -128,9 +129,13 @@ TEST(Conformance, LibraryMeetsEveryTranscript)
     ASSERT_FALSE(cases.empty());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const std::string address = AddressOf(66, i);
-        ExportsHost host(address);
-        conform::Outcome o = conform::PlayDevice(cases[i], address, kDevicePort, host);
-        EXPECT_TRUE(o.passed) << Describe(cases[i], o);
+        const unsigned long unrecorded = UnrecordedFailures();
+        {
+            ExportsHost host(address);
+            conform::Outcome o = conform::PlayDevice(cases[i], address, kDevicePort, host);
+            EXPECT_TRUE(o.passed) << Describe(cases[i], o);
+        }
+        EXPECT_EQ(UnrecordedFailures(), unrecorded) << cases[i].id << ": an export failed without a recorded reason";
     }
 }
 

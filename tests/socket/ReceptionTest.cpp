@@ -366,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(
         EndingCase{"ReplyWithCode", "127.3.4.21",
                    wire::Bare(CMD_REPLY, wire::ReplyPayload(COMM_ERR_USER_VERIFY, "verify")),
                    COMM_ERR_USER_VERIFY, true},
-        EndingCase{"EmptyReply", "127.3.4.22", wire::Bare(CMD_REPLY, ""), 0, true},
+        EndingCase{"EmptyReply", "127.3.4.22", wire::Bare(CMD_REPLY, ""), COMM_ERR_PROTOCOL, true},
         EndingCase{"OtherCommand", "127.3.4.23", wire::Bare(CMD_STATUS, wire::U32(1)),
                    COMM_ERR_UNEXPECTED_REPLY, false},
         EndingCase{"ChecksumMismatch", "127.3.4.24", CorruptedData(), COMM_ERR_PROTOCOL, false},
