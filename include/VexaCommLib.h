@@ -161,8 +161,10 @@ typedef struct VexaCommObject VexaCommObject;
 #define VEXACOMM_ERR_DATA_CORRUPT 71013    /* compressed data is damaged */
 #define VEXACOMM_ERR_BUSY 71014            /* called from inside one of the object's own callbacks,
                                                 or from any callback while another thread's call
-                                                runs on the object (see "Callbacks" above); nothing
-                                                was changed */
+                                                runs on the object (see "Callbacks" above); or a
+                                                fetch or packet-size request while the host's own
+                                                request (VexaComm_SendPacket) awaits its answer;
+                                                nothing was changed */
 #define VEXACOMM_ERR_NOT_DEVICE_ADDRESS 71015 /* the host is 0.0.0.0/8, multicast, reserved or
                                                  broadcast (224..255.x.x.x): no device is there */
 #define VEXACOMM_ERR_FILE_CREATE 71200       /* a file (or write function) could not be had */

@@ -291,7 +291,12 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ReceivePacket(VexaCommObject* obj, u
 /* Sends one packet of the host's own: `command` and `length` bytes of
  * `payload` (at most 16376), framed as the connection negotiated (in an
  * envelope when the peer uses them). 71010 for a payload too long; a NULL
- * payload only with length 0 (else 87, nothing sent). */
+ * payload only with length 0 (else 87, nothing sent). A packet other than
+ * CMD_REPLY, CMD_CANCEL or CMD_STATUS is taken for a request: until the
+ * host has received a packet (VexaComm_ReceivePacket) or the connection is
+ * opened again, the library's own requests on the object (a fetch, a
+ * packet-size request) are refused with 71014, since the answer still to
+ * come would be taken for theirs. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint32_t command, const void* payload,
                                                       uint32_t length);
 /* Answers the peer with CMD_REPLY: empty for 0, else the code and its text. */

@@ -76,7 +76,7 @@ const Meaning kMeanings[] = {
     {71011, "the host's file object threw an unknown exception, or memory ran out"},
     {71012, "compressed data is truncated"},
     {71013, "compressed data is corrupt"},
-    {71014, "the object is busy: called from inside one of its own callbacks"},
+    {71014, "the object is busy: called from inside one of its own callbacks, or the host's own request awaits its answer"},
     {71015, "not a device address: this-network, multicast, reserved or broadcast"},
     {71200, "a file could not be created or opened"},
     {71201, "the file object is of a kind the library does not recognise"},

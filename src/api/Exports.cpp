@@ -42,6 +42,8 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetPacketSizeMax(VexaCommObject* obj
     return RunOperation(obj, [&](CDeviceSocket& s) {
         if (size == nullptr)
             return RefuseNull(s);
+        if (!s.RefuseInHostExchange())
+            return FALSE;
         const bool open = s.IsOpen();
         s.NegotiatePacketSize(*size);
         if (!open)

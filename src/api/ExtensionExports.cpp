@@ -38,8 +38,11 @@ extern "C" {
 
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_GetIdent(VexaCommObject* obj, char* buffer, int32_t size)
 {
+    // An unknown or destroyed object has no identification: the buffer
+    // still holds a text afterwards, the empty one.
+    CopyText(std::string(), buffer, size);
     if (obj == nullptr)
-        return CopyText(std::string(), buffer, size);
+        return 0;
     return ReadState<int32_t>(obj, 0, [&](const CHostObject::State& s) { return CopyText(s.ident, buffer, size); });
 }
 

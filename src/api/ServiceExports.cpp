@@ -219,6 +219,7 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_ReceivePacket(VexaCommObject* obj, u
     return RunOperation(obj, [&](CDeviceSocket& s) {
         if (!s.ReceivePacket(s.Packet(), TRUE))
             return FALSE;
+        s.m_bHostExchangeOpen = false;
         PacketHeader header = s.Header();
         if (command != nullptr)
             *command = header.command;
@@ -244,7 +245,12 @@ VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SendPacket(VexaCommObject* obj, uint
         s.SetHeader(command, length);
         if (length != 0)
             std::memcpy(s.Payload(), payload, length);
-        return s.SendPacket(s.Packet(), TRUE);
+        if (!s.SendPacket(s.Packet(), TRUE))
+            return FALSE;
+        // Answers and a cancel await nothing; any other packet is a request.
+        if (command != CMD_REPLY && command != CMD_CANCEL && command != CMD_STATUS)
+            s.m_bHostExchangeOpen = true;
+        return TRUE;
     });
 }
 

@@ -93,6 +93,8 @@ BOOL CDeviceSocket::GetAsdu10(CFile* file, const void* request)
         SetError(COMM_ERR_PROTOCOL); // the request does not fit a packet
         return FALSE;
     }
+    if (!RefuseInHostExchange())
+        return FALSE;
     std::uint32_t length = static_cast<std::uint32_t>(Asdu10RequestSize(entries));
     // The transfer starts with the request: a cancel from here on counts.
     m_evCancel.ResetEvent();

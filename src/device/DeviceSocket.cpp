@@ -25,6 +25,7 @@ void CDeviceSocket::Close()
     m_wDeviceType = 0;
     m_strIdent.clear();
     m_bNothingPromised = false;
+    m_bHostExchangeOpen = false;
 }
 
 std::string CDeviceSocket::DeviceErrorTextFor(std::int32_t code)
@@ -35,3 +36,11 @@ std::string CDeviceSocket::DeviceErrorTextFor(std::int32_t code)
 }
 
 std::string CDeviceSocket::GetErrorString() { return DeviceErrorTextFor(m_nLastError); }
+
+BOOL CDeviceSocket::RefuseInHostExchange()
+{
+    if (!m_bHostExchangeOpen)
+        return TRUE;
+    SetError(COMM_ERR_BUSY);
+    return FALSE;
+}

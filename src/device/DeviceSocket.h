@@ -33,6 +33,12 @@ public:
     // The last ASDU 10 answer on this connection announced 0 bytes: the
     // next one's length tells a leftover data packet from an answer.
     bool m_bNothingPromised = false;
+    // The host sent a request of its own (VexaComm_SendPacket) and has not
+    // received since: its answer may still come, and would be taken for
+    // the answer to a request of the library's.
+    bool m_bHostExchangeOpen = false;
+    // False, with 71014 recorded, while the host's own exchange is open.
+    BOOL RefuseInHostExchange();
 
 private:
     BOOL Exchange(std::uint32_t command, const void* payload, std::uint32_t length);
