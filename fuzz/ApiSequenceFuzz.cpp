@@ -39,6 +39,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -562,6 +563,17 @@ bool Blocking(Op op)
 }
 
 // Result-code calls refused from the object's own callbacks.
+// Objects that were sent a request of the host's own: their fetches and
+// packet-size requests may be refused as busy until its answer is read.
+std::mutex g_rawMutex;
+std::set<VexaCommObject*> g_rawRequested;
+
+bool RawRequested(VexaCommObject* obj)
+{
+    std::lock_guard<std::mutex> guard(g_rawMutex);
+    return g_rawRequested.count(obj) != 0;
+}
+
 void CheckRefusal(int32_t result, bool ownOperation, bool topLevel, VexaCommObject* obj, const char* name)
 {
     const std::string what = std::string(name) + " gave " + std::to_string(result);
@@ -705,7 +717,7 @@ void Execute(const Action& a, VexaCommObject* own)
             APISEQ_CHECK(r == kInvalidParameter || r == kNoObject || r == kBusy, "SetPacketSizeMax(NULL size)");
             break;
         }
-        CheckRefusal(r, ownOperation, topLevel, obj, "SetPacketSizeMax");
+        CheckRefusal(r, ownOperation, topLevel && !RawRequested(obj), obj, "SetPacketSizeMax");
         const bool refused = asked != 0xFFFF && (asked < 248 || asked > 16376);
         if (refused || r == kBusy || r == kNoObject)
             APISEQ_CHECK(size == asked, "a refused SetPacketSizeMax leaves *size as it was");
@@ -796,7 +808,7 @@ void Execute(const Action& a, VexaCommObject* own)
             break;
         }
         if (!(op == GetAsdu10ToCallback && (arg & 0x10) != 0))
-            CheckRefusal(r, ownOperation, topLevel, obj, name);
+            CheckRefusal(r, ownOperation, topLevel && !RawRequested(obj), obj, name);
         CheckFetch(frame, r, name);
         break;
     }
@@ -967,6 +979,10 @@ void Execute(const Action& a, VexaCommObject* own)
         int32_t r;
         r = Call([&] { return VexaComm_SendPacket(obj, command, payload.data(), length); }, "SendPacket", obj, Bound::Limit, true);
         CheckRefusal(r, ownOperation, topLevel, obj, "SendPacket");
+        if (r == 0 && command != CMD_REPLY) {
+            std::lock_guard<std::mutex> guard(g_rawMutex);
+            g_rawRequested.insert(obj);
+        }
         if (length > 16376 && obj != nullptr && !ownOperation)
             APISEQ_CHECK(r != 0, "SendPacket of a payload too long");
         break;
