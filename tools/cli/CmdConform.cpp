@@ -10,6 +10,7 @@
 #include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/ErrorText.h"
+#include "cli/JsonText.h"
 #include "cli/FetchOptions.h"
 #include "cli/SystemFile.h"
 
@@ -43,24 +44,6 @@ struct Result {
     double seconds;
 };
 
-std::string JsonText(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char ch : s) {
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += static_cast<char>(ch);
-        } else if (ch < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", ch);
-            out += escaped;
-        } else {
-            out += static_cast<char>(ch);
-        }
-    }
-    return out + "\"";
-}
-
 std::string XmlText(const std::string& s)
 {
     std::string out;
@@ -80,15 +63,15 @@ std::string Where(const Result& r) { return r.c->file + ":" + std::to_string(r.o
 
 void PrintJson(const std::string& device, const std::vector<Result>& results, unsigned failed)
 {
-    std::printf("{\"device\": %s, \"cases\": [", JsonText(device).c_str());
+    std::printf("{\"device\": %s, \"cases\": [", JsonQuoted(device).c_str());
     for (std::size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
         std::printf("%s\n  {\"id\": %s, \"part\": %s, \"cites\": %s, \"passed\": %s", i == 0 ? "" : ",",
-                    JsonText(r.c->id).c_str(), JsonText(r.c->part).c_str(), JsonText(r.c->cites).c_str(),
+                    JsonQuoted(r.c->id).c_str(), JsonQuoted(r.c->part).c_str(), JsonQuoted(r.c->cites).c_str(),
                     r.outcome.passed ? "true" : "false");
         if (!r.outcome.passed)
-            std::printf(", \"at\": %s, \"expected\": %s, \"seen\": %s", JsonText(Where(r)).c_str(),
-                        JsonText(r.outcome.expected).c_str(), JsonText(r.outcome.seen).c_str());
+            std::printf(", \"at\": %s, \"expected\": %s, \"seen\": %s", JsonQuoted(Where(r)).c_str(),
+                        JsonQuoted(r.outcome.expected).c_str(), JsonQuoted(r.outcome.seen).c_str());
         std::printf("}");
     }
     std::printf("\n], \"passed\": %zu, \"failed\": %u}\n", results.size() - failed, failed);
@@ -114,22 +97,10 @@ std::string JUnit(const std::string& device, const std::vector<Result>& results,
 
 bool WriteReport(const std::string& path, const std::string& text)
 {
-    SystemFile file;
-    bool created = false;
-    int error = file.OpenOutput(path, &created);
-    try {
-        if (error == 0 && (error = file.Truncate()) == 0)
-            file.Write(text.data(), static_cast<std::uint32_t>(text.size()));
-    } catch (CFileException* e) {
-        e->Delete();
-        error = file.LastError();
-    }
-    const int closeError = file.CloseChecked();
-    if (error != 0 || closeError != 0) {
-        PrintSystemError("JUnit report " + path, error != 0 ? error : closeError);
-        return false;
-    }
-    return true;
+    const int error = WriteWholeFile(path, text);
+    if (error != 0)
+        PrintSystemError("JUnit report " + path, error);
+    return error == 0;
 }
 
 std::vector<std::string> Split(const std::string& text)

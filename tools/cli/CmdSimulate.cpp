@@ -381,19 +381,8 @@ int CmdSimulate(int argc, char** argv)
                 (fault.empty() ? "" : "  # " + fault) + "\n";
     }
     if (!listPath.empty()) {
-        SystemFile file;
-        bool created = false;
-        int error = file.OpenOutput(listPath, &created);
-        try {
-            if (error == 0 && (error = file.Truncate()) == 0)
-                file.Write(list.data(), static_cast<uint32_t>(list.size()));
-        } catch (CFileException* e) {
-            e->Delete();
-            error = file.LastError();
-        }
-        const int closeError = file.CloseChecked();
-        if (error != 0 || closeError != 0) {
-            PrintSystemError("list file " + listPath, error != 0 ? error : closeError);
+        if (const int error = WriteWholeFile(listPath, list)) {
+            PrintSystemError("list file " + listPath, error);
             return 1;
         }
     }

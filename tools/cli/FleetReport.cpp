@@ -1,5 +1,6 @@
 // The summary table and its JSON form.
 #include "cli/FleetReport.h"
+#include "cli/JsonText.h"
 
 #include <algorithm>
 #include <vector>
@@ -8,36 +9,6 @@
 
 namespace {
 
-// A JSON string; bytes that are not UTF-8 become U+FFFD.
-std::string Quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-            out += escape;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            const std::size_t length = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-            bool valid = length != 0 && i + length <= text.size();
-            for (std::size_t k = 1; valid && k < length; ++k)
-                valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-            if (valid) {
-                out.append(text, i, length);
-                i += length - 1;
-            } else {
-                out += "\xEF\xBF\xBD";
-            }
-        }
-    }
-    return out + "\"";
-}
 
 struct Counts {
     std::size_t done = 0;
@@ -120,9 +91,9 @@ std::string SummaryJson(CFleetRun& run, double seconds, bool interrupted)
         char numbers[160];
         std::snprintf(numbers, sizeof(numbers), "\"code\": %d, \"bytes\": %llu, \"seconds\": %.3f, \"tries\": %u",
                       static_cast<int>(r.code), static_cast<unsigned long long>(r.bytes), r.seconds, r.tries);
-        json += std::string(i == 0 ? "\n" : ",\n") + "    {\"device\": " + Quoted(e.name) +
-                ", \"host\": " + Quoted(e.host) + ", \"port\": " + std::to_string(e.port) +
-                ", \"result\": " + Quoted(ResultName(r.result)) + ", " + numbers + ", \"text\": " + Quoted(r.text) +
+        json += std::string(i == 0 ? "\n" : ",\n") + "    {\"device\": " + JsonQuoted(e.name) +
+                ", \"host\": " + JsonQuoted(e.host) + ", \"port\": " + std::to_string(e.port) +
+                ", \"result\": " + JsonQuoted(ResultName(r.result)) + ", " + numbers + ", \"text\": " + JsonQuoted(r.text) +
                 "}";
     }
     char totals[256];

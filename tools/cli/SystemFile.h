@@ -42,6 +42,9 @@ int MakeDirectory(const std::string& path);
 std::string SystemErrorText(int error);
 // OpenOutput's refusal of a FIFO, device or socket; no system's number.
 constexpr int kErrorNotRegularFile = -1;
+// Replaces the content of the regular file `path` (created if missing)
+// with `text`; never waits for a FIFO's reader. 0 or the error.
+int WriteWholeFile(const std::string& path, const std::string& text);
 
 class SystemFile : public CFile {
 public:
