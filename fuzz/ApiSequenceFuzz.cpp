@@ -24,9 +24,8 @@
 //  - descriptors or threads differ from before the input.
 //
 // Environment: VEXACOMM_FUZZ_MARGIN_MS overrides the margin (750 ms, 1500
-// under TSan); VEXACOMM_FUZZ_KNOWN lets reported faults pass (see Known);
-// VEXACOMM_FUZZ_TRACE prints every input's calls. A libFuzzer build with
-// TSan needs TSAN_OPTIONS=suppressions=fuzz/tsan-libfuzzer.supp.
+// under TSan); VEXACOMM_FUZZ_TRACE prints every input's calls. A libFuzzer
+// build with TSan needs TSAN_OPTIONS=suppressions=fuzz/tsan-libfuzzer.supp.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -90,17 +89,6 @@ long MarginMs()
         return text != nullptr ? std::atol(text) : kDefaultMarginMs;
     }();
     return margin;
-}
-
-// Faults already reported, named in VEXACOMM_FUZZ_KNOWN (comma-separated),
-// are let pass so that a long run looks for new ones.
-bool Known(const char* fault)
-{
-    static const std::string known = [] {
-        const char* text = std::getenv("VEXACOMM_FUZZ_KNOWN");
-        return "," + std::string(text != nullptr ? text : "") + ",";
-    }();
-    return known.find("," + std::string(fault) + ",") != std::string::npos;
 }
 
 const char* const kDeviceAddress[3] = {"127.58.0.1", "127.58.0.2", "127.58.0.3"};
@@ -562,9 +550,9 @@ bool Blocking(Op op)
     }
 }
 
-// Result-code calls refused from the object's own callbacks.
-// Objects that were sent a request of the host's own: their fetches and
-// packet-size requests may be refused as busy until its answer is read.
+// Objects that were sent a request of the host's own this input: their
+// fetches and packet-size requests may be refused as busy until its answer
+// is read.
 std::mutex g_rawMutex;
 std::set<VexaCommObject*> g_rawRequested;
 
@@ -574,6 +562,7 @@ bool RawRequested(VexaCommObject* obj)
     return g_rawRequested.count(obj) != 0;
 }
 
+// Result-code calls refused from the object's own callbacks.
 void CheckRefusal(int32_t result, bool ownOperation, bool topLevel, VexaCommObject* obj, const char* name)
 {
     const std::string what = std::string(name) + " gave " + std::to_string(result);
@@ -826,11 +815,9 @@ void Execute(const Action& a, VexaCommObject* own)
         APISEQ_CHECK(known, "GetIdent gives a device's identification");
         if (!null && size > 0) {
             const std::size_t copied = std::min<std::size_t>(n, size - 1);
-            const bool untouched = n == 0 && buffer[0] == 'z';
-            if (!(untouched && Known("ident-unterminated")))
-                APISEQ_CHECK(buffer[copied] == '\0' && std::strlen(buffer) == copied,
-                             "GetIdent's copy is zero-terminated (size " + std::to_string(size) + ", length " +
-                                 std::to_string(n) + (untouched ? ", buffer untouched)" : ")"));
+            APISEQ_CHECK(buffer[copied] == '\0' && std::strlen(buffer) == copied,
+                         "GetIdent's copy is zero-terminated (size " + std::to_string(size) + ", length " +
+                             std::to_string(n) + (buffer[0] == 'z' ? ", buffer untouched)" : ")"));
             bool prefix = copied == 0;
             for (const std::string& ident : w.idents)
                 prefix = prefix || (ident.size() == static_cast<std::size_t>(n) && ident.compare(0, copied, buffer) == 0);
@@ -973,9 +960,6 @@ void Execute(const Action& a, VexaCommObject* own)
         static std::vector<std::uint8_t> payload(16400, 0);
         const std::uint32_t length = kLengths[(arg >> 4) % 4];
         const std::uint32_t command = kCommands[arg % 5];
-        // The device's answer, left unread, is what the next fetch takes.
-        if (Known("raw-packet-stale-answer"))
-            break;
         int32_t r;
         r = Call([&] { return VexaComm_SendPacket(obj, command, payload.data(), length); }, "SendPacket", obj, Bound::Limit, true);
         CheckRefusal(r, ownOperation, topLevel, obj, "SendPacket");
@@ -1175,6 +1159,10 @@ void RunInput(const std::uint8_t* data, std::size_t size)
         g_diagnosticCurrent = kDiagnosticSlots;
     }
     VexaComm_SetLogPath(nullptr);
+    {
+        std::lock_guard<std::mutex> guard(g_rawMutex);
+        g_rawRequested.clear();
+    }
     g_workers[0]->Run([&world] { world.devices[1]->Stop(); });
     g_workers[1]->Run([&world] { world.devices[2]->Stop(); });
     world.devices[0]->Stop();
