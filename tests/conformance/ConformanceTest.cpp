@@ -10,6 +10,7 @@
 #include "VexaCommLib.h"
 #include "api/UnrecordedFailure.h"
 #include "doubles/MemoryFile.h"
+#include "doubles/TestFs.h"
 
 namespace {
 
@@ -26,6 +27,15 @@ std::vector<conform::Case> Cases(unsigned run)
             chosen.push_back(c);
     }
     return chosen;
+}
+
+bool Resets(const conform::Case& c)
+{
+    for (const conform::Step& step : c.steps) {
+        if (step.kind == conform::StepKind::DevReset)
+            return true;
+    }
+    return false;
 }
 
 // Its own loopback address for every case of a run.
@@ -128,6 +138,9 @@ TEST(Conformance, LibraryMeetsEveryTranscript)
     std::vector<conform::Case> cases = Cases(conform::kRunLibrary);
     ASSERT_FALSE(cases.empty());
     for (std::size_t i = 0; i < cases.size(); ++i) {
+        // wine reports a peer's reset to a receive as an orderly close.
+        if (UnderWine() && Resets(cases[i]))
+            continue;
         const std::string address = AddressOf(66, i);
         const unsigned long unrecorded = UnrecordedFailures();
         {
