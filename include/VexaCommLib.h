@@ -419,8 +419,9 @@ typedef void(VEXACOMM_CALL* VexaCommTraceFn)(void* user, int32_t direction, uint
  * it, while the object's operation is held: fn may make the calls
  * "Callbacks" lists, on this object and on others. Costs nothing while
  * unset. Takes effect at the next packet; waits for a running call on the
- * object (from a callback: VEXACOMM_ERR_BUSY instead). `user` goes to fn
- * as it is, NULL too. */
+ * object by another thread (from a callback of another object:
+ * VEXACOMM_ERR_BUSY instead; from this object's own callbacks it is set at
+ * once, as "Callbacks" lists). `user` goes to fn as it is, NULL too. */
 VEXACOMM_API int32_t VEXACOMM_CALL VexaComm_SetTraceCallback(VexaCommObject* obj, VexaCommTraceFn fn, void* user);
 
 /* Progress of a fetch in bytes: `done` of `total`, where total is the size
